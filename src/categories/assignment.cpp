@@ -1,0 +1,67 @@
+#include "categories/assignment.h"
+
+#include "categories/categories.h"
+#include "scan/working_files.h"
+#include "text/files.h"
+#include "text/lines.h"
+#include "text/records.h"
+
+#include <unordered_set>
+
+namespace borvantel::categories {
+namespace {
+
+void checkCategory(std::string_view category) {
+  if (category.empty() || category.find_first_of(" \r\n") != std::string_view::npos) {
+    throw text::Failure("Nazwa kategorii nie może być pusta ani zawierać spacji.");
+  }
+}
+
+void checkItem(std::string_view item) {
+  if (item.empty() || item.find_first_of(" \r\n") != std::string_view::npos) {
+    throw text::Failure("Ścieżki " + text::quotedPath(item) + " nie można zapisać w pliku inc_out.txt.");
+  }
+}
+
+}  // namespace
+
+void przypisz_plik(const text::RunPaths& paths, std::string_view item, std::string_view category) {
+  checkItem(item);
+  checkCategory(category);
+  std::string line;
+  line.append(item).append(" ").append(category).append(text::kLineEnd);
+  text::appendRecords(paths.workingFile(scan::kIncOut), line);
+}
+
+std::vector<std::string> przypisz_katalog(const text::RunPaths& paths, std::vector<std::string>& list,
+                                          std::string_view target, std::string_view category) {
+  checkCategory(category);
+  std::vector<std::string> assigned;
+  std::vector<std::string> kept;
+  std::string lines;
+  for (auto& item : list) {
+    if (text::belongsToDirectory(item, target)) {
+      checkItem(item);
+      lines.append(item).append(" ").append(category).append(text::kLineEnd);
+      assigned.push_back(item);
+    } else {
+      kept.push_back(item);
+    }
+  }
+  text::appendRecords(paths.workingFile(scan::kIncOut), lines);
+  list = std::move(kept);
+  return assigned;
+}
+
+std::vector<std::string> pendingFiles(const text::RunPaths& paths) {
+  std::unordered_set<std::string> done;
+  text::forEachRecord(paths.workingFile(scan::kIncOut), [&](std::string_view line) {
+    done.emplace(line.substr(0, line.find(' ')));
+    return true;
+  });
+  std::vector<std::string> items = wypelnij_liste_inc(paths);
+  std::erase_if(items, [&](const std::string& item) { return done.count(item) != 0; });
+  return items;
+}
+
+}  // namespace borvantel::categories

@@ -1,0 +1,74 @@
+#include "categories/completion.h"
+
+#include "categories/predef.h"
+#include "scan/working_files.h"
+#include "text/files.h"
+#include "text/lines.h"
+#include "text/os.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <string>
+
+namespace borvantel::categories {
+
+using scan::kIncOut;
+using scan::kPInc;
+using scan::kPInc1;
+using scan::kPredef;
+
+CompletionResult automatycznie_uzupelnij_inc(const text::RunPaths& paths) {
+  const PredefMatcher matcher(wczytaj_predef(paths.programFile(kPredef)));
+  const std::string pInc = paths.workingFile(kPInc);
+  const std::string pInc1 = paths.workingFile(kPInc1);
+  const size_t offset = paths.relativeOffset();
+
+  CompletionResult result;
+  std::string assigned;  // lines for "inc_out.txt", appended in one write
+  std::string left;      // lines of "p_inc1.txt"
+  size_t lineNo = 0;
+  text::forEachRecord(pInc, [&](std::string_view full) {
+    ++lineNo;
+    if (full.size() <= offset || full.compare(0, paths.sciezka_katalogu.size(), paths.sciezka_katalogu) != 0) {
+      throw text::Failure("Wiersz " + std::to_string(lineNo) + " pliku " + text::quotedPath(pInc) +
+                          " nie jest ścieżką pliku w katalogu scenery. Uruchom Start ponownie.");
+    }
+    const std::string relative = text::nativeToRelative(full.substr(offset));
+    if (const PredefRow* row = matcher.firstMatch(text::fileNameOf(relative))) {
+      assigned.append(relative).append(" ").append(row->category).append(text::kLineEnd);
+      ++result.assigned;
+    } else {
+      text::appendLine(left, relative);
+      ++result.left;
+    }
+    return true;
+  });
+
+  // "p_inc1.txt" complete and flushed first; then the assignments; then one
+  // rename puts it over "p_inc.txt".
+  {
+    const int raw = text::os().open(pInc1.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (raw < 0) throw text::FileError(text::FileOp::Create, pInc1, errno);
+    text::Fd fd(raw);
+    try {
+      text::writeAll(fd.get(), left, pInc1);
+      if (text::os().fsync(fd.get()) != 0) throw text::FileError(text::FileOp::Sync, pInc1, errno);
+      if (fd.close() != 0) throw text::FileError(text::FileOp::Write, pInc1, errno);
+    } catch (...) {
+      fd.close();
+      text::os().unlink(pInc1.c_str());
+      throw;
+    }
+  }
+  try {
+    text::appendRecords(paths.workingFile(kIncOut), assigned);
+  } catch (...) {
+    text::os().unlink(pInc1.c_str());
+    throw;
+  }
+  text::renameOver(pInc1, pInc);
+  return result;
+}
+
+}  // namespace borvantel::categories

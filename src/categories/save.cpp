@@ -1,0 +1,26 @@
+#include "categories/save.h"
+
+#include "scan/working_files.h"
+#include "text/files.h"
+#include "text/lines.h"
+#include "text/paths.h"
+#include "text/records.h"
+
+namespace borvantel::categories {
+
+size_t zapisz_predef(const text::RunPaths& paths) {
+  std::string lines;
+  size_t count = 0;
+  text::forEachRecord(paths.workingFile(scan::kIncOut), [&](std::string_view line) {
+    text::TwoFields fields;
+    if (text::exactlyTwoFields(line, fields)) {
+      lines.append(text::fileNameOf(fields.first)).append(" ").append(fields.second).append(text::kLineEnd);
+      ++count;
+    }
+    return true;
+  });
+  text::appendRecords(paths.programFile(scan::kPredef), lines);
+  return count;
+}
+
+}  // namespace borvantel::categories

@@ -1,0 +1,187 @@
+#include "cli/commands.h"
+
+#include "app/base_dir.h"
+#include "categories/assignment.h"
+#include "categories/categories.h"
+#include "categories/save.h"
+#include "scan/start.h"
+#include "text/codepage.h"
+#include "text/files.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <ostream>
+
+namespace borvantel::cli {
+
+const char* const kUsage =
+    "Użycie: borvantel-cli [--program-dir KATALOG] POLECENIE ARGUMENTY...\n"
+    "\n"
+    "  start BAZA                        skanuje BAZA/scenery, przypisuje kategorie z predef.txt,\n"
+    "                                    wypisuje pliki *.inc czekające na kategorię\n"
+    "  pending BAZA                      wypisuje pliki wciąż czekające na kategorię\n"
+    "  assign BAZA PLIK KATEGORIA        przypisuje KATEGORIA czekającemu plikowi PLIK\n"
+    "  assign-dir BAZA KATALOG KATEGORIA przypisuje KATEGORIA wszystkim czekającym plikom\n"
+    "                                    katalogu (np. linie\\; \"GŁÓWNY SCENERY\" lub \"\"\n"
+    "                                    oznacza sam katalog scenery)\n"
+    "  categories                        wypisuje listę kategorii\n"
+    "  add-category NAZWA                dopisuje kategorię do kategorie.txt\n"
+    "  save BAZA                         dopisuje przypisania tego przebiegu do predef.txt\n"
+    "  clean BAZA                        usuwa pliki robocze z katalogu BAZA\n"
+    "\n"
+    "--program-dir wskazuje katalog z kategorie.txt i predef.txt (domyślnie katalog programu).\n"
+    "Kody wyjścia: 0 sukces, 1 błąd lub odmowa, 2 złe użycie.\n";
+
+namespace {
+
+using text::RunPaths;
+
+void expectArgs(const std::vector<std::string>& args, size_t n, const char* what) {
+  if (args.size() != n) throw UsageError{std::string("polecenie ") + what + ": zła liczba argumentów"};
+}
+
+RunPaths pathsFor(const Context& ctx, const std::string& base) {
+  return RunPaths::make(ctx.programDir, base);
+}
+
+// A category typed on the command line, as Windows-1250 bytes.
+std::string categoryArgument(const std::string& utf8) {
+  const auto encoded = text::encodeCp1250(utf8);
+  if (!encoded) {
+    throw text::Failure("Nazwy kategorii „" + utf8 + "” nie da się zapisać w kodowaniu Windows-1250.");
+  }
+  if (encoded->empty() || encoded->find_first_of(" \r\n") != std::string::npos) {
+    throw text::Failure("Nazwa kategorii nie może być pusta ani zawierać spacji.");
+  }
+  return *encoded;
+}
+
+std::string withBackslashes(std::string s) {
+  std::replace(s.begin(), s.end(), '/', '\\');
+  return s;
+}
+
+void printPaths(std::ostream& out, const std::vector<std::string>& items) {
+  for (const auto& item : items) out << text::displayName(item) << '\n';
+}
+
+int cmdStart(const Context& ctx, const std::vector<std::string>& args) {
+  expectArgs(args, 1, "start");
+  const RunPaths paths = pathsFor(ctx, args[0]);
+  if (!app::spr_exist_scenery(paths.sciezka_katalogu)) {
+    throw text::Failure("Start jest niedostępny dla " + text::quotedPath(paths.sciezka_katalogu) +
+                        ": to katalog scenery albo nie ma w nim podkatalogu scenery.");
+  }
+  const scan::StartResult result = scan::runStart(paths);
+  printPaths(ctx.out, result.fileList);
+  ctx.err << "Pliki *.inc do kategoryzacji: " << result.scan.needCategory
+          << ", przypisane automatycznie: " << result.autoAssigned
+          << ", do ręcznego przypisania: " << result.fileList.size()
+          << ", z kategorią w nagłówku: " << result.scan.categorised
+          << ", pliki sceneryjne: " << result.scan.sceneryFiles << ".\n";
+  if (!result.passedOver.empty()) {
+    ctx.err << "Pominięto " << result.passedOver.size()
+            << " plików *.inc, których ścieżki nie da się zapisać (spacja, \\ lub koniec wiersza w nazwie):\n";
+    for (const auto& item : result.passedOver) ctx.err << "  " << text::displayName(item) << '\n';
+  }
+  return 0;
+}
+
+int cmdPending(const Context& ctx, const std::vector<std::string>& args) {
+  expectArgs(args, 1, "pending");
+  printPaths(ctx.out, categories::pendingFiles(pathsFor(ctx, args[0])));
+  return 0;
+}
+
+int cmdAssign(const Context& ctx, const std::vector<std::string>& args) {
+  expectArgs(args, 3, "assign");
+  const RunPaths paths = pathsFor(ctx, args[0]);
+  const std::string wanted = withBackslashes(args[1]);
+  const std::string category = categoryArgument(args[2]);
+  const auto pending = categories::pendingFiles(paths);
+  const auto it = std::find_if(pending.begin(), pending.end(), [&](const std::string& item) {
+    return item == wanted || text::displayName(item) == wanted;
+  });
+  if (it == pending.end()) {
+    throw text::Failure("Plik „" + args[1] + "” nie czeka na kategorię (sprawdź: borvantel-cli pending).");
+  }
+  categories::przypisz_plik(paths, *it, category);
+  return 0;
+}
+
+int cmdAssignDir(const Context& ctx, const std::vector<std::string>& args) {
+  expectArgs(args, 3, "assign-dir");
+  const RunPaths paths = pathsFor(ctx, args[0]);
+  const std::string category = categoryArgument(args[2]);
+  std::vector<std::string> pending = categories::pendingFiles(paths);
+
+  // The directory as bytes: the scenery directory itself, or a relative
+  // directory as typed (UTF-8 names) or in Windows-1250 (older names).
+  std::vector<std::string> targets;
+  const auto encoded = text::encodeCp1250(args[1]);
+  const bool isRoot = args[1].empty() || (encoded && text::equalsIgnoreCase(*encoded, text::kGlownyScenery));
+  if (isRoot) {
+    targets.emplace_back();
+  } else {
+    std::string dir = withBackslashes(args[1]);
+    if (dir.back() != '\\') dir += '\\';
+    targets.push_back(dir);
+    if (encoded) targets.push_back(withBackslashes(*encoded + (encoded->back() == '\\' ? "" : "\\")));
+  }
+  for (const auto& target : targets) {
+    const bool any = std::any_of(pending.begin(), pending.end(),
+                                 [&](const std::string& item) { return text::belongsToDirectory(item, target); });
+    if (!any) continue;
+    printPaths(ctx.out, categories::przypisz_katalog(paths, pending, target, category));
+    return 0;
+  }
+  throw text::Failure("Żaden plik czekający na kategorię nie leży w katalogu „" + args[1] + "”.");
+}
+
+int cmdCategories(const Context& ctx, const std::vector<std::string>& args) {
+  expectArgs(args, 0, "categories");
+  const RunPaths paths = RunPaths::make(ctx.programDir, ".");
+  for (const auto& name : categories::categoryListAfterStart(paths)) ctx.out << text::decodeCp1250(name) << '\n';
+  return 0;
+}
+
+int cmdAddCategory(const Context& ctx, const std::vector<std::string>& args) {
+  expectArgs(args, 1, "add-category");
+  const auto encoded = text::encodeCp1250(args[0]);
+  if (!encoded) {
+    throw text::Failure("Nazwy kategorii „" + args[0] + "” nie da się zapisać w kodowaniu Windows-1250.");
+  }
+  const RunPaths paths = RunPaths::make(ctx.programDir, ".");
+  ctx.out << text::decodeCp1250(categories::dopisz_kategorie(paths, *encoded)) << '\n';
+  return 0;
+}
+
+int cmdSave(const Context& ctx, const std::vector<std::string>& args) {
+  expectArgs(args, 1, "save");
+  const size_t n = categories::zapisz_predef(pathsFor(ctx, args[0]));
+  ctx.err << "Dopisano do predef.txt wierszy: " << n << ".\n";
+  return 0;
+}
+
+int cmdClean(const Context& ctx, const std::vector<std::string>& args) {
+  expectArgs(args, 1, "clean");
+  app::removeWorkingFiles(pathsFor(ctx, args[0]));
+  return 0;
+}
+
+}  // namespace
+
+int runCommand(const Context& ctx, const std::string& command, const std::vector<std::string>& args) {
+  using Handler = std::function<int(const Context&, const std::vector<std::string>&)>;
+  static const std::map<std::string, Handler> handlers = {
+      {"start", cmdStart},       {"pending", cmdPending},           {"assign", cmdAssign},
+      {"assign-dir", cmdAssignDir}, {"categories", cmdCategories}, {"add-category", cmdAddCategory},
+      {"save", cmdSave},         {"clean", cmdClean},
+  };
+  const auto it = handlers.find(command);
+  if (it == handlers.end()) throw UsageError{"nieznane polecenie „" + command + "”"};
+  return it->second(ctx, args);
+}
+
+}  // namespace borvantel::cli

@@ -1,0 +1,279 @@
+#include "scan/scan.h"
+
+#include "scan/working_files.h"
+#include "text/codepage.h"
+#include "text/files.h"
+#include "text/lines.h"
+#include "text/os.h"
+#include "text/records.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <unordered_set>
+#include <utility>
+
+namespace borvantel::scan {
+namespace {
+
+using text::FileError;
+using text::FileOp;
+
+constexpr std::string_view kHeaderTag = "//$infotype:";
+
+bool isHeaderLine(std::string_view line) noexcept {
+  // Look only where a '$' stands: much cheaper than a folded search at every byte.
+  size_t pos = 0;
+  while (pos < line.size()) {
+    const void* hit = std::memchr(line.data() + pos, '$', line.size() - pos);
+    if (!hit) return false;
+    const size_t dollar = static_cast<size_t>(static_cast<const char*>(hit) - line.data());
+    if (dollar >= 2 && line.size() - (dollar - 2) >= kHeaderTag.size() &&
+        text::equalsIgnoreCase(line.substr(dollar - 2, kHeaderTag.size()), kHeaderTag)) {
+      return true;
+    }
+    pos = dollar + 1;
+  }
+  return false;
+}
+
+// Marks in `seen` the markers "(p1)" to "(p6)" found in the line, ignoring case.
+void collectMarkers(std::string_view line, unsigned& seen) noexcept {
+  size_t pos = 0;
+  while (pos + 4 <= line.size()) {
+    const void* hit = std::memchr(line.data() + pos, '(', line.size() - pos);
+    if (!hit) return;
+    const size_t open = static_cast<size_t>(static_cast<const char*>(hit) - line.data());
+    if (open + 4 > line.size()) return;
+    const char p = line[open + 1];
+    const char digit = line[open + 2];
+    if ((p == 'p' || p == 'P') && digit >= '1' && digit <= '6' && line[open + 3] == ')') {
+      seen |= 1u << (digit - '1');
+    }
+    pos = open + 1;
+  }
+}
+
+bool startsWithComment(std::string_view line) noexcept {
+  return line.size() >= 2 && line[0] == '/' && line[1] == '/';
+}
+
+template <typename NextLine>
+IncludeExamination examine(NextLine&& next) {
+  IncludeExamination result;
+  unsigned seen = 0;
+  std::string_view line;
+  while (next(line)) {
+    if (isHeaderLine(line)) {
+      result.kind = IncludeExamination::Kind::Header;
+      result.category = headerCategory(line);
+      return result;
+    }
+    if (!startsWithComment(line)) collectMarkers(line, seen);
+  }
+  result.kind = std::popcount(seen) >= 3 ? IncludeExamination::Kind::NeedsCategory
+                                         : IncludeExamination::Kind::FewMarkers;
+  return result;
+}
+
+enum class EntryKind { File, Directory, Other };
+
+EntryKind kindOf(const std::string& dir, const dirent& e) {
+  if (e.d_type == DT_REG) return EntryKind::File;
+  if (e.d_type == DT_DIR) return EntryKind::Directory;
+  if (e.d_type != DT_LNK && e.d_type != DT_UNKNOWN) return EntryKind::Other;
+  const std::string path = dir + "/" + e.d_name;
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return EntryKind::Other;
+  if (S_ISREG(st.st_mode)) return EntryKind::File;
+  if (S_ISDIR(st.st_mode)) return EntryKind::Directory;
+  if (!S_ISLNK(st.st_mode)) return EntryKind::Other;
+  // A link to a plain file is a plain file; a link to a directory is never
+  // followed (no loops, no leaving the tree).
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return EntryKind::File;
+  return EntryKind::Other;
+}
+
+bool listingOrder(const std::string& a, const std::string& b) {
+  const int c = text::compareIgnoreCase(a, b);
+  return c != 0 ? c < 0 : a < b;
+}
+
+class Outputs {
+ public:
+  explicit Outputs(const text::RunPaths& paths)
+      : pInc_(paths.workingFile(kPInc)), pScn_(paths.workingFile(kPScn)), incOut1_(paths.workingFile(kIncOut1)) {}
+
+  void needsCategory(std::string_view full) { line(pInc_, full); ++result.needCategory; }
+  void scenery(std::string_view full) { line(pScn_, full); ++result.sceneryFiles; }
+  void categorised(std::string_view relDir, std::string_view name, std::string_view category) {
+    record_.assign(relDir).append(name).append(" ").append(category);
+    line(incOut1_, record_);
+    ++result.categorised;
+  }
+  void commit() {
+    pInc_.finish(true);
+    pScn_.finish(true);
+    incOut1_.finish(true);
+    pInc_.replaceTarget();
+    pScn_.replaceTarget();
+    incOut1_.replaceTarget();
+  }
+
+  ScanResult result;
+
+ private:
+  static void line(text::AtomicFile& file, std::string_view text) {
+    file.write(text);
+    file.write(text::kLineEnd);
+  }
+  text::AtomicFile pInc_, pScn_, incOut1_;
+  std::string record_;
+};
+
+}  // namespace
+
+std::optional<std::string> headerCategory(std::string_view line) {
+  const std::string normal = text::normaliseSpaces(line);
+  text::TwoFields fields;
+  if (!text::exactlyTwoFields(normal, fields)) return std::nullopt;
+  return std::string(fields.second);
+}
+
+IncludeExamination examineInclude(text::LineReader& reader) {
+  return examine([&](std::string_view& line) { return reader.next(line); });
+}
+
+IncludeExamination examineIncludeText(std::string_view content) {
+  text::LineSplitter splitter(content);
+  return examine([&](std::string_view& line) { return splitter.next(line); });
+}
+
+DirListing listDirectory(const std::string& dir) {
+  DirListing listing;
+  DIR* handle = ::opendir(dir.c_str());
+  if (!handle) throw FileError(FileOp::List, dir, errno);
+  std::unique_ptr<DIR, int (*)(DIR*)> guard(handle, ::closedir);
+  std::vector<std::string> directories;
+  errno = 0;
+  while (const dirent* e = ::readdir(handle)) {
+    const std::string_view name = e->d_name;
+    if (name == "." || name == "..") continue;
+    switch (kindOf(dir, *e)) {
+      case EntryKind::File: listing.files.emplace_back(name); break;
+      case EntryKind::Directory: directories.emplace_back(name); break;
+      case EntryKind::Other: break;
+    }
+    errno = 0;
+  }
+  if (errno != 0) throw FileError(FileOp::List, dir, errno);
+  // A directory is entered unless its name begins with "." or a plain file of
+  // the same name (ignoring case) stands beside it; a hash lookup per name.
+  std::unordered_set<std::string> fileNames;
+  fileNames.reserve(listing.files.size());
+  for (const auto& f : listing.files) fileNames.insert(text::toFolded(f));
+  for (auto& d : directories) {
+    if (d[0] == '.' || fileNames.count(text::toFolded(d))) continue;
+    listing.subdirs.push_back(std::move(d));
+  }
+  std::sort(listing.files.begin(), listing.files.end(), listingOrder);
+  std::sort(listing.subdirs.begin(), listing.subdirs.end(), listingOrder);
+  return listing;
+}
+
+ScanResult wypisz_pliki(const text::RunPaths& paths) {
+  Outputs out(paths);
+  const std::string root = paths.sceneryRoot();
+  const size_t offset = paths.relativeOffset();
+
+  // The queue: breadth-first, each directory once (by device and inode, in case
+  // a mount loops back), the scenery directory itself last.
+  std::vector<std::string> queue;
+  std::vector<std::vector<std::string>> filesOf;
+  std::set<std::pair<dev_t, ino_t>> visited;
+  auto firstVisit = [&](const std::string& dir) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) return true;
+    return visited.emplace(st.st_dev, st.st_ino).second;
+  };
+
+  struct stat rootStat {};
+  if (::stat(root.c_str(), &rootStat) == 0 && S_ISDIR(rootStat.st_mode)) {
+    firstVisit(root);
+    DirListing rootListing = listDirectory(root);
+    for (const auto& sub : rootListing.subdirs) queue.push_back(root + "/" + sub);
+    for (size_t i = 0; i < queue.size(); ++i) {
+      DirListing listing;
+      if (firstVisit(queue[i])) listing = listDirectory(queue[i]);
+      for (const auto& sub : listing.subdirs) queue.push_back(queue[i] + "/" + sub);
+      filesOf.push_back(std::move(listing.files));
+    }
+    queue.push_back(root);
+    filesOf.push_back(std::move(rootListing.files));
+  }
+
+  text::LineReader reader(-1, {});
+  std::string full;
+  for (size_t d = 0; d < queue.size(); ++d) {
+    const std::string dirPrefix = queue[d] + "/";
+    const std::string_view nativeRelDir =
+        dirPrefix.size() > offset ? std::string_view(dirPrefix).substr(offset) : std::string_view{};
+    const std::string relDir = text::nativeToRelative(nativeRelDir);
+    for (const std::string& name : filesOf[d]) {
+      full.assign(dirPrefix).append(name);
+      if (text::endsWithIgnoreCase(name, ".inc")) {
+        const int raw = text::os().open(full.c_str(), O_RDONLY, 0);
+        if (raw < 0) throw FileError(FileOp::Open, full, errno);
+        text::Fd fd(raw);
+        struct stat st {};
+        if (::fstat(fd.get(), &st) != 0) throw FileError(FileOp::Stat, full, errno);
+        if (st.st_size < 2) continue;
+        reader.reset(fd.get(), full);
+        const IncludeExamination found = examineInclude(reader);
+        const bool fitsRecord = text::fitsRecordField(std::string(nativeRelDir) + name) && text::fitsOneLine(full);
+        switch (found.kind) {
+          case IncludeExamination::Kind::Header:
+            if (!found.category) break;
+            if (fitsRecord) {
+              out.categorised(relDir, name, *found.category);
+            } else {
+              out.result.passedOver.push_back(relDir + name);
+            }
+            break;
+          case IncludeExamination::Kind::FewMarkers:
+            if (text::fitsOneLine(full)) {
+              out.scenery(full);
+            } else {
+              out.result.passedOver.push_back(relDir + name);
+            }
+            break;
+          case IncludeExamination::Kind::NeedsCategory:
+            if (fitsRecord) {
+              out.needsCategory(full);
+            } else {
+              out.result.passedOver.push_back(relDir + name);
+            }
+            break;
+        }
+      } else if (text::endsWithIgnoreCase(name, ".scn") || text::endsWithIgnoreCase(name, ".scm") ||
+                 text::endsWithIgnoreCase(name, ".ctr")) {
+        if (text::fitsOneLine(full)) {
+          out.scenery(full);
+        } else {
+          out.result.passedOver.push_back(relDir + name);
+        }
+      }
+    }
+  }
+  out.commit();
+  return std::move(out.result);
+}
+
+}  // namespace borvantel::scan

@@ -1,0 +1,63 @@
+// The scan of the scenery tree (wypisz_pliki): a breadth-first walk with the
+// scenery directory's own files last, which classifies every include and
+// scenery file into "p_inc.txt", "p_scn.txt" and "inc_out1.txt".
+#pragma once
+
+#include "text/paths.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace borvantel::text {
+class LineReader;
+}
+
+namespace borvantel::scan {
+
+struct ScanResult {
+  size_t needCategory = 0;  // lines written to "p_inc.txt"
+  size_t sceneryFiles = 0;  // lines written to "p_scn.txt"
+  size_t categorised = 0;   // lines written to "inc_out1.txt"
+  // Include files whose relative path cannot stand in a two-field record (a
+  // space, a "\" or a line end in a name): neither offered nor listed. Their
+  // relative paths, "\" separated.
+  std::vector<std::string> passedOver;
+};
+
+// Walks sciezka_katalogu + "scenery" and writes the three working files anew.
+// Each output appears complete or not at all. Throws text::FileError when a
+// directory or include file cannot be read, or an output cannot be written.
+ScanResult wypisz_pliki(const text::RunPaths& paths);
+
+// What reading an include file found.
+struct IncludeExamination {
+  enum class Kind {
+    Header,         // a line containing "//$infotype:" (reading stopped there)
+    FewMarkers,     // no header, fewer than three different markers
+    NeedsCategory,  // no header, three or more different markers
+  };
+  Kind kind = Kind::FewMarkers;
+  // For Header: the category when the header line holds exactly two words.
+  std::optional<std::string> category;
+};
+
+// Reads an open include file line by line until its header or its end.
+IncludeExamination examineInclude(text::LineReader& reader);
+// Same, on text already in memory.
+IncludeExamination examineIncludeText(std::string_view text);
+
+// The category of a header line: its second word when, with runs of spaces
+// collapsed and outer spaces removed, it has exactly two space-separated words.
+std::optional<std::string> headerCategory(std::string_view line);
+
+// Directory names and plain-file names of one directory, each sorted.
+struct DirListing {
+  std::vector<std::string> files;    // plain files, links to plain files included
+  std::vector<std::string> subdirs;  // directories the walk enters
+};
+DirListing listDirectory(const std::string& dir);
+
+}  // namespace borvantel::scan

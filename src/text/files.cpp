@@ -1,0 +1,270 @@
+#include "text/files.h"
+
+#include "text/codepage.h"
+#include "text/lines.h"
+#include "text/os.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace borvantel::text {
+namespace {
+
+const char* opText(FileOp op) {
+  switch (op) {
+    case FileOp::Open: return "Nie można otworzyć pliku";
+    case FileOp::Read: return "Nie można odczytać pliku";
+    case FileOp::Create: return "Nie można utworzyć pliku";
+    case FileOp::Write: return "Nie można zapisać pliku";
+    case FileOp::Append: return "Nie można dopisać do pliku";
+    case FileOp::Rename: return "Nie można podmienić pliku";
+    case FileOp::Remove: return "Nie można usunąć pliku";
+    case FileOp::List: return "Nie można odczytać katalogu";
+    case FileOp::Sync: return "Nie można utrwalić zapisu pliku";
+    case FileOp::Stat: return "Nie można sprawdzić pliku";
+  }
+  return "Błąd pliku";
+}
+
+std::string composeMessage(FileOp op, const std::string& path, int err, const std::string& detail) {
+  std::string msg = opText(op);
+  msg += ' ';
+  msg += quotedPath(path);
+  msg += ": ";
+  msg += detail.empty() ? reasonText(err) : detail;
+  msg += '.';
+  return msg;
+}
+
+std::string directoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+mode_t newFileMode() {
+  static const mode_t mode = [] {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+  }();
+  return mode;
+}
+
+}  // namespace
+
+FileError::FileError(FileOp op, std::string path, int err, std::string detail)
+    : Failure(composeMessage(op, path, err, detail)), op_(op), path_(std::move(path)), err_(err) {}
+
+std::string reasonText(int err) {
+  switch (err) {
+    case ENOENT: return "plik lub katalog nie istnieje";
+    case EACCES: return "brak uprawnień";
+    case EPERM: return "operacja niedozwolona";
+    case ENOSPC: return "brak miejsca na dysku";
+    case EDQUOT: return "przekroczony przydział miejsca na dysku";
+    case EROFS: return "nośnik tylko do odczytu";
+    case EISDIR: return "to jest katalog";
+    case ENOTDIR: return "element ścieżki nie jest katalogiem";
+    case EIO: return "błąd wejścia-wyjścia";
+    case ENAMETOOLONG: return "za długa nazwa";
+    case ELOOP: return "zapętlone dowiązania";
+    case EMFILE:
+    case ENFILE: return "za dużo otwartych plików";
+    case EBUSY: return "plik jest w użyciu";
+    case EXDEV: return "plik leży na innym nośniku";
+    case EFBIG: return "plik jest za duży";
+    default: return std::strerror(err);
+  }
+}
+
+std::string quotedPath(std::string_view path) {
+  return "„" + displayName(path) + "”";
+}
+
+Fd& Fd::operator=(Fd&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+Fd::~Fd() { close(); }
+
+int Fd::close() noexcept {
+  if (fd_ < 0) return 0;
+  const int rc = os().close(fd_);
+  fd_ = -1;
+  return rc;
+}
+
+Fd openForReading(const std::string& path) {
+  const int fd = os().open(path.c_str(), O_RDONLY, 0);
+  if (fd < 0) throw FileError(FileOp::Open, path, errno);
+  return Fd(fd);
+}
+
+void writeAll(int fd, std::string_view data, const std::string& path) {
+  while (!data.empty()) {
+    const ssize_t n = os().write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw FileError(FileOp::Write, path, errno);
+    }
+    if (n == 0) throw FileError(FileOp::Write, path, ENOSPC);
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+std::optional<std::uint64_t> fileSize(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+    throw FileError(FileOp::Stat, path, errno);
+  }
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool holdsRecords(const std::string& path) {
+  const auto size = fileSize(path);
+  return size && *size >= 2;
+}
+
+void forEachRecord(const std::string& path, const std::function<bool(std::string_view)>& fn) {
+  if (!holdsRecords(path)) return;
+  Fd fd = openForReading(path);
+  LineReader reader(fd.get(), path);
+  std::string_view line;
+  while (reader.next(line)) {
+    if (!fn(line)) break;
+  }
+}
+
+std::vector<std::string> readRecords(const std::string& path) {
+  std::vector<std::string> out;
+  forEachRecord(path, [&](std::string_view line) {
+    out.emplace_back(line);
+    return true;
+  });
+  return out;
+}
+
+void appendRecords(const std::string& path, std::string_view lines) {
+  if (lines.empty()) return;
+  const int raw = os().open(path.c_str(), O_RDWR | O_APPEND | O_CREAT, 0666);
+  if (raw < 0) throw FileError(FileOp::Append, path, errno);
+  Fd fd(raw);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) throw FileError(FileOp::Append, path, errno);
+  std::string data;
+  if (st.st_size > 0) {
+    char last = 0;
+    if (::pread(fd.get(), &last, 1, st.st_size - 1) != 1) throw FileError(FileOp::Read, path, errno);
+    if (last != '\n' && last != '\r') data.append(kLineEnd);
+  }
+  data.append(lines);
+  try {
+    writeAll(fd.get(), data, path);
+    if (os().fsync(fd.get()) != 0) throw FileError(FileOp::Sync, path, errno);
+  } catch (const FileError& e) {
+    // Cut back to the old length so that no half record stays behind.
+    (void)os().ftruncate(fd.get(), st.st_size);
+    throw FileError(FileOp::Append, path, e.error());
+  }
+  if (fd.close() != 0) throw FileError(FileOp::Append, path, errno);
+}
+
+void createEmpty(const std::string& path) {
+  const int raw = os().open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  if (raw < 0) throw FileError(FileOp::Create, path, errno);
+  Fd fd(raw);
+  if (fd.close() != 0) throw FileError(FileOp::Create, path, errno);
+}
+
+void removeFile(const std::string& path) {
+  if (os().unlink(path.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, path, errno);
+}
+
+void renameOver(const std::string& from, const std::string& to) {
+  if (os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
+}
+
+AtomicFile::AtomicFile(std::string target, mode_t mode) : target_(std::move(target)) {
+  std::string tmpl = directoryOf(target_);
+  if (tmpl.back() != '/') tmpl += '/';
+  tmpl += ".borvantel-XXXXXX";
+  const int fd = os().mkstemp(tmpl.data());
+  if (fd < 0) throw FileError(FileOp::Create, target_, errno);
+  temp_ = std::move(tmpl);
+  fd_ = Fd(fd);
+  if (mode == kNewFileMode) mode = newFileMode();
+  if (os().fchmod(fd, mode) != 0) {
+    const int err = errno;
+    fd_.close();
+    os().unlink(temp_.c_str());
+    throw FileError(FileOp::Create, target_, err);
+  }
+  buffer_.reserve(64 * 1024);
+}
+
+AtomicFile::AtomicFile(AtomicFile&& other) noexcept
+    : target_(std::move(other.target_)),
+      temp_(std::exchange(other.temp_, {})),
+      fd_(std::move(other.fd_)),
+      buffer_(std::move(other.buffer_)),
+      finished_(other.finished_),
+      placed_(other.placed_) {}
+
+AtomicFile::~AtomicFile() {
+  fd_.close();
+  if (!placed_ && !temp_.empty()) os().unlink(temp_.c_str());
+}
+
+void AtomicFile::flush() {
+  writeAll(fd_.get(), buffer_, target_);
+  buffer_.clear();
+}
+
+void AtomicFile::write(std::string_view data) {
+  if (buffer_.size() + data.size() > 64 * 1024) {
+    flush();
+    if (data.size() >= 64 * 1024) {
+      writeAll(fd_.get(), data, target_);
+      return;
+    }
+  }
+  buffer_.append(data);
+}
+
+void AtomicFile::finish(bool sync) {
+  if (finished_) return;
+  flush();
+  if (sync && os().fsync(fd_.get()) != 0) throw FileError(FileOp::Sync, target_, errno);
+  if (fd_.close() != 0) throw FileError(FileOp::Write, target_, errno);
+  finished_ = true;
+}
+
+void AtomicFile::replaceTarget() {
+  if (os().rename(temp_.c_str(), target_.c_str()) != 0) throw FileError(FileOp::Rename, target_, errno);
+  placed_ = true;
+}
+
+void AtomicFile::commit(bool sync) {
+  finish(sync);
+  replaceTarget();
+}
+
+void writeFileAtomically(const std::string& path, std::string_view content) {
+  AtomicFile file(path);
+  file.write(content);
+  file.commit();
+}
+
+}  // namespace borvantel::text

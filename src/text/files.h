@@ -1,0 +1,131 @@
+// File primitives shared by every subsystem: errors that name the file and the
+// reason, size checks, record reading, safe appends and atomic replacement.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace borvantel::text {
+
+// A failure the user must be told about. what() is Polish UTF-8 text ready for
+// a message box or standard error.
+class Failure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class FileOp { Open, Read, Create, Write, Append, Rename, Remove, List, Sync, Stat };
+
+// A failed file operation: which operation, which file (raw bytes), why (errno).
+class FileError : public Failure {
+ public:
+  FileError(FileOp op, std::string path, int err, std::string detail = {});
+  FileOp op() const noexcept { return op_; }
+  const std::string& path() const noexcept { return path_; }
+  int error() const noexcept { return err_; }
+
+ private:
+  FileOp op_;
+  std::string path_;
+  int err_;
+};
+
+// Polish text for an errno value.
+std::string reasonText(int err);
+// Quoted, displayable form of a path for messages.
+std::string quotedPath(std::string_view path);
+
+// Owns a file descriptor.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) noexcept : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept;
+  ~Fd();
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const noexcept { return fd_; }
+  explicit operator bool() const noexcept { return fd_ >= 0; }
+  // Closes and reports the error of close() (a late write failure on some file systems).
+  int close() noexcept;
+
+ private:
+  int fd_ = -1;
+};
+
+Fd openForReading(const std::string& path);
+// Writes all of `data`, retrying short writes; throws FileError naming `path`.
+void writeAll(int fd, std::string_view data, const std::string& path);
+
+// Size of a file; nullopt when it does not exist.
+std::optional<std::uint64_t> fileSize(const std::string& path);
+// The two-byte rule: a file shorter than 2 bytes holds no record.
+bool holdsRecords(const std::string& path);
+
+// Calls `fn` for each line of the file; a missing file or one shorter than
+// 2 bytes has no lines. `fn` returns false to stop early.
+void forEachRecord(const std::string& path, const std::function<bool(std::string_view)>& fn);
+std::vector<std::string> readRecords(const std::string& path);
+
+// Appends `lines` (each already ending in CR LF) in a single write. A file that
+// does not end with a line end first gets CR LF, so records never merge. On
+// failure the file is cut back to its old length: nothing is half-written.
+void appendRecords(const std::string& path, std::string_view lines);
+
+// Creates the file empty, discarding any previous content.
+void createEmpty(const std::string& path);
+// Removes the file; a missing file is no error.
+void removeFile(const std::string& path);
+// Renames `from` over `to` atomically.
+void renameOver(const std::string& from, const std::string& to);
+
+// A new version of a file, written to a temporary file created exclusively in
+// the same directory and put in place by one atomic rename. Until replaceTarget()
+// the target is untouched; an AtomicFile destroyed before that removes its
+// temporary file, so none is ever left behind.
+class AtomicFile {
+ public:
+  // `mode`: permissions of the new file (the target's, kept on rewrite);
+  // kNewFileMode gives a new file's usual permissions (0666 less the umask).
+  static constexpr mode_t kNewFileMode = static_cast<mode_t>(-1);
+  explicit AtomicFile(std::string target, mode_t mode = kNewFileMode);
+  AtomicFile(AtomicFile&& other) noexcept;
+  AtomicFile& operator=(AtomicFile&&) = delete;
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+  ~AtomicFile();
+
+  void write(std::string_view data);
+  // Flushes the buffer and closes the temporary file; `sync` adds an fsync.
+  void finish(bool sync);
+  // Renames the finished temporary file over the target.
+  void replaceTarget();
+  // finish() and replaceTarget() together.
+  void commit(bool sync = true);
+
+  const std::string& target() const noexcept { return target_; }
+  const std::string& tempPath() const noexcept { return temp_; }
+  int fd() const noexcept { return fd_.get(); }
+
+ private:
+  void flush();
+  std::string target_;
+  std::string temp_;
+  Fd fd_;
+  std::string buffer_;
+  bool finished_ = false;
+  bool placed_ = false;
+};
+
+void writeFileAtomically(const std::string& path, std::string_view content);
+
+}  // namespace borvantel::text

@@ -1,0 +1,41 @@
+// The thin seam around the operating system's file calls. Production code goes
+// through os(); tests install a subclass to inject failures (a full disk, a
+// denied permission, a rename that fails after the k-th call).
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace borvantel::text {
+
+class Os {
+ public:
+  virtual ~Os() = default;
+  virtual int open(const char* path, int flags, mode_t mode);
+  virtual int mkstemp(char* pathTemplate);  // O_EXCL creation beside the target
+  virtual ssize_t read(int fd, void* buf, size_t n);
+  virtual ssize_t write(int fd, const void* buf, size_t n);
+  virtual int close(int fd);
+  virtual int fsync(int fd);
+  virtual int syncfs(int fd);
+  virtual int ftruncate(int fd, off_t size);
+  virtual int fchmod(int fd, mode_t mode);
+  virtual int rename(const char* from, const char* to);
+  virtual int unlink(const char* path);
+};
+
+Os& os();
+
+// Installs `replacement` for the lifetime of the guard (tests only).
+class ScopedOs {
+ public:
+  explicit ScopedOs(Os& replacement);
+  ~ScopedOs();
+  ScopedOs(const ScopedOs&) = delete;
+  ScopedOs& operator=(const ScopedOs&) = delete;
+
+ private:
+  Os* previous_;
+};
+
+}  // namespace borvantel::text
