@@ -226,6 +226,7 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
     const std::string_view nativeRelDir =
         dirPrefix.size() > offset ? std::string_view(dirPrefix).substr(offset) : std::string_view{};
     const std::string relDir = text::nativeToRelative(nativeRelDir);
+    const bool dirFitsRecord = text::fitsRecordField(nativeRelDir) && text::fitsOneLine(dirPrefix);
     for (const std::string& name : filesOf[d]) {
       full.assign(dirPrefix).append(name);
       if (text::endsWithIgnoreCase(name, ".inc")) {
@@ -237,7 +238,7 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
         if (st.st_size < 2) continue;
         reader.reset(fd.get(), full);
         const IncludeExamination found = examineInclude(reader);
-        const bool fitsRecord = text::fitsRecordField(std::string(nativeRelDir) + name) && text::fitsOneLine(full);
+        const bool fitsRecord = dirFitsRecord && text::fitsRecordField(name);
         switch (found.kind) {
           case IncludeExamination::Kind::Header:
             if (!found.category) break;
