@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building and testing Borvantel need.
+# Runs apt-get as root, through sudo otherwise. Does nothing when every
+# package is already installed, so it is cheap to call before every build.
+set -euo pipefail
+
+packages=(
+  build-essential  # C++20 compiler and linker
+  cmake            # build configuration
+  ninja-build      # build tool
+  pkg-config       # library lookup during configuration
+  libicu-dev       # Windows-1250 conversion, case tables, Polish collation
+  libgtest-dev     # tests
+  libgmock-dev     # tests
+)
+
+missing=()
+for pkg in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$pkg")
+done
+
+if ((${#missing[@]} == 0)); then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+
+if ((EUID == 0)); then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+  as_root=(sudo)
+else
+  echo "install-deps: not root and sudo is missing; install as root: apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "install-deps: installing ${missing[*]}"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "install-deps: done"

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs the dependencies, then builds and runs every test twice: an
+# optimised build, and a build with AddressSanitizer and UBSan.
+# Exits non-zero if any build or test fails. JOBS (default 2) sets the
+# build and test parallelism.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+jobs=${JOBS:-2}
+
+"$root/scripts/install-deps.sh"
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+failed=()
+
+# build_and_test NAME BUILD_DIR [cmake arguments...]
+build_and_test() {
+  local name=$1 dir=$2
+  shift 2
+  echo "=== $name: build in $dir"
+  if ! "$root/scripts/build.sh" "$dir" "$@"; then
+    failed+=("$name build")
+    return
+  fi
+  echo "=== $name: tests"
+  # A run without any test is a failure, not a pass.
+  if ! ctest --test-dir "$dir" --output-on-failure --no-tests=error --parallel "$jobs"; then
+    failed+=("$name tests")
+  fi
+}
+
+start=$SECONDS
+build_and_test release "$root/build-release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build_and_test asan "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DBORVANTEL_SANITIZE=ON -DBORVANTEL_BENCH=OFF
+
+echo "=== took $((SECONDS - start)) s"
+if ((${#failed[@]} > 0)); then
+  echo "=== FAILED: ${failed[*]}" >&2
+  exit 1
+fi
+echo "=== all builds and tests passed"
