@@ -9,6 +9,8 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace borvantel::categories {
@@ -61,13 +63,30 @@ CompletionResult automatycznie_uzupelnij_inc(const text::RunPaths& paths) {
       throw;
     }
   }
+  const std::string incOut = paths.workingFile(kIncOut);
+  const std::optional<std::uint64_t> incOutSize = text::fileSize(incOut);
   try {
-    text::appendRecords(paths.workingFile(kIncOut), assigned);
+    text::appendRecords(incOut, assigned);
   } catch (...) {
     text::os().unlink(pInc1.c_str());
     throw;
   }
-  text::renameOver(pInc1, pInc);
+  try {
+    text::renameOver(pInc1, pInc);
+  } catch (...) {
+    // "p_inc.txt" still lists every file: take the new assignments back out of
+    // "inc_out.txt" and leave no "p_inc1.txt", so the working files agree.
+    text::os().unlink(pInc1.c_str());
+    if (!assigned.empty()) {
+      if (!incOutSize) {
+        text::os().unlink(incOut.c_str());
+      } else if (const int raw = text::os().open(incOut.c_str(), O_WRONLY, 0); raw >= 0) {
+        text::Fd fd(raw);
+        (void)text::os().ftruncate(fd.get(), static_cast<off_t>(*incOutSize));
+      }
+    }
+    throw;
+  }
   return result;
 }
 

@@ -16,7 +16,8 @@ struct CompletionResult {
 
 // "p_inc.txt" is replaced only after "p_inc1.txt" is complete, by one rename,
 // so it is never lost. Throws text::Failure on a malformed line or a failed
-// file operation; then "p_inc.txt" is as before.
+// file operation; then "p_inc.txt" and "inc_out.txt" are as before and no
+// "p_inc1.txt" is left.
 CompletionResult automatycznie_uzupelnij_inc(const text::RunPaths& paths);
 
 }  // namespace borvantel::categories

@@ -158,7 +158,14 @@ std::vector<std::string> readRecords(const std::string& path) {
 
 void appendRecords(const std::string& path, std::string_view lines) {
   if (lines.empty()) return;
-  const int raw = os().open(path.c_str(), O_RDWR | O_APPEND | O_CREAT, 0666);
+  // A file this call creates is removed again on failure, so that a failed
+  // append leaves no empty file where there was none.
+  bool created = false;
+  int raw = os().open(path.c_str(), O_RDWR | O_APPEND, 0);
+  if (raw < 0 && errno == ENOENT) {
+    raw = os().open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL, 0666);
+    created = raw >= 0;
+  }
   if (raw < 0) throw FileError(FileOp::Append, path, errno);
   Fd fd(raw);
   struct stat st {};
@@ -176,6 +183,10 @@ void appendRecords(const std::string& path, std::string_view lines) {
   } catch (const FileError& e) {
     // Cut back to the old length so that no half record stays behind.
     (void)os().ftruncate(fd.get(), st.st_size);
+    if (created) {
+      fd.close();
+      (void)os().unlink(path.c_str());
+    }
     throw FileError(FileOp::Append, path, e.error());
   }
   if (fd.close() != 0) throw FileError(FileOp::Append, path, errno);

@@ -78,7 +78,8 @@ std::vector<std::string> readRecords(const std::string& path);
 
 // Appends `lines` (each already ending in CR LF) in a single write. A file that
 // does not end with a line end first gets CR LF, so records never merge. On
-// failure the file is cut back to its old length: nothing is half-written.
+// failure the file is cut back to its old length (a file the call created is
+// removed again): nothing is half-written.
 void appendRecords(const std::string& path, std::string_view lines);
 
 // Creates the file empty, discarding any previous content.

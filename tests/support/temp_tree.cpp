@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -58,6 +59,24 @@ std::vector<std::string> TempTree::allFiles() const {
   return out;
 }
 
+std::map<std::string, std::string> TempTree::snapshot() const {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(root_)) {
+    if (e.is_symlink()) {
+      out[fs::relative(e.path(), root_).string()] = "-> " + fs::read_symlink(e.path()).string();
+    } else if (!e.is_directory()) {
+      out[fs::relative(e.path(), root_).string()] = readFile(e.path().string());
+    }
+  }
+  return out;
+}
+
+void TempTree::symlink(std::string_view target, std::string_view relative) const {
+  const fs::path p = path(relative);
+  fs::create_directories(p.parent_path());
+  fs::create_symlink(fs::path(std::string(target)), p);
+}
+
 text::RunPaths TempTree::runPaths() const { return text::RunPaths::make(root_ + "/prog", root_ + "/base"); }
 
 std::string readFile(const std::string& path) {
@@ -69,6 +88,88 @@ std::string readFile(const std::string& path) {
   std::ostringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+bool FailingOs::failing(Call call, std::string_view path, std::string_view data) {
+  for (Rule& rule : rules_) {
+    if (rule.call != call) continue;
+    if (!rule.path.empty() && path.find(rule.path) == std::string_view::npos) continue;
+    if (!rule.data.empty() && data.find(rule.data) == std::string_view::npos) continue;
+    if (rule.skip > 0) {
+      --rule.skip;
+      continue;
+    }
+    ++failures_;
+    errno = rule.err;
+    return true;
+  }
+  return false;
+}
+
+std::string FailingOs::pathOf(int fd) const {
+  const auto it = paths_.find(fd);
+  return it == paths_.end() ? std::string() : it->second;
+}
+
+int FailingOs::open(const char* path, int flags, mode_t mode) {
+  if (failing(Call::Open, path)) return -1;
+  const int fd = Os::open(path, flags, mode);
+  if (fd >= 0) paths_[fd] = path;
+  return fd;
+}
+
+int FailingOs::mkstemp(char* pathTemplate) {
+  if (failing(Call::Mkstemp, pathTemplate)) return -1;
+  const int fd = Os::mkstemp(pathTemplate);
+  if (fd >= 0) paths_[fd] = pathTemplate;
+  return fd;
+}
+
+ssize_t FailingOs::read(int fd, void* buf, size_t n) {
+  if (failing(Call::Read, pathOf(fd))) return -1;
+  if (maxRead_ != 0 && n > maxRead_) n = maxRead_;
+  return Os::read(fd, buf, n);
+}
+
+ssize_t FailingOs::write(int fd, const void* buf, size_t n) {
+  if (failing(Call::Write, pathOf(fd), std::string_view(static_cast<const char*>(buf), n))) return -1;
+  if (maxWrite_ != 0 && n > maxWrite_) n = maxWrite_;
+  return Os::write(fd, buf, n);
+}
+
+int FailingOs::close(int fd) {
+  const std::string path = pathOf(fd);
+  paths_.erase(fd);
+  if (failing(Call::Close, path)) {
+    Os::close(fd);  // the descriptor is gone either way, as with a real failed close
+    return -1;
+  }
+  return Os::close(fd);
+}
+
+int FailingOs::fsync(int fd) {
+  if (failing(Call::Fsync, pathOf(fd))) return -1;
+  return Os::fsync(fd);
+}
+
+int FailingOs::ftruncate(int fd, off_t size) {
+  if (failing(Call::Ftruncate, pathOf(fd))) return -1;
+  return Os::ftruncate(fd, size);
+}
+
+int FailingOs::fchmod(int fd, mode_t mode) {
+  if (failing(Call::Fchmod, pathOf(fd))) return -1;
+  return Os::fchmod(fd, mode);
+}
+
+int FailingOs::rename(const char* from, const char* to) {
+  if (failing(Call::Rename, to)) return -1;
+  return Os::rename(from, to);
+}
+
+int FailingOs::unlink(const char* path) {
+  if (failing(Call::Unlink, path)) return -1;
+  return Os::unlink(path);
 }
 
 }  // namespace borvantel::testing

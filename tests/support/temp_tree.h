@@ -2,8 +2,11 @@
 // scenery trees byte for byte and read files back.
 #pragma once
 
+#include "text/os.h"
 #include "text/paths.h"
 
+#include <cstddef>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +32,10 @@ class TempTree {
   bool exists(std::string_view relative) const;
   // Every file below root(), relative, sorted (for "nothing else appeared" checks).
   std::vector<std::string> allFiles() const;
+  // Every file below root() with its bytes (for "nothing changed" checks).
+  std::map<std::string, std::string> snapshot() const;
+  // A symbolic link at `relative` pointing to `target` (taken as given).
+  void symlink(std::string_view target, std::string_view relative) const;
 
   // Run paths with the program directory root()/prog and the base root()/base.
   text::RunPaths runPaths() const;
@@ -39,5 +46,54 @@ class TempTree {
 
 // Reads a whole file; fails the current test when it cannot be read.
 std::string readFile(const std::string& path);
+
+// An operating-system seam that fails chosen calls, to test what a full disk,
+// a denied permission or a failed rename leaves behind. Install it with
+// text::ScopedOs. Calls not matched by a rule go to the real system.
+class FailingOs : public text::Os {
+ public:
+  enum class Call { Open, Mkstemp, Read, Write, Close, Fsync, Ftruncate, Fchmod, Rename, Unlink };
+  struct Rule {
+    Call call;
+    int err;
+    // The path of the call must contain this text; for calls on a descriptor,
+    // the path it was opened with (a temporary file's own name for mkstemp).
+    // For Rename, the target path. Empty: any path.
+    std::string path = {};
+    // Write only: the data written must contain this text. Empty: any data.
+    std::string data = {};
+    // This many matching calls succeed before the rule starts failing.
+    size_t skip = 0;
+  };
+
+  void fail(Rule rule) { rules_.push_back(std::move(rule)); }
+  // Every write moves at most `n` bytes (0: no limit), every read returns at most `n` bytes.
+  void limitWrites(size_t n) { maxWrite_ = n; }
+  void limitReads(size_t n) { maxRead_ = n; }
+  // How many calls the rules have failed.
+  size_t failures() const { return failures_; }
+
+  int open(const char* path, int flags, mode_t mode) override;
+  int mkstemp(char* pathTemplate) override;
+  ssize_t read(int fd, void* buf, size_t n) override;
+  ssize_t write(int fd, const void* buf, size_t n) override;
+  int close(int fd) override;
+  int fsync(int fd) override;
+  int ftruncate(int fd, off_t size) override;
+  int fchmod(int fd, mode_t mode) override;
+  int rename(const char* from, const char* to) override;
+  int unlink(const char* path) override;
+
+ private:
+  // True when a rule fails this call; sets errno.
+  bool failing(Call call, std::string_view path, std::string_view data = {});
+  std::string pathOf(int fd) const;
+
+  std::vector<Rule> rules_;
+  std::map<int, std::string> paths_;
+  size_t maxWrite_ = 0;
+  size_t maxRead_ = 0;
+  size_t failures_ = 0;
+};
 
 }  // namespace borvantel::testing

@@ -1,0 +1,421 @@
+// borvantel-cli as a user runs it: a separate process with --program-dir, its
+// exit status, standard output and standard error, and the files it leaves.
+#include "support/temp_tree.h"
+#include "text/codepage.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace borvantel {
+namespace {
+
+using testing::TempTree;
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the CLI with `args`; its output goes to files outside "base" and "prog".
+CliRun cli(const TempTree& t, const std::vector<std::string>& args, bool programDir = true) {
+  std::vector<std::string> all = {BORVANTEL_CLI};
+  if (programDir) {
+    all.emplace_back("--program-dir");
+    all.push_back(t.path("prog"));
+  }
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  const std::string outPath = t.path("cli.stdout");
+  const std::string errPath = t.path("cli.stderr");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  CliRun run;
+  if (rc != 0) {
+    ADD_FAILURE() << "cannot start " << argv[0];
+    return run;
+  }
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+    ADD_FAILURE() << "the CLI did not exit normally";
+    return run;
+  }
+  run.status = WEXITSTATUS(status);
+  run.out = t.read("cli.stdout");
+  run.err = t.read("cli.stderr");
+  ::unlink(outPath.c_str());
+  ::unlink(errPath.c_str());
+  return run;
+}
+
+std::string base(const TempTree& t) { return t.path("base"); }
+
+std::string cp(std::string_view utf8) {
+  const auto bytes = text::encodeCp1250(utf8);
+  if (!bytes) ADD_FAILURE() << "not encodable: " << utf8;
+  return bytes.value_or(std::string());
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+constexpr const char* kThreeMarkers = "(p1)\r\n(p2)\r\n(p3)\r\n";
+
+// A scenery tree with six include files that need a category, one covered by
+// "predef.txt", one whose path holds a space, and files that need none.
+void layOutTree(const TempTree& t) {
+  t.write("prog/predef.txt", "*most MOSTY\r\n");
+  t.write("prog/kategorie.txt", "DROGI\r\nstacja kolejowa\r\nAUTA\r\n" + cp("łąki") + "\r\n");
+  for (const char* f : {"linie/b.inc", "linie/a.inc", "Dworzec.inc", "a/b/c.inc", "linie/most.inc", "łąka.inc",
+                        "x y/z.inc", "linie/stare/d.inc"}) {
+    t.write(std::string("base/scenery/") + f, kThreeMarkers);
+  }
+  t.write("base/scenery/" + cp("żółw.inc"), kThreeMarkers);  // a Windows-1250 file name
+  t.write("base/scenery/linie/h.inc", "//$infotype: Budynki\r\n");
+  t.write("base/scenery/trasa.scn", "include linie/a.inc\r\n");
+}
+
+const char* const kListAfterStart =
+    "a\\b\\c.inc\n"
+    "Dworzec.inc\n"
+    "linie\\a.inc\n"
+    "linie\\b.inc\n"
+    "linie\\stare\\d.inc\n"
+    "łąka.inc\n"
+    "żółw.inc\n";
+
+// ---------------------------------------------------------------------------
+// Usage
+
+TEST(Cli, HelpPrintsTheUsageAndSucceeds) {
+  TempTree t;
+  for (const char* flag : {"--help", "-h"}) {
+    const CliRun r = cli(t, {flag});
+    EXPECT_EQ(r.status, 0) << flag;
+    EXPECT_TRUE(contains(r.out, "borvantel-cli")) << r.out;
+    for (const char* command : {"start", "pending", "assign", "assign-dir", "categories", "add-category", "save", "clean"}) {
+      EXPECT_TRUE(contains(r.out, command)) << command;
+    }
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST(Cli, WrongUsageExitsWithTwoAndTheUsage) {
+  TempTree t;
+  const std::string b = base(t);
+  struct Row {
+    std::vector<std::string> args;
+    bool programDir;
+    const char* why;
+  };
+  const Row rows[] = {
+      {{}, true, "no command"},
+      {{"frobnicate"}, true, "unknown command"},
+      {{"START", b}, true, "commands are case-sensitive"},
+      {{"start"}, true, "missing base directory"},
+      {{"start", b, b}, true, "one argument too many"},
+      {{"pending"}, true, "missing base directory"},
+      {{"assign", b, "a.inc"}, true, "missing category"},
+      {{"assign-dir", b, "linie\\"}, true, "missing category"},
+      {{"categories", "x"}, true, "categories takes no argument"},
+      {{"add-category"}, true, "missing name"},
+      {{"save"}, true, "missing base directory"},
+      {{"clean", b, "x"}, true, "one argument too many"},
+      {{"--program-dir"}, false, "--program-dir without a directory"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.why);
+    const CliRun run = cli(t, r.args, r.programDir);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(contains(run.err, "borvantel-cli [--program-dir")) << run.err;  // the usage text
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_EQ(t.allFiles(), std::vector<std::string>{});  // nothing written anywhere
+}
+
+// ---------------------------------------------------------------------------
+// start and pending
+
+TEST(Cli, StartRefusesABaseWithoutSceneryAndWritesNothing) {
+  struct Row {
+    const char* mkdir;
+    const char* base;
+    const char* why;
+  };
+  const Row rows[] = {
+      {"trasa/modele", "trasa", "no scenery subdirectory"},
+      {"trasa/scenery/linie", "trasa/scenery", "the scenery directory itself"},
+      {"trasa", "brak", "a base directory that does not exist"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.why);
+    TempTree t;
+    t.mkdir(r.mkdir);
+    t.write(std::string(r.mkdir) + "/x.inc", kThreeMarkers);
+    const auto before = t.snapshot();
+    const CliRun run = cli(t, {"start", t.path(r.base)});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(contains(run.err, t.path(r.base))) << run.err;  // names the directory
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(t.snapshot(), before);
+  }
+}
+
+TEST(Cli, StartPrintsTheFilesLeftInListOrderWithBackslashes) {
+  TempTree t;
+  layOutTree(t);
+  const CliRun r = cli(t, {"start", base(t)});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, kListAfterStart);
+  EXPECT_TRUE(contains(r.err, "x y\\z.inc")) << r.err;  // the passed-over file is named
+  EXPECT_EQ(t.read("base/inc_out.txt"), "linie\\most.inc MOSTY\r\n");
+  EXPECT_EQ(t.read("base/inc_out1.txt"), "linie\\h.inc Budynki\r\n");
+  EXPECT_FALSE(t.exists("base/p_inc1.txt"));
+  EXPECT_EQ(r.out, cli(t, {"pending", base(t)}).out);  // pending right after start: the same list
+}
+
+TEST(Cli, StartPrintsNothingWhenNothingIsLeft) {
+  TempTree t;
+  t.write("prog/predef.txt", "* RESZTA\r\n");
+  t.write("base/scenery/a.inc", kThreeMarkers);
+  t.write("base/scenery/b.scn", "x");
+  const CliRun r = cli(t, {"start", base(t)});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(t.read("base/p_inc.txt"), "");
+  EXPECT_EQ(t.read("base/inc_out.txt"), "a.inc RESZTA\r\n");
+  EXPECT_EQ(cli(t, {"pending", base(t)}).out, "");
+}
+
+TEST(Cli, StartReportsAWorkingFileThatCannotBeWritten) {
+  TempTree t;
+  t.write("base/scenery/a.inc", kThreeMarkers);
+  t.mkdir("base/inc_out.txt");  // a directory where the working file must go
+  const CliRun r = cli(t, {"start", base(t)});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "inc_out.txt")) << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
+// ---------------------------------------------------------------------------
+// assign, assign-dir
+
+TEST(Cli, AssignRecordsAWaitingFileAndPendingShowsTheRest) {
+  TempTree t;
+  layOutTree(t);
+  ASSERT_EQ(cli(t, {"start", base(t)}).status, 0);
+  struct Step {
+    std::vector<std::string> args;
+    int status;
+    std::string incOut;   // inc_out.txt afterwards
+    const char* errPart;  // the message must name this
+    const char* why;
+  };
+  const std::string start = "linie\\most.inc MOSTY\r\n";
+  const Step steps[] = {
+      {{"linie\\a.inc", "MOSTY"}, 0, start + "linie\\a.inc MOSTY\r\n", "", "a waiting file"},
+      {{"linie\\a.inc", "DROGI"}, 1, start + "linie\\a.inc MOSTY\r\n", "linie\\a.inc", "already assigned"},
+      {{"linie/b.inc", "BRAK_DEFINICJI"}, 0, start + "linie\\a.inc MOSTY\r\nlinie\\b.inc BRAK_DEFINICJI\r\n", "",
+       "\"/\" typed for \"\\\"; BRAK_DEFINICJI like any category"},
+      {{"linie\\most.inc", "X"}, 1, start + "linie\\a.inc MOSTY\r\nlinie\\b.inc BRAK_DEFINICJI\r\n", "linie\\most.inc",
+       "assigned automatically: not waiting"},
+      {{"nie_ma.inc", "X"}, 1, start + "linie\\a.inc MOSTY\r\nlinie\\b.inc BRAK_DEFINICJI\r\n", "nie_ma.inc",
+       "not in the list at all"},
+      {{"żółw.inc", "ŁĄKI"}, 0,
+       start + "linie\\a.inc MOSTY\r\nlinie\\b.inc BRAK_DEFINICJI\r\n" + cp("żółw.inc ŁĄKI") + "\r\n", "",
+       "a Windows-1250 name given as shown; the category stored in Windows-1250"},
+      {{"Dworzec.inc", "DWA SLOWA"}, 1,
+       start + "linie\\a.inc MOSTY\r\nlinie\\b.inc BRAK_DEFINICJI\r\n" + cp("żółw.inc ŁĄKI") + "\r\n", "", "a space in the category"},
+      {{"Dworzec.inc", "日本"}, 1,
+       start + "linie\\a.inc MOSTY\r\nlinie\\b.inc BRAK_DEFINICJI\r\n" + cp("żółw.inc ŁĄKI") + "\r\n", "日本",
+       "a category outside Windows-1250"},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.why);
+    std::vector<std::string> args = {"assign", base(t)};
+    args.insert(args.end(), s.args.begin(), s.args.end());
+    const CliRun r = cli(t, args);
+    EXPECT_EQ(r.status, s.status) << r.err;
+    EXPECT_EQ(t.read("base/inc_out.txt"), s.incOut);
+    if (s.status != 0) {
+      EXPECT_FALSE(r.err.empty());
+      EXPECT_TRUE(contains(r.err, s.errPart)) << r.err;
+    }
+  }
+  EXPECT_EQ(cli(t, {"pending", base(t)}).out, "a\\b\\c.inc\nDworzec.inc\nlinie\\stare\\d.inc\nłąka.inc\n");
+}
+
+TEST(Cli, OddFileNamesArePrintedAsUtf8AndAssignableAsPrinted) {
+  TempTree t;
+  // Bytes that are neither UTF-8 nor Windows-1250 letters (0x98 is unassigned
+  // in the code page), and a Windows-1250 name.
+  const std::string odd = "x\x98\x81y.inc";
+  t.write("base/scenery/" + odd, kThreeMarkers);
+  t.write("base/scenery/" + cp("źródło.inc"), kThreeMarkers);
+  const CliRun r = cli(t, {"start", base(t)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(text::isValidUtf8(r.out)) << r.out;
+  ASSERT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2);
+  const std::string first = r.out.substr(0, r.out.find('\n'));
+  const std::string second = r.out.substr(first.size() + 1, r.out.size() - first.size() - 2);
+  EXPECT_TRUE(first == "źródło.inc" || second == "źródło.inc") << r.out;
+  for (const std::string& printed : {first, second}) {
+    const CliRun a = cli(t, {"assign", base(t), printed, "X"});
+    EXPECT_EQ(a.status, 0) << a.err;
+  }
+  // The records hold the names' own bytes.
+  const std::string incOut = t.read("base/inc_out.txt");
+  EXPECT_TRUE(incOut == odd + " X\r\n" + cp("źródło.inc") + " X\r\n" || incOut == cp("źródło.inc") + " X\r\n" + odd + " X\r\n")
+      << incOut;
+  EXPECT_EQ(cli(t, {"pending", base(t)}).out, "");
+}
+
+TEST(Cli, AssignDirectoryTakesTheFilesDirectlyInIt) {
+  struct Row {
+    std::string dir;
+    std::string printed;  // the files assigned, in list order
+    std::string added;    // lines added to inc_out.txt
+    std::string pending;
+    const char* why;
+  };
+  const Row rows[] = {
+      {"linie\\", "linie\\a.inc\nlinie\\b.inc\n", "linie\\a.inc MOSTY\r\nlinie\\b.inc MOSTY\r\n",
+       "a\\b\\c.inc\nDworzec.inc\nlinie\\stare\\d.inc\nłąka.inc\nżółw.inc\n", "the subdirectory stays"},
+      {"LINIE", "linie\\a.inc\nlinie\\b.inc\n", "linie\\a.inc MOSTY\r\nlinie\\b.inc MOSTY\r\n",
+       "a\\b\\c.inc\nDworzec.inc\nlinie\\stare\\d.inc\nłąka.inc\nżółw.inc\n", "other case, no trailing \\"},
+      {"linie/stare/", "linie\\stare\\d.inc\n", "linie\\stare\\d.inc MOSTY\r\n",
+       "a\\b\\c.inc\nDworzec.inc\nlinie\\a.inc\nlinie\\b.inc\nłąka.inc\nżółw.inc\n", "\"/\" typed for \"\\\""},
+      {"GŁÓWNY SCENERY", "Dworzec.inc\nłąka.inc\nżółw.inc\n",
+       "Dworzec.inc MOSTY\r\nłąka.inc MOSTY\r\n" + cp("żółw.inc") + " MOSTY\r\n",
+       "a\\b\\c.inc\nlinie\\a.inc\nlinie\\b.inc\nlinie\\stare\\d.inc\n", "the scenery directory by its label"},
+      {"główny scenery", "Dworzec.inc\nłąka.inc\nżółw.inc\n",
+       "Dworzec.inc MOSTY\r\nłąka.inc MOSTY\r\n" + cp("żółw.inc") + " MOSTY\r\n",
+       "a\\b\\c.inc\nlinie\\a.inc\nlinie\\b.inc\nlinie\\stare\\d.inc\n", "the label ignoring case"},
+      {"", "Dworzec.inc\nłąka.inc\nżółw.inc\n", "Dworzec.inc MOSTY\r\nłąka.inc MOSTY\r\n" + cp("żółw.inc") + " MOSTY\r\n",
+       "a\\b\\c.inc\nlinie\\a.inc\nlinie\\b.inc\nlinie\\stare\\d.inc\n", "an empty argument"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.why);
+    TempTree t;
+    layOutTree(t);
+    ASSERT_EQ(cli(t, {"start", base(t)}).status, 0);
+    const CliRun run = cli(t, {"assign-dir", base(t), r.dir, "MOSTY"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, r.printed);
+    EXPECT_EQ(t.read("base/inc_out.txt"), "linie\\most.inc MOSTY\r\n" + r.added);
+    EXPECT_EQ(cli(t, {"pending", base(t)}).out, r.pending);
+  }
+}
+
+TEST(Cli, AssignDirectoryWithoutWaitingFilesFails) {
+  TempTree t;
+  layOutTree(t);
+  ASSERT_EQ(cli(t, {"start", base(t)}).status, 0);
+  const std::string incOut = t.read("base/inc_out.txt");
+  const CliRun r = cli(t, {"assign-dir", base(t), "inne\\", "MOSTY"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "inne\\")) << r.err;
+  EXPECT_EQ(t.read("base/inc_out.txt"), incOut);
+}
+
+// ---------------------------------------------------------------------------
+// categories, add-category
+
+TEST(Cli, CategoriesPrintsTheListAsAfterStart) {
+  TempTree t;
+  EXPECT_EQ(cli(t, {"categories"}).out, "BRAK_DEFINICJI\n");  // no kategorie.txt
+  layOutTree(t);
+  const CliRun r = cli(t, {"categories"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "AUTA\nBRAK_DEFINICJI\nDROGI\nłąki\nstacja_kolejowa\n");
+}
+
+TEST(Cli, AddCategoryAppendsTheUpperCaseName) {
+  TempTree t;
+  t.write("prog/kategorie.txt", "AUTA");
+  CliRun r = cli(t, {"add-category", "Nowa kategoria"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "NOWA_KATEGORIA\n");
+  r = cli(t, {"add-category", "żółta łąka"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "ŻÓŁTA_ŁĄKA\n");
+  EXPECT_EQ(t.read("prog/kategorie.txt"), "AUTA\r\nNOWA_KATEGORIA\r\n" + cp("ŻÓŁTA_ŁĄKA") + "\r\n");
+  EXPECT_EQ(cli(t, {"categories"}).out, "AUTA\nBRAK_DEFINICJI\nNOWA_KATEGORIA\nŻÓŁTA_ŁĄKA\n");
+}
+
+TEST(Cli, AddCategoryRefusesWhatCannotBeStored) {
+  TempTree t;
+  t.write("prog/kategorie.txt", "AUTA\r\n");
+  for (const char* name : {"日本", ""}) {
+    const CliRun r = cli(t, {"add-category", name});
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_FALSE(r.err.empty());
+  }
+  EXPECT_EQ(t.read("prog/kategorie.txt"), "AUTA\r\n");
+
+  // A program directory that does not exist: the message names the file.
+  const CliRun r = cli(t, {"--program-dir", t.path("brak"), "add-category", "X"}, false);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "kategorie.txt")) << r.err;
+  EXPECT_FALSE(t.exists("brak"));
+}
+
+// ---------------------------------------------------------------------------
+// save, clean
+
+TEST(Cli, SaveAppendsTheAssignmentsToPredef) {
+  TempTree t;
+  layOutTree(t);
+  ASSERT_EQ(cli(t, {"start", base(t)}).status, 0);
+  ASSERT_EQ(cli(t, {"assign-dir", base(t), "linie\\", "TORY"}).status, 0);
+  const CliRun r = cli(t, {"save", base(t)});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(t.read("prog/predef.txt"), "*most MOSTY\r\nmost.inc MOSTY\r\na.inc TORY\r\nb.inc TORY\r\n");
+}
+
+TEST(Cli, SaveWithoutAssignmentsLeavesPredefUnchanged) {
+  TempTree t;
+  t.write("prog/predef.txt", "*most MOSTY");
+  t.mkdir("base/scenery");
+  const CliRun r = cli(t, {"save", base(t)});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(t.read("prog/predef.txt"), "*most MOSTY");
+}
+
+TEST(Cli, CleanRemovesTheFourWorkingFiles) {
+  TempTree t;
+  layOutTree(t);
+  ASSERT_EQ(cli(t, {"start", base(t)}).status, 0);
+  t.write("base/p_inc1.txt", "x\r\n");
+  auto before = t.snapshot();
+  const CliRun r = cli(t, {"clean", base(t)});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* f : {"base/inc_out.txt", "base/inc_out1.txt", "base/p_inc.txt", "base/p_scn.txt"}) {
+    EXPECT_FALSE(t.exists(f)) << f;
+    before.erase(f);
+  }
+  EXPECT_EQ(t.snapshot(), before);  // everything else as it was, p_inc1.txt included
+  EXPECT_EQ(cli(t, {"clean", base(t)}).status, 0);  // nothing left to remove is no error
+}
+
+}  // namespace
+}  // namespace borvantel
