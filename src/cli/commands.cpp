@@ -4,7 +4,9 @@
 #include "categories/assignment.h"
 #include "categories/categories.h"
 #include "categories/save.h"
+#include "convert/conversion.h"
 #include "scan/start.h"
+#include "scan/working_files.h"
 #include "text/codepage.h"
 #include "text/files.h"
 
@@ -28,6 +30,9 @@ const char* const kUsage =
     "  categories                        wypisuje listę kategorii\n"
     "  add-category NAZWA                dopisuje kategorię do kategorie.txt\n"
     "  save BAZA                         dopisuje przypisania tego przebiegu do predef.txt\n"
+    "  convert [--dry-run] BAZA          przerabia pliki *.inc i sceneryjne (gdy żaden plik nie czeka\n"
+    "                                    na kategorię), wypisuje zmienione pliki; --dry-run tylko\n"
+    "                                    wypisuje pliki, które by zmienił, i niczego nie zmienia\n"
     "  clean BAZA                        usuwa pliki robocze z katalogu BAZA\n"
     "\n"
     "--program-dir wskazuje katalog z kategorie.txt i predef.txt (domyślnie katalog programu).\n"
@@ -164,6 +169,39 @@ int cmdSave(const Context& ctx, const std::vector<std::string>& args) {
   return 0;
 }
 
+int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
+  convert::ConversionOptions options;
+  std::vector<std::string> rest = args;
+  if (!rest.empty() && rest.front() == "--dry-run") {
+    options.dryRun = true;
+    rest.erase(rest.begin());
+  }
+  expectArgs(rest, 1, "convert");
+  const RunPaths paths = pathsFor(ctx, rest[0]);
+  if (!text::fileSize(paths.workingFile(scan::kPInc))) {
+    throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
+                        " nie uruchomiono polecenia start; uruchom najpierw: borvantel-cli start BAZA.");
+  }
+  const size_t waiting = categories::pendingFiles(paths).size();
+  if (waiting > 0) {
+    throw text::Failure("Na kategorię czeka jeszcze plików *.inc: " + std::to_string(waiting) +
+                        "; przypisz je przed konwersją (sprawdź: borvantel-cli pending).");
+  }
+  convert::NullProgress progress;
+  convert::ConversionResult result;
+  try {
+    result = convert::runConversion(paths, progress, options);
+  } catch (const convert::IncompleteConversion& e) {
+    printPaths(ctx.out, e.replaced());
+    throw;
+  }
+  printPaths(ctx.out, result.changedFiles);
+  ctx.err << (options.dryRun ? "Do przerobienia (nic nie zmieniono): pliki *.inc: " : "Przerobiono pliki *.inc: ")
+          << result.includeFiles << ", pliki sceneryjne: " << result.sceneryFiles << " z "
+          << result.sceneryListed << " sprawdzonych.\n";
+  return 0;
+}
+
 int cmdClean(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 1, "clean");
   app::removeWorkingFiles(pathsFor(ctx, args[0]));
@@ -177,7 +215,7 @@ int runCommand(const Context& ctx, const std::string& command, const std::vector
   static const std::map<std::string, Handler> handlers = {
       {"start", cmdStart},       {"pending", cmdPending},           {"assign", cmdAssign},
       {"assign-dir", cmdAssignDir}, {"categories", cmdCategories}, {"add-category", cmdAddCategory},
-      {"save", cmdSave},         {"clean", cmdClean},
+      {"save", cmdSave},         {"clean", cmdClean},               {"convert", cmdConvert},
   };
   const auto it = handlers.find(command);
   if (it == handlers.end()) throw UsageError{"nieznane polecenie „" + command + "”"};

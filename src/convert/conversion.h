@@ -1,0 +1,76 @@
+// The conversion run: zmiana_inc gives every include file of "inc_out.txt" its
+// category header and renumbered parameter references; zmiana_scn inserts the
+// category argument into the "include" lines of the files of "p_scn.txt".
+//
+// All or nothing: every rewritten file is first prepared in full in a
+// temporary file beside it (text::AtomicFile). Only when both phases have
+// prepared everything are the temporary files made durable and renamed over
+// their targets, include files first. A failure while preparing removes every
+// temporary file and leaves every user file as it was.
+#pragma once
+
+#include "convert/progress.h"
+#include "text/files.h"
+#include "text/paths.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace borvantel::convert {
+
+// How the prepared files are made durable before the renames, and the renames
+// after them. Both guarantee that no rename happens before every temporary
+// file's content is on disk.
+enum class FlushMode {
+  PerFile,        // fsync each temporary file; fsync each directory after the renames
+  PerFileSystem,  // one syncfs() per file system before the renames and one after
+};
+
+struct ConversionOptions {
+  FlushMode flush = FlushMode::PerFileSystem;
+  // Reads and decides everything, changes nothing and creates no file.
+  bool dryRun = false;
+  // Bytes of a scenery file's rewritten text held in memory before its first
+  // converted line is met; past that the file is read through first, and read
+  // again to be written only if a line converts.
+  size_t sceneryLookahead = size_t{1} << 20;
+};
+
+struct ConversionResult {
+  // The files changed (or, in a dry run, that would change), relative to the
+  // base directory with "\" separators ("scenery\linie\a.inc"), include files
+  // first, each in list order.
+  std::vector<std::string> changedFiles;
+  size_t includeFiles = 0;      // include files rewritten
+  size_t sceneryListed = 0;     // entries of "p_scn.txt" taken up
+  size_t sceneryFiles = 0;      // of those, files rewritten
+  std::uint64_t bytesRead = 0;  // bytes of the files read
+  std::uint64_t bytesWritten = 0;
+};
+
+// A failure after some files were already replaced: a rename (or the flush
+// after the renames) failed. The message names the file and says that the
+// earlier files are already converted; `replaced` lists them as
+// ConversionResult::changedFiles would.
+class IncompleteConversion : public text::Failure {
+ public:
+  IncompleteConversion(const std::string& message, std::vector<std::string> replaced)
+      : text::Failure(message), replaced_(std::move(replaced)) {}
+  const std::vector<std::string>& replaced() const noexcept { return replaced_; }
+
+ private:
+  std::vector<std::string> replaced_;
+};
+
+// Runs both phases and puts the prepared files in place. Throws text::Failure
+// (often a text::FileError) naming the file and the reason when anything
+// fails before the renames: then no user file has changed and no temporary
+// file is left. Refuses, the same way, a tree in which a listed include file
+// already carries a "//$infotype:" line. Throws IncompleteConversion when the
+// renames fail part-way.
+ConversionResult runConversion(const text::RunPaths& paths, ConversionProgress& progress,
+                               const ConversionOptions& options = {});
+
+}  // namespace borvantel::convert

@@ -1,0 +1,647 @@
+// Conversion: the line rules of both rewrites, the assignment table, and whole
+// runs over temporary trees, including what failures leave behind.
+#include "categories/assignment.h"
+#include "convert/assignment_table.h"
+#include "convert/conversion.h"
+#include "convert/include_file.h"
+#include "convert/scenery_file.h"
+#include "scan/start.h"
+#include "support/temp_tree.h"
+#include "text/codepage.h"
+#include "text/files.h"
+#include "text/os.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <random>
+
+namespace borvantel::convert {
+namespace {
+
+using testing::TempTree;
+
+// ---------------------------------------------------------------- line rules
+
+TEST(Renumbering, IncrementsDecimalStringsOfAnyLength) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"0", "1"},   {"1", "2"},     {"9", "10"},  {"007", "8"}, {"099", "100"}, {"000", "1"},
+      {"123456789012345678901234567890", "123456789012345678901234567891"},
+      {"999999999999999999999999999999", "1000000000000000000000000000000"},
+  };
+  for (const auto& [in, want] : rows) {
+    std::string out = "x";
+    appendIncremented(out, in);
+    EXPECT_EQ(out, std::string("x") + want) << in;
+  }
+}
+
+TEST(Renumbering, IncludeLinesFollowTheStateTables) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"(p01)", "(p2)"},
+      {"(P3)", "(P4)"},
+      {"tex(p1).bmp", "tex(p2).bmp"},
+      {"(p1)(p2)(P10)", "(p2)(p3)(P11)"},
+      {"(a p5)", "(a p6)"},  // state 1 is left only by a p
+      {"// p9", "// p10"},   // a number at the line end still counts in a comment
+      {"// p 1", "// p 2"},
+      {"// p\t1", "// p\t1"},  // a tab cancels the marker
+      {"// p1p2", "// p2p3"},
+      {"//P007x pp3", "//P8x pp4"},
+      {"// no marker", "// no marker"},
+      {"  // p1 (p1)", "  // p1 (p2)"},  // indented: not a comment
+      {"  // p1 only", "  // p1 only"},
+      {"(p)", "(p)"},  // not a number: written as it stood
+      {"(p x) (p-1) (p 1)", "(p x) (p-1) (p 1)"},
+      {"(stone.bmp)", "(stone.bmp)"},
+      {"f(x) (p12", "f(x) (p12"},  // still collecting at the line end
+      {"(p1(p2)", "(p1(p3)"},      // a "(" while collecting keeps what was collected
+      {"(p123456789012345678901234567890)", "(p123456789012345678901234567891)"},
+      {"\xB9(p1)\xEA\xF3", "\xB9(p2)\xEA\xF3"},  // other bytes untouched
+      {"p (1) x", "p (1) x"},
+      {"", ""},
+  };
+  for (const auto& [in, want] : rows) {
+    std::string out;
+    appendIncludeLine(in, out);
+    EXPECT_EQ(out, want) << "line: " << in;
+  }
+}
+
+// Where the reference table is fully defined (every collected number a digit
+// run closed by ")"), the renumbering must give exactly what it gives.
+TEST(Renumbering, ReferencesMatchTheStateTableStepByStep) {
+  std::mt19937 rng(3);
+  const char alphabet[] = "()pP01x ";
+  int compared = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string line;
+    for (size_t n = rng() % 14; n > 0; --n) line += alphabet[rng() % 8];
+    std::string want;
+    std::string buffer;
+    int state = 0;
+    bool defined = true;
+    for (char c : line) {
+      if (state == 2 && c == ')') {  // step 1
+        if (!isDigitRun(buffer)) defined = false;
+        appendIncremented(want, buffer);
+        state = 0;
+        buffer.clear();
+      }
+      if (state == 0 || state == 1) want += c;             // step 2
+      if (state == 2 && c != ')') buffer += c;             // step 3
+      if (state == 2 && c == '(') defined = false;         // "(" collected
+      if (state == 1 && (c == 'p' || c == 'P')) state = 2;  // step 4
+      if (c == '(') state = 1;                             // step 5
+    }
+    if (state == 2 || !defined) continue;
+    ++compared;
+    std::string got;
+    renumberReferences(line, got);
+    ASSERT_EQ(got, want) << "line: " << line;
+  }
+  EXPECT_GT(compared, 5000);
+}
+
+TEST(Renumbering, WorkedExampleByteExact) {
+  const std::string in =
+      "// p1 = wysokosc, p2 = dlugosc\r\nnode -1 0 (p1) track normal (p2) 1.435 end\r\norigin 0 0 0";
+  EXPECT_EQ(convertIncludeText(in, "most"),
+            "//$infotype: MOST\r\n// p2 = wysokosc, p3 = dlugosc\r\nnode -1 0 (p2) track normal (p3) 1.435 end\r\n"
+            "origin 0 0 0\r\n");
+  EXPECT_EQ(convertIncludeText("a\nb\rc\r\n", "\xB3\xF3\x64\x9F"), "//$infotype: \xA3\xD3\x44\x8F\r\na\r\nb\r\nc\r\n");
+  EXPECT_TRUE(carriesHeader("x //$INFOTYPE: a"));
+  EXPECT_FALSE(carriesHeader("//$infotype a"));
+}
+
+AssignmentTable demoTable() {
+  return AssignmentTable({{"tory\\most1.inc", "MOST"}, {"obiekty\\dom.inc", "BUDYNKI"}});
+}
+
+TEST(SceneryLines, CandidatesAreNormalisedAndConvertedByTheTable) {
+  struct Row {
+    const char* in;
+    const char* out;
+    SceneryLine kind;
+  } rows[] = {
+      {"include\ttory/most1.inc 12.5;3 end", "include tory/most1.inc MOST_&type 12.5 3 end", SceneryLine::Converted},
+      {"include tory/inny.inc  1 end", "include tory/inny.inc  1 end", SceneryLine::AsRead},
+      {"// include tory/most1.inc 1 end", "// include tory/most1.inc 1 end", SceneryLine::AsRead},
+      {"include  tory/most1.inc\tend", "include  tory/most1.inc\tend", SceneryLine::AsRead},  // three fields
+      {"include  tory/most1.inc\tMOST_&TYPE 1 end", "include tory/most1.inc MOST_&TYPE 1 end",
+       SceneryLine::Normalised},
+      {"  INCLUDE TORY/Most1.INC 1 end  ", "INCLUDE TORY/Most1.INC MOST_&type 1 end", SceneryLine::Converted},
+      {"include tory\\most1.inc 1 end", "include tory\\most1.inc MOST_&type 1 end", SceneryLine::Converted},
+      {"include;obiekty/dom.inc;;1;end", "include obiekty/dom.inc BUDYNKI_&type 1 end", SceneryLine::Converted},
+      {"sinclude_x tory/most1.inc 1 2", "sinclude_x tory/most1.inc MOST_&type 1 2", SceneryLine::Converted},
+      {"  // tory/most1.inc 1 include", "// tory/most1.inc MOST_&type 1 include", SceneryLine::Converted},
+      {"  // include tory/most1.inc 1", "  // include tory/most1.inc 1", SceneryLine::AsRead},
+      {"origin tory/most1.inc 0 0", "origin tory/most1.inc 0 0", SceneryLine::AsRead},
+  };
+  const AssignmentTable table = demoTable();
+  SceneryLineRewriter rewriter(table);
+  for (const auto& row : rows) {
+    std::string out = ">";
+    EXPECT_EQ(rewriter.append(row.in, out), row.kind) << row.in;
+    EXPECT_EQ(out, std::string(">") + row.out) << row.in;
+  }
+}
+
+TEST(SceneryLines, NormalisedFormIsWrittenOnlyWhenAnotherLineConverts) {
+  const AssignmentTable table = demoTable();
+  const std::string done = "include  tory/most1.inc MOST_&type 1 end\n";
+  EXPECT_FALSE(convertSceneryText(done + "// x\n", table));
+  EXPECT_EQ(convertSceneryText(done + "include\ttory/most1.inc 12.5;3 end\ninclude tory/inny.inc  1 end\n"
+                               "// include tory/most1.inc 1 end", table),
+            "include tory/most1.inc MOST_&type 1 end\r\ninclude tory/most1.inc MOST_&type 12.5 3 end\r\n"
+            "include tory/inny.inc  1 end\r\n// include tory/most1.inc 1 end\r\n");
+}
+
+// ---------------------------------------------------------- assignment table
+
+TEST(AssignmentTableTest, CaseDuplicatesFindTheExchangeSortRow) {
+  // Exchange sort: [a Z, B Y, b X]; the search probes row 2 first.
+  const AssignmentTable table({{"b", "X"}, {"B", "Y"}, {"a", "Z"}});
+  EXPECT_TRUE(table.usedExchangeSort());
+  ASSERT_TRUE(table.find("b"));
+  EXPECT_EQ(table.find("b")->category, "Y");
+  EXPECT_EQ(table.find("A")->category, "Z");
+  EXPECT_FALSE(table.find("c"));
+  EXPECT_FALSE(AssignmentTable().find("a"));
+  EXPECT_FALSE(AssignmentTable({{"a", "X"}, {"A", "X"}}).usedExchangeSort());
+}
+
+TEST(AssignmentTableTest, MatchesTheLiteralExchangeSortOnRandomTables) {
+  std::mt19937 rng(7);
+  const std::vector<std::string> paths = {"a\\x.inc", "A\\X.inc", "a\\X.INC", "b.inc", "B.inc", "c\\d.inc",
+                                          "\xB1.inc", "\xA1.inc", "e.inc", "f\\g.inc", "F\\G.inc"};
+  for (int round = 0; round < 300; ++round) {
+    const size_t n = rng() % 40;
+    const bool oneCategoryPerPath = round % 2 == 0;
+    std::vector<AssignmentRow> rows;
+    for (size_t i = 0; i < n; ++i) {
+      const std::string& p = paths[rng() % paths.size()];
+      rows.push_back({p, oneCategoryPerPath ? text::toUpper(p) : std::string(1, char('A' + rng() % 3))});
+    }
+    // The literal exchange sort, on the strings themselves.
+    std::vector<AssignmentRow> literal = rows;
+    for (size_t i = 0; i + 1 < literal.size(); ++i) {
+      for (size_t j = i + 1; j < literal.size(); ++j) {
+        if (text::compareIgnoreCase(literal[j].path, literal[i].path) < 0) std::swap(literal[i], literal[j]);
+      }
+    }
+    const AssignmentTable table(rows);
+    if (table.usedExchangeSort()) {
+      ASSERT_EQ(table.rows().size(), literal.size());
+      for (size_t i = 0; i < literal.size(); ++i) {
+        EXPECT_EQ(table.rows()[i].path, literal[i].path) << "round " << round << " row " << i;
+        EXPECT_EQ(table.rows()[i].category, literal[i].category) << "round " << round << " row " << i;
+      }
+    }
+    for (const auto& p : paths) {
+      const AssignmentRow* found = table.find(p);
+      const bool present = std::any_of(rows.begin(), rows.end(),
+                                       [&](const AssignmentRow& r) { return text::equalsIgnoreCase(r.path, p); });
+      ASSERT_EQ(found != nullptr, present) << p;
+      EXPECT_EQ(table.findFolded(text::toFolded(p)), found) << p;
+      if (found && !table.usedExchangeSort()) {
+        // Fast path only when equal paths agree: any of them gives the answer.
+        EXPECT_TRUE(text::equalsIgnoreCase(found->path, p));
+        for (const auto& r : rows) {
+          if (text::equalsIgnoreCase(r.path, p)) {
+            EXPECT_EQ(r.category, found->category);
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(AssignmentTableTest, RefusesLinesWithoutBothFieldsOrWithUnsafePaths) {
+  const TempTree tree;
+  const std::string file = tree.path("base/inc_out.txt");
+  for (const char* bad : {"a.inc", "a.inc ", "..\\x.inc K", "/abs.inc K", "\\abs.inc K", "x\\..\\y.inc K"}) {
+    tree.write("base/inc_out.txt", std::string("ok.inc k extra\r\n") + bad + "\r\n");
+    std::vector<AssignmentRow> rows;
+    try {
+      loadAssignments(file, rows);
+      ADD_FAILURE() << "accepted: " << bad;
+    } catch (const text::Failure& e) {
+      EXPECT_NE(std::string(e.what()).find("Wiersz 2"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("inc_out.txt"), std::string::npos) << e.what();
+    }
+  }
+  tree.write("base/inc_out.txt", "ok.inc k\xB9 extra\r\n");
+  std::vector<AssignmentRow> rows;
+  loadAssignments(file, rows);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].category, "K\xA5");
+}
+
+// ------------------------------------------------------------------ whole runs
+
+// Records what the progress window would be asked to do.
+struct RecordingProgress : ConversionProgress {
+  std::vector<std::string> calls;
+  void setFileLabel(std::string_view label) override { calls.push_back("label " + std::string(label)); }
+  void show() override { calls.push_back("show"); }
+  void close() noexcept override { calls.push_back("close"); }
+  void processEvents() override { calls.push_back("events"); }
+};
+
+// The failing seam of the test support, also recording the order of the calls
+// that make files durable or put them in place, and able to fail syncfs.
+struct RecordingOs : testing::FailingOs {
+  std::vector<std::string> log;
+  int failSyncfsAt = 0;  // this syncfs call (1-based) fails
+  int syncfsCalls = 0;
+
+  int mkstemp(char* pathTemplate) override {
+    log.push_back("mkstemp");
+    return FailingOs::mkstemp(pathTemplate);
+  }
+  int fsync(int fd) override {
+    log.push_back("fsync");
+    return FailingOs::fsync(fd);
+  }
+  int syncfs(int fd) override {
+    log.push_back("syncfs");
+    if (++syncfsCalls == failSyncfsAt) return errno = EIO, -1;
+    return FailingOs::syncfs(fd);
+  }
+  int rename(const char* from, const char* to) override {
+    log.push_back("rename");
+    return FailingOs::rename(from, to);
+  }
+};
+using Call = testing::FailingOs::Call;
+
+const char* const kMost = "// p1 = wysokosc, p2 = dlugosc\r\nnode -1 0 (p1) track normal (p2) 1.435 end\r\nnode (p3) end\r\n";
+const char* const kMostDone =
+    "//$infotype: MOST\r\n// p2 = wysokosc, p3 = dlugosc\r\nnode -1 0 (p2) track normal (p3) 1.435 end\r\n"
+    "node (p4) end\r\n";
+const char* const kStacja = "include\ttory/most1.inc 12.5;3 end\r\ninclude tory/inny.inc  1 end\r\n"
+                            "// include tory/most1.inc 1 end\r\n";
+const char* const kStacjaDone = "include tory/most1.inc MOST_&type 12.5 3 end\r\ninclude tory/inny.inc  1 end\r\n"
+                                "// include tory/most1.inc 1 end\r\n";
+
+// A small tree after Start and the assignment of every waiting file to "most".
+void prepareTree(const TempTree& tree) {
+  tree.write("base/scenery/tory/most1.inc", kMost);
+  tree.write("base/scenery/tory/inny.inc", "origin 0 0 0\r\n");
+  tree.write("base/scenery/tory/stacja.scn", kStacja);
+  tree.write("base/scenery/obiekty/dom.inc", "//$infotype: Budynki\r\nnode (p1) (p2) (p3)\r\n");
+  tree.write("base/scenery/obiekty/plot.inc", "a (p1) (p2) (p3)");
+  tree.write("base/scenery/main.scn", "include obiekty/dom.inc 1 2 end\ninclude tory/most1.inc 5 6 end\n");
+  tree.write("base/scenery/pusty.scn", "x");
+  const text::RunPaths paths = tree.runPaths();
+  scan::runStart(paths);
+  std::vector<std::string> list = categories::pendingFiles(paths);
+  while (!list.empty()) {
+    const std::string dir(text::directoryPartOf(list.front()));
+    categories::przypisz_katalog(paths, list, dir, "most");
+  }
+}
+
+const std::vector<std::string> kChanged = {"scenery\\obiekty\\plot.inc", "scenery\\tory\\most1.inc",
+                                           "scenery\\tory\\stacja.scn", "scenery\\main.scn"};
+
+TEST(ConversionRun, ConvertsTheTreeByteExactAndReportsProgressPerPhase) {
+  const TempTree tree;
+  prepareTree(tree);
+  tree.write("base/aaa.ccc", "user data");  // names other programs used for their temporary files
+  tree.write("base/scenery/aaa.ccc", "more user data");
+  const auto before = tree.allFiles();
+  RecordingProgress progress;
+  const ConversionResult result = runConversion(tree.runPaths(), progress);
+
+  EXPECT_EQ(result.changedFiles, kChanged);
+  EXPECT_EQ(result.includeFiles, 2u);
+  EXPECT_EQ(result.sceneryFiles, 2u);
+  EXPECT_EQ(tree.read("base/scenery/tory/most1.inc"), kMostDone);
+  EXPECT_EQ(tree.read("base/scenery/obiekty/plot.inc"), "//$infotype: MOST\r\na (p2) (p3) (p4)\r\n");
+  EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);
+  EXPECT_EQ(tree.read("base/scenery/main.scn"),
+            "include obiekty/dom.inc BUDYNKI_&type 1 2 end\r\ninclude tory/most1.inc MOST_&type 5 6 end\r\n");
+  EXPECT_EQ(tree.read("base/scenery/tory/inny.inc"), "origin 0 0 0\r\n");
+  EXPECT_EQ(tree.read("base/aaa.ccc"), "user data");
+  EXPECT_EQ(tree.read("base/scenery/aaa.ccc"), "more user data");
+  EXPECT_EQ(tree.allFiles(), before) << "a temporary file was left behind";
+
+  // The scenery phase shows every listed file, skipped ones included.
+  const std::string s = tree.root() + "/base/scenery/";
+  std::vector<std::string> want = {"label obiekty\\plot.inc", "show", "events", "label tory\\most1.inc", "events",
+                                   "close"};
+  bool first = true;
+  for (const char* f : {"tory/inny.inc", "tory/stacja.scn", "main.scn", "pusty.scn"}) {
+    want.push_back("label " + s + f);
+    if (first) want.push_back("show");
+    want.push_back("events");
+    first = false;
+  }
+  want.push_back("close");
+  EXPECT_EQ(progress.calls, want);
+}
+
+TEST(ConversionRun, PhasesWithoutWorkShowNothing) {
+  const TempTree tree;
+  tree.write("base/scenery/a.scn", "include x.inc 1 2 3\r\n");
+  scan::runStart(tree.runPaths());  // no include file: empty table
+  RecordingProgress progress;
+  EXPECT_TRUE(runConversion(tree.runPaths(), progress).changedFiles.empty());
+  EXPECT_TRUE(progress.calls.empty());
+}
+
+TEST(ConversionRun, SecondStartAndConversionChangeNothing) {
+  const TempTree tree;
+  prepareTree(tree);
+  NullProgress progress;
+  runConversion(tree.runPaths(), progress);
+  tree.write("base/scenery/tory/stacja.scn", std::string(kStacjaDone) + "include  tory/most1.inc MOST_&type 1 end\r\n");
+  const auto converted = tree.snapshot();
+  const scan::StartResult again = scan::runStart(tree.runPaths());
+  EXPECT_TRUE(again.wszystkie_inc_przypisane);
+  const ConversionResult result = runConversion(tree.runPaths(), progress);
+  EXPECT_TRUE(result.changedFiles.empty());
+  for (const auto& [name, bytes] : converted) {
+    if (name.find("scenery/") != std::string::npos) {
+      EXPECT_EQ(tree.read(name), bytes) << name;
+    }
+  }
+}
+
+TEST(ConversionRun, UntouchedFilesKeepBytesAndTimeAndShortOrMissingOnesAreSkipped) {
+  const TempTree tree;
+  prepareTree(tree);
+  tree.write("base/scenery/tory/stacja.scn", "include tory/inny.inc 1 2 3\n// include tory/most1.inc 1 2\n");
+  const std::string path = tree.path("base/scenery/tory/stacja.scn");
+  const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+  std::filesystem::remove(tree.path("base/scenery/main.scn"));
+  NullProgress progress;
+  const ConversionResult result = runConversion(tree.runPaths(), progress);
+  EXPECT_EQ(result.sceneryListed, 4u);
+  EXPECT_EQ(result.sceneryFiles, 0u);
+  EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), "include tory/inny.inc 1 2 3\n// include tory/most1.inc 1 2\n");
+  EXPECT_EQ(tree.read("base/scenery/pusty.scn"), "x");
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+}
+
+TEST(ConversionRun, ReadOnlyIncludeBecomesWritableAndKeepsOtherPermissions) {
+  const TempTree tree;
+  prepareTree(tree);
+  const std::string path = tree.path("base/scenery/tory/most1.inc");
+  ASSERT_EQ(::chmod(path.c_str(), 0440), 0);
+  NullProgress progress;
+  runConversion(tree.runPaths(), progress);
+  EXPECT_EQ(tree.read("base/scenery/tory/most1.inc"), kMostDone);
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(ConversionRun, LinksAreRewrittenWhereTheyPointAndEachTargetOnce) {
+  const TempTree tree;
+  tree.write("base/shared/most.inc", kMost);
+  tree.symlink("../../shared/most.inc", "base/scenery/tory/most1.inc");
+  tree.symlink("../../shared/most.inc", "base/scenery/inne/most2.inc");
+  tree.write("base/scenery/inne/zwykly.inc", "(p1) (p2) (p3)\r\ninclude tory/most1.inc 1 2\r\n");
+  tree.symlink("../inne/zwykly.inc", "base/scenery/tory/widok.scn");  // an include file seen as a scenery file
+  tree.write("base/inc_out.txt", "tory\\most1.inc most\r\ninne\\most2.inc inny\r\ninne\\zwykly.inc x\r\n");
+  tree.write("base/p_scn.txt", tree.path("base/scenery/tory/widok.scn") + "\r\n");
+  NullProgress progress;
+  const ConversionResult result = runConversion(tree.runPaths(), progress);
+  EXPECT_EQ(tree.read("base/shared/most.inc"), kMostDone);
+  EXPECT_TRUE(std::filesystem::is_symlink(tree.path("base/scenery/tory/most1.inc")));
+  EXPECT_TRUE(std::filesystem::is_symlink(tree.path("base/scenery/inne/most2.inc")));
+  EXPECT_TRUE(std::filesystem::is_symlink(tree.path("base/scenery/tory/widok.scn")));
+  // Renumbered by the first phase, then given the argument by the second.
+  EXPECT_EQ(tree.read("base/scenery/inne/zwykly.inc"),
+            "//$infotype: X\r\n(p2) (p3) (p4)\r\ninclude tory/most1.inc MOST_&type 1 2\r\n");
+  EXPECT_EQ(result.changedFiles,
+            (std::vector<std::string>{"scenery\\tory\\most1.inc", "scenery\\inne\\zwykly.inc"}));
+}
+
+TEST(ConversionRun, ShortAndLargeIncludeFilesAreReadWhole) {
+  const TempTree tree;
+  std::string big;
+  for (int i = 0; i < 40000; ++i) big += "node (p" + std::to_string(i % 7) + ") x\n";
+  tree.write("base/scenery/big.inc", big);
+  tree.write("base/scenery/one.inc", "x");
+  tree.write("base/scenery/empty.inc", "");
+  tree.write("base/inc_out.txt", "big.inc a\r\none.inc b\r\nempty.inc c\r\n");
+  NullProgress progress;
+  runConversion(tree.runPaths(), progress);
+  EXPECT_EQ(tree.read("base/scenery/big.inc"), convertIncludeText(big, "a"));
+  EXPECT_EQ(tree.read("base/scenery/one.inc"), "//$infotype: B\r\nx\r\n");
+  EXPECT_EQ(tree.read("base/scenery/empty.inc"), "//$infotype: C\r\n");
+}
+
+TEST(ConversionRun, LongSceneryFilesGiveTheSameTextWhateverTheLookahead) {
+  std::string scn;
+  for (int i = 0; i < 20000; ++i) scn += "node " + std::to_string(i) + " include\r\n";
+  scn += "include tory/most1.inc 1 2\r\n";
+  for (size_t lookahead : {size_t{0}, size_t{100}, size_t{1} << 20}) {
+    const TempTree tree;
+    tree.write("base/scenery/a.scn", scn);
+    tree.write("base/inc_out1.txt", "tory\\most1.inc most\r\n");
+    tree.write("base/p_scn.txt", tree.path("base/scenery/a.scn") + "\r\n");
+    NullProgress progress;
+    ConversionOptions options;
+    options.sceneryLookahead = lookahead;
+    EXPECT_EQ(runConversion(tree.runPaths(), progress, options).sceneryFiles, 1u);
+    EXPECT_EQ(tree.read("base/scenery/a.scn"), *convertSceneryText(scn, demoTable())) << lookahead;
+  }
+}
+
+TEST(ConversionRun, DryRunListsTheSameFilesAndChangesNothing) {
+  const TempTree tree;
+  prepareTree(tree);
+  const auto before = tree.snapshot();
+  NullProgress progress;
+  ConversionOptions options;
+  options.dryRun = true;
+  RecordingOs os;
+  {
+    text::ScopedOs guard(os);
+    EXPECT_EQ(runConversion(tree.runPaths(), progress, options).changedFiles, kChanged);
+  }
+  EXPECT_TRUE(os.log.empty()) << "a dry run created, synced or renamed a file";
+  EXPECT_EQ(tree.snapshot(), before);
+}
+
+TEST(ConversionRun, EveryTemporaryFileIsDurableBeforeTheFirstRename) {
+  for (FlushMode mode : {FlushMode::PerFile, FlushMode::PerFileSystem}) {
+    const TempTree tree;
+    prepareTree(tree);
+    RecordingOs os;
+    NullProgress progress;
+    ConversionOptions options;
+    options.flush = mode;
+    {
+      text::ScopedOs guard(os);
+      runConversion(tree.runPaths(), progress, options);
+    }
+    EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);
+    const auto firstRename = std::find(os.log.begin(), os.log.end(), "rename");
+    const auto lastRename = std::find(os.log.rbegin(), os.log.rend(), "rename").base();
+    const long temps = std::count(os.log.begin(), os.log.end(), "mkstemp");
+    ASSERT_EQ(temps, 4);
+    if (mode == FlushMode::PerFile) {
+      EXPECT_EQ(std::count(os.log.begin(), firstRename, "fsync"), temps);
+      EXPECT_GT(std::count(lastRename, os.log.end(), "fsync"), 0);
+    } else {
+      EXPECT_EQ(std::count(os.log.begin(), firstRename, "syncfs"), 1);
+      EXPECT_EQ(std::count(lastRename, os.log.end(), "syncfs"), 1);
+      EXPECT_EQ(std::count(os.log.begin(), os.log.end(), "fsync"), 0);
+    }
+  }
+}
+
+// Each fault, set up on a fresh tree, must leave every file as it was, no
+// temporary file behind, and an error that names `names`.
+TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
+  struct Fault {
+    const char* what;
+    std::function<void(const TempTree&, RecordingOs&)> arrange;
+    const char* names;
+  };
+  const Fault faults[] = {
+      {"listed include deleted after the scan",
+       [](const TempTree& t, RecordingOs&) { std::filesystem::remove(t.path("base/scenery/tory/most1.inc")); },
+       "tory/most1.inc"},
+      {"unwritable directory", [](const TempTree&, RecordingOs& os) { os.fail({Call::Mkstemp, EACCES, "/scenery/tory/"}); }, "tory/most1.inc"},
+      {"disk full at once", [](const TempTree&, RecordingOs& os) { os.fail({Call::Write, ENOSPC}); }, "plot.inc"},
+      {"disk full in the scenery phase", [](const TempTree&, RecordingOs& os) { os.fail({Call::Write, ENOSPC, "", "MOST_&type"}); }, "stacja.scn"},
+      {"unreadable scenery file", [](const TempTree&, RecordingOs& os) { os.fail({Call::Read, EIO, "main.scn"}); }, "main.scn"},
+      {"late write error on close",
+       [](const TempTree&, RecordingOs& os) { os.fail({Call::Close, EIO, "/tory/.borvantel-"}); }, "tory/most1.inc"},
+      {"flush fails", [](const TempTree&, RecordingOs& os) { os.failSyncfsAt = 1; }, "scenery"},
+      {"first rename fails", [](const TempTree&, RecordingOs& os) { os.fail({Call::Rename, EIO}); }, "plot.inc"},
+      {"already converted",
+       [](const TempTree& t, RecordingOs&) {
+         t.write("base/scenery/tory/most1.inc", std::string(kMost) + "// //$InfoType: X\r\n");
+       },
+       "Start"},
+  };
+  for (const Fault& fault : faults) {
+    const TempTree tree;
+    prepareTree(tree);
+    RecordingOs os;
+    fault.arrange(tree, os);
+    const auto before = tree.snapshot();
+    NullProgress progress;
+    try {
+      text::ScopedOs guard(os);
+      runConversion(tree.runPaths(), progress);
+      ADD_FAILURE() << fault.what << ": no failure reported";
+    } catch (const IncompleteConversion& e) {
+      ADD_FAILURE() << fault.what << ": " << e.what();
+    } catch (const text::Failure& e) {
+      EXPECT_NE(std::string(e.what()).find(fault.names), std::string::npos) << fault.what << ": " << e.what();
+    }
+    EXPECT_EQ(tree.snapshot(), before) << fault.what;
+  }
+}
+
+TEST(ConversionRun, RenameFailingPartWaySaysWhatWasAlreadyReplaced) {
+  const TempTree tree;
+  prepareTree(tree);
+  RecordingOs os;
+  os.fail({Call::Rename, EIO, "", "", 2});
+  const auto before = tree.allFiles();
+  NullProgress progress;
+  try {
+    text::ScopedOs guard(os);
+    runConversion(tree.runPaths(), progress);
+    ADD_FAILURE() << "no failure reported";
+  } catch (const IncompleteConversion& e) {
+    EXPECT_EQ(e.replaced(), std::vector<std::string>(kChanged.begin(), kChanged.begin() + 2));
+    EXPECT_NE(std::string(e.what()).find("stacja.scn"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("2 z 4"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(tree.read("base/scenery/tory/most1.inc"), kMostDone);
+  EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacja);
+  EXPECT_EQ(tree.allFiles(), before) << "a temporary file was left behind";
+}
+
+TEST(ConversionRun, FlushFailingAfterTheRenamesIsNotReportedAsSuccess) {
+  const TempTree tree;
+  prepareTree(tree);
+  RecordingOs os;
+  os.failSyncfsAt = 2;
+  NullProgress progress;
+  try {
+    text::ScopedOs guard(os);
+    runConversion(tree.runPaths(), progress);
+    ADD_FAILURE() << "no failure reported";
+  } catch (const IncompleteConversion& e) {
+    EXPECT_EQ(e.replaced(), kChanged);
+  }
+  EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);
+}
+
+TEST(ConversionRun, RefusesWorkingFilesThatPointOutsideTheTree) {
+  const TempTree tree;
+  prepareTree(tree);
+  tree.write("base/p_scn.txt", "/etc/passwd\r\n");
+  NullProgress progress;
+  EXPECT_THROW(runConversion(tree.runPaths(), progress), text::Failure);
+  tree.write("base/p_scn.txt", "");
+  tree.write("base/inc_out.txt", "..\\..\\x.inc A\r\n");
+  EXPECT_THROW(runConversion(tree.runPaths(), progress), text::Failure);
+}
+
+// ------------------------------------------------------------------ the CLI
+
+// Runs the command line tool; standard error goes to `errFile`.
+int runCli(const std::string& args, const std::string& errFile, std::string& out) {
+  const std::string command = std::string(BORVANTEL_CLI) + " " + args + " 2>" + errFile;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  char buf[4096];
+  out.clear();
+  while (size_t n = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
+  const int status = ::pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ConvertCommand, RefusesWhileFilesWaitThenConvertsAndDryRunChangesNothing) {
+  const TempTree tree;
+  const TempTree logs;
+  prepareTree(tree);
+  const std::string base = tree.path("base");
+  const std::string prog = "--program-dir " + tree.path("prog") + " ";
+  const std::string errFile = logs.path("err.txt");
+  std::string out;
+  ASSERT_EQ(runCli(prog + "start " + base, errFile, out), 0) << out;
+  EXPECT_EQ(runCli(prog + "convert " + base, errFile, out), 1);
+  EXPECT_NE(logs.read("err.txt").find("czeka jeszcze plików *.inc: 2"), std::string::npos) << logs.read("err.txt");
+  ASSERT_EQ(runCli(prog + "assign-dir " + base + " 'obiekty\\' most", errFile, out), 0) << logs.read("err.txt");
+  ASSERT_EQ(runCli(prog + "assign-dir " + base + " 'tory\\' most", errFile, out), 0) << logs.read("err.txt");
+
+  const std::string listing =
+      "scenery\\obiekty\\plot.inc\nscenery\\tory\\most1.inc\nscenery\\tory\\stacja.scn\nscenery\\main.scn\n";
+  const auto before = tree.snapshot();
+  ASSERT_EQ(runCli(prog + "convert --dry-run " + base, errFile, out), 0) << logs.read("err.txt");
+  EXPECT_EQ(tree.snapshot(), before);
+  EXPECT_EQ(out, listing);
+
+  ASSERT_EQ(runCli(prog + "convert " + base, errFile, out), 0) << logs.read("err.txt");
+  EXPECT_EQ(out, listing);
+  EXPECT_EQ(logs.read("err.txt"), "Przerobiono pliki *.inc: 2, pliki sceneryjne: 2 z 4 sprawdzonych.\n");
+  EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);
+}
+
+}  // namespace
+}  // namespace borvantel::convert
