@@ -222,7 +222,6 @@ AtomicFile::AtomicFile(std::string target, mode_t mode) : target_(std::move(targ
     os().unlink(temp_.c_str());
     throw FileError(FileOp::Create, target_, err);
   }
-  buffer_.reserve(64 * 1024);
 }
 
 AtomicFile::AtomicFile(AtomicFile&& other) noexcept
@@ -257,6 +256,8 @@ void AtomicFile::write(std::string_view data) {
 void AtomicFile::finish(bool sync) {
   if (finished_) return;
   flush();
+  // A run may hold many finished files at once: give the buffer back.
+  std::string().swap(buffer_);
   if (sync && os().fsync(fd_.get()) != 0) throw FileError(FileOp::Sync, target_, errno);
   if (fd_.close() != 0) throw FileError(FileOp::Write, target_, errno);
   finished_ = true;
