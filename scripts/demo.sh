@@ -60,13 +60,7 @@ cat <<'NEXT'
   "$cli" --program-dir "$prog" assign "$base" tarcza_ostrzegawcza.inc SYGNALIZACJA_KOLEJOWA
   "$cli" --program-dir "$prog" pending "$base"
   "$cli" --program-dir "$prog" assign "$base" 'stacje\wiata_peronowa.inc' STACJE
-NEXT
-if grep -q '^ *convert' <<<"$("$cli" --help)"; then
-  cat <<'NEXT'
   "$cli" --program-dir "$prog" convert --dry-run "$base"
   "$cli" --program-dir "$prog" convert "$base"
 NEXT
-else
-  echo "  (convert --dry-run and convert come with the conversion; this build has no convert yet)"
-fi
 echo "Remove the copy when done: rm -r $(q "$copy")"

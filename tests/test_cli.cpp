@@ -84,7 +84,7 @@ constexpr const char* kThreeMarkers = "(p1)\r\n(p2)\r\n(p3)\r\n";
 // "predef.txt", one whose path holds a space, and files that need none.
 void layOutTree(const TempTree& t) {
   t.write("prog/predef.txt", "*most MOSTY\r\n");
-  t.write("prog/kategorie.txt", "DROGI\r\nstacja kolejowa\r\nAUTA\r\n" + cp("łąki") + "\r\n");
+  t.write("prog/kategorie.txt", "DROGI\r\nstacja kolejowa\r\nAUTA\r\n" + cp("łąki") + "\r\nMOSTY\r\nTORY\r\n");
   for (const char* f : {"linie/b.inc", "linie/a.inc", "Dworzec.inc", "a/b/c.inc", "linie/most.inc", "łąka.inc",
                         "x y/z.inc", "linie/stare/d.inc"}) {
     t.write(std::string("base/scenery/") + f, kThreeMarkers);
@@ -117,6 +117,40 @@ TEST(Cli, HelpPrintsTheUsageAndSucceeds) {
     }
     EXPECT_EQ(r.err, "");
   }
+  // Also after a command, where it would otherwise be taken for an argument.
+  const CliRun r = cli(t, {"start", "--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(contains(r.out, "borvantel-cli [--program-dir")) << r.out;
+}
+
+TEST(Cli, CommandsOnABaseWithoutStartSayWhyInsteadOfAnsweringNothing) {
+  TempTree t;
+  t.write("base/scenery/a.inc", kThreeMarkers);
+  t.write("prog/kategorie.txt", "MOSTY\r\n");
+  const std::string b = base(t);
+  struct Row {
+    std::vector<std::string> args;
+    const char* errPart;
+    const char* why;
+  };
+  const Row rows[] = {
+      {{"pending", b}, "start", "start has not run: empty output would read as nothing waiting"},
+      {{"assign", b, "a.inc", "MOSTY"}, "start", "start has not run"},
+      {{"assign-dir", b, "", "MOSTY"}, "start", "start has not run"},
+      {{"convert", b}, "start", "start has not run"},
+      {{"pending", t.path("brak")}, "brak", "a base directory that does not exist"},
+      {{"save", t.path("brak")}, "brak", "a base directory that does not exist"},
+      {{"clean", t.path("brak")}, "brak", "a base directory that does not exist"},
+  };
+  const auto before = t.snapshot();
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.why);
+    const CliRun run = cli(t, r.args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(contains(run.err, r.errPart)) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_EQ(t.snapshot(), before);
 }
 
 TEST(Cli, WrongUsageExitsWithTwoAndTheUsage) {
@@ -141,6 +175,7 @@ TEST(Cli, WrongUsageExitsWithTwoAndTheUsage) {
       {{"save"}, true, "missing base directory"},
       {{"clean", b, "x"}, true, "one argument too many"},
       {{"--program-dir"}, false, "--program-dir without a directory"},
+      {{"start", ""}, true, "an empty base directory"},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.why);
@@ -241,12 +276,15 @@ TEST(Cli, AssignRecordsAWaitingFileAndPendingShowsTheRest) {
       {{"nie_ma.inc", "X"}, 1, start + "linie\\a.inc MOSTY\r\nlinie\\b.inc BRAK_DEFINICJI\r\n", "nie_ma.inc",
        "not in the list at all"},
       {{"żółw.inc", "ŁĄKI"}, 0,
-       start + "linie\\a.inc MOSTY\r\nlinie\\b.inc BRAK_DEFINICJI\r\n" + cp("żółw.inc ŁĄKI") + "\r\n", "",
-       "a Windows-1250 name given as shown; the category stored in Windows-1250"},
+       start + "linie\\a.inc MOSTY\r\nlinie\\b.inc BRAK_DEFINICJI\r\n" + cp("żółw.inc łąki") + "\r\n", "",
+       "a Windows-1250 name given as shown; the category typed in other case stored as listed, in Windows-1250"},
+      {{"Dworzec.inc", "NIEZNANA"}, 1,
+       start + "linie\\a.inc MOSTY\r\nlinie\\b.inc BRAK_DEFINICJI\r\n" + cp("żółw.inc łąki") + "\r\n", "NIEZNANA",
+       "a category that is not on the list"},
       {{"Dworzec.inc", "DWA SLOWA"}, 1,
-       start + "linie\\a.inc MOSTY\r\nlinie\\b.inc BRAK_DEFINICJI\r\n" + cp("żółw.inc ŁĄKI") + "\r\n", "", "a space in the category"},
+       start + "linie\\a.inc MOSTY\r\nlinie\\b.inc BRAK_DEFINICJI\r\n" + cp("żółw.inc łąki") + "\r\n", "", "a space in the category"},
       {{"Dworzec.inc", "日本"}, 1,
-       start + "linie\\a.inc MOSTY\r\nlinie\\b.inc BRAK_DEFINICJI\r\n" + cp("żółw.inc ŁĄKI") + "\r\n", "日本",
+       start + "linie\\a.inc MOSTY\r\nlinie\\b.inc BRAK_DEFINICJI\r\n" + cp("żółw.inc łąki") + "\r\n", "日本",
        "a category outside Windows-1250"},
   };
   for (const auto& s : steps) {
@@ -269,6 +307,7 @@ TEST(Cli, OddFileNamesArePrintedAsUtf8AndAssignableAsPrinted) {
   // Bytes that are neither UTF-8 nor Windows-1250 letters (0x98 is unassigned
   // in the code page), and a Windows-1250 name.
   const std::string odd = "x\x98\x81y.inc";
+  t.write("prog/kategorie.txt", "X\r\n");
   t.write("base/scenery/" + odd, kThreeMarkers);
   t.write("base/scenery/" + cp("źródło.inc"), kThreeMarkers);
   const CliRun r = cli(t, {"start", base(t)});
@@ -346,7 +385,7 @@ TEST(Cli, CategoriesPrintsTheListAsAfterStart) {
   layOutTree(t);
   const CliRun r = cli(t, {"categories"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "AUTA\nBRAK_DEFINICJI\nDROGI\nłąki\nstacja_kolejowa\n");
+  EXPECT_EQ(r.out, "AUTA\nBRAK_DEFINICJI\nDROGI\nłąki\nMOSTY\nstacja_kolejowa\nTORY\n");
 }
 
 TEST(Cli, AddCategoryAppendsTheUpperCaseName) {

@@ -620,6 +620,7 @@ TEST(ConvertCommand, RefusesWhileFilesWaitThenConvertsAndDryRunChangesNothing) {
   const TempTree tree;
   const TempTree logs;
   prepareTree(tree);
+  tree.write("prog/kategorie.txt", "most\r\n");
   const std::string base = tree.path("base");
   const std::string prog = "--program-dir " + tree.path("prog") + " ";
   const std::string errFile = logs.path("err.txt");

@@ -10,6 +10,8 @@
 #include "text/codepage.h"
 #include "text/files.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -47,19 +49,49 @@ void expectArgs(const std::vector<std::string>& args, size_t n, const char* what
 }
 
 RunPaths pathsFor(const Context& ctx, const std::string& base) {
+  if (base.empty()) throw UsageError{"katalog BAZA nie może być pusty"};
   return RunPaths::make(ctx.programDir, base);
 }
 
-// A category typed on the command line, as Windows-1250 bytes.
-std::string categoryArgument(const std::string& utf8) {
+// Paths of a base directory that must exist.
+RunPaths existingBase(const Context& ctx, const std::string& base) {
+  RunPaths paths = pathsFor(ctx, base);
+  struct stat st {};
+  if (::stat(paths.sciezka_katalogu.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    throw text::Failure("Katalog " + text::quotedPath(paths.sciezka_katalogu) + " nie istnieje.");
+  }
+  return paths;
+}
+
+// Paths of a base directory on which start has run, so that an empty answer
+// means "nothing waits" and never "nothing was scanned".
+RunPaths startedBase(const Context& ctx, const std::string& base) {
+  RunPaths paths = existingBase(ctx, base);
+  if (!text::fileSize(paths.workingFile(scan::kPInc))) {
+    throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
+                        " nie uruchomiono polecenia start; uruchom najpierw: borvantel-cli start BAZA.");
+  }
+  return paths;
+}
+
+// A category typed on the command line, as it stands on the category list
+// (Windows-1250 bytes). Like the window, which offers only that list, it must
+// be on it; typed in another case it takes the list's spelling.
+std::string categoryArgument(const RunPaths& paths, const std::string& utf8) {
   const auto encoded = text::encodeCp1250(utf8);
   if (!encoded) {
     throw text::Failure("Nazwy kategorii „" + utf8 + "” nie da się zapisać w kodowaniu Windows-1250.");
   }
-  if (encoded->empty() || encoded->find_first_of(" \r\n") != std::string::npos) {
-    throw text::Failure("Nazwa kategorii nie może być pusta ani zawierać spacji.");
+  const auto names = categories::categoryListAfterStart(paths);
+  const auto exact = std::find(names.begin(), names.end(), *encoded);
+  if (exact != names.end()) return *exact;
+  const auto folded = std::find_if(names.begin(), names.end(),
+                                   [&](const std::string& name) { return text::equalsIgnoreCase(name, *encoded); });
+  if (folded != names.end()) return *folded;
+  {
+    throw text::Failure("Kategorii „" + utf8 + "” nie ma na liście kategorii (sprawdź: borvantel-cli categories; " +
+                        "nową dopisuje borvantel-cli add-category).");
   }
-  return *encoded;
 }
 
 std::string withBackslashes(std::string s) {
@@ -95,15 +127,14 @@ int cmdStart(const Context& ctx, const std::vector<std::string>& args) {
 
 int cmdPending(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 1, "pending");
-  printPaths(ctx.out, categories::pendingFiles(pathsFor(ctx, args[0])));
+  printPaths(ctx.out, categories::pendingFiles(startedBase(ctx, args[0])));
   return 0;
 }
 
 int cmdAssign(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 3, "assign");
-  const RunPaths paths = pathsFor(ctx, args[0]);
+  const RunPaths paths = startedBase(ctx, args[0]);
   const std::string wanted = withBackslashes(args[1]);
-  const std::string category = categoryArgument(args[2]);
   const auto pending = categories::pendingFiles(paths);
   const auto it = std::find_if(pending.begin(), pending.end(), [&](const std::string& item) {
     return item == wanted || text::displayName(item) == wanted;
@@ -111,14 +142,14 @@ int cmdAssign(const Context& ctx, const std::vector<std::string>& args) {
   if (it == pending.end()) {
     throw text::Failure("Plik „" + args[1] + "” nie czeka na kategorię (sprawdź: borvantel-cli pending).");
   }
-  categories::przypisz_plik(paths, *it, category);
+  categories::przypisz_plik(paths, *it, categoryArgument(paths, args[2]));
   return 0;
 }
 
 int cmdAssignDir(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 3, "assign-dir");
-  const RunPaths paths = pathsFor(ctx, args[0]);
-  const std::string category = categoryArgument(args[2]);
+  const RunPaths paths = startedBase(ctx, args[0]);
+  const std::string category = categoryArgument(paths, args[2]);
   std::vector<std::string> pending = categories::pendingFiles(paths);
 
   // The directory as bytes: the scenery directory itself, or a relative
@@ -164,7 +195,7 @@ int cmdAddCategory(const Context& ctx, const std::vector<std::string>& args) {
 
 int cmdSave(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 1, "save");
-  const size_t n = categories::zapisz_predef(pathsFor(ctx, args[0]));
+  const size_t n = categories::zapisz_predef(existingBase(ctx, args[0]));
   ctx.err << "Dopisano do predef.txt wierszy: " << n << ".\n";
   return 0;
 }
@@ -177,11 +208,7 @@ int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
     rest.erase(rest.begin());
   }
   expectArgs(rest, 1, "convert");
-  const RunPaths paths = pathsFor(ctx, rest[0]);
-  if (!text::fileSize(paths.workingFile(scan::kPInc))) {
-    throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
-                        " nie uruchomiono polecenia start; uruchom najpierw: borvantel-cli start BAZA.");
-  }
+  const RunPaths paths = startedBase(ctx, rest[0]);
   const size_t waiting = categories::pendingFiles(paths).size();
   if (waiting > 0) {
     throw text::Failure("Na kategorię czeka jeszcze plików *.inc: " + std::to_string(waiting) +
@@ -204,7 +231,7 @@ int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
 
 int cmdClean(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 1, "clean");
-  app::removeWorkingFiles(pathsFor(ctx, args[0]));
+  app::removeWorkingFiles(existingBase(ctx, args[0]));
   return 0;
 }
 

@@ -25,13 +25,16 @@ std::string executableDirectory(const char* argv0) {
 int main(int argc, char** argv) {
   using borvantel::cli::kUsage;
   std::vector<std::string> args(argv + 1, argv + argc);
-  std::string programDir;
-  size_t i = 0;
-  for (; i < args.size(); ++i) {
-    if (args[i] == "--help" || args[i] == "-h") {
+  // --help wins wherever it stands, also after a command.
+  for (const auto& arg : args) {
+    if (arg == "--help" || arg == "-h") {
       std::cout << kUsage;
       return 0;
     }
+  }
+  std::string programDir;
+  size_t i = 0;
+  for (; i < args.size(); ++i) {
     if (args[i] == "--program-dir") {
       if (i + 1 >= args.size()) {
         std::cerr << "borvantel-cli: po --program-dir brakuje katalogu\n" << kUsage;
