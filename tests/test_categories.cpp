@@ -24,14 +24,9 @@ namespace {
 
 using testing::FailingOs;
 using testing::TempTree;
+using testing::cp;
 using Call = FailingOs::Call;
 using Lines = std::vector<std::string>;
-
-std::string cp(std::string_view utf8) {
-  const auto bytes = text::encodeCp1250(utf8);
-  if (!bytes) ADD_FAILURE() << "not encodable: " << utf8;
-  return bytes.value_or(std::string());
-}
 
 // ---------------------------------------------------------------------------
 // "kategorie.txt"

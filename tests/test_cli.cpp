@@ -21,6 +21,7 @@ namespace borvantel {
 namespace {
 
 using testing::TempTree;
+using testing::cp;
 
 struct CliRun {
   int status = -1;
@@ -69,12 +70,6 @@ CliRun cli(const TempTree& t, const std::vector<std::string>& args, bool program
 }
 
 std::string base(const TempTree& t) { return t.path("base"); }
-
-std::string cp(std::string_view utf8) {
-  const auto bytes = text::encodeCp1250(utf8);
-  if (!bytes) ADD_FAILURE() << "not encodable: " << utf8;
-  return bytes.value_or(std::string());
-}
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

@@ -25,15 +25,9 @@ namespace {
 
 using testing::FailingOs;
 using testing::TempTree;
+using testing::cp;
 using Call = FailingOs::Call;
 using Lines = std::vector<std::string>;
-
-// Windows-1250 bytes of a UTF-8 literal.
-std::string cp(std::string_view utf8) {
-  const auto bytes = encodeCp1250(utf8);
-  if (!bytes) ADD_FAILURE() << "not encodable: " << utf8;
-  return bytes.value_or(std::string());
-}
 
 // ---------------------------------------------------------------------------
 // Case mapping over the code page

@@ -1,5 +1,7 @@
 #include "support/temp_tree.h"
 
+#include "text/codepage.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -78,6 +80,12 @@ void TempTree::symlink(std::string_view target, std::string_view relative) const
 }
 
 text::RunPaths TempTree::runPaths() const { return text::RunPaths::make(root_ + "/prog", root_ + "/base"); }
+
+std::string cp(std::string_view utf8) {
+  const auto bytes = text::encodeCp1250(utf8);
+  if (!bytes) ADD_FAILURE() << "not encodable: " << utf8;
+  return bytes.value_or(std::string());
+}
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

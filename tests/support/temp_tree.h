@@ -44,6 +44,10 @@ class TempTree {
   std::string root_;
 };
 
+// Windows-1250 bytes of a UTF-8 literal; fails the current test when a
+// character has no place in the code page.
+std::string cp(std::string_view utf8);
+
 // Reads a whole file; fails the current test when it cannot be read.
 std::string readFile(const std::string& path);
 
