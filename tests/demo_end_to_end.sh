@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The demo scenery end to end through borvantel-cli, on a fresh copy:
+# start, assignment by directory and by file, conversion, and a second run
+# that must change nothing.
+set -euo pipefail
+cli=$1
+demo=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp -r "$demo/trasa" "$demo/program" "$work/"
+run() { "$cli" --program-dir "$work/program" "$@"; }
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+left=$(run start "$work/trasa" 2>/dev/null)
+[[ $(wc -l <<<"$left") -ge 5 ]] || fail "start left too few files for manual assignment: $left"
+run convert "$work/trasa" 2>/dev/null && fail "convert ran while files wait for a category"
+
+run assign-dir "$work/trasa" 'drzewa\' DRZEWA >/dev/null
+run assign-dir "$work/trasa" 'linie\' TORY >/dev/null
+run assign-dir "$work/trasa" 'linie\stare\' TORY >/dev/null
+while IFS= read -r file; do
+  run assign "$work/trasa" "$file" BRAK_DEFINICJI
+done < <(run pending "$work/trasa")
+[[ -z $(run pending "$work/trasa") ]] || fail "files still pending"
+
+changed=$(run convert "$work/trasa" 2>/dev/null)
+while IFS= read -r rel; do
+  [[ -f "$work/trasa/${rel//\\//}" ]] || fail "convert printed $rel, which does not exist"
+done <<<"$changed"
+# Every assigned include file now begins with its header (category upper-cased).
+headers=0
+while IFS=' ' read -r rel category; do
+  expected="//\$infotype: ${category^^}"
+  first=$(head -n 1 "$work/trasa/scenery/${rel//\\//}" | tr -d '\r')
+  [[ $first == "$expected" ]] || fail "$rel begins with '$first', not '$expected'"
+  headers=$((headers + 1))
+done < <(tr -d '\r' <"$work/trasa/inc_out.txt")
+((headers >= 10)) || fail "only $headers include files were assigned"
+grep -q '_&type' "$work/trasa/scenery/trasa.scn" || fail "trasa.scn has no converted include line"
+[[ -z $(find "$work" -name '.borvantel-*') ]] || fail "temporary files left behind"
+
+# A second start and conversion find nothing to do.
+before=$(cd "$work/trasa/scenery" && find . -type f -exec md5sum {} + | sort)
+[[ -z $(run start "$work/trasa" 2>/dev/null) ]] || fail "second start left files to assign"
+[[ -z $(run convert "$work/trasa" 2>/dev/null) ]] || fail "second convert changed files"
+after=$(cd "$work/trasa/scenery" && find . -type f -exec md5sum {} + | sort)
+[[ $before == "$after" ]] || fail "second run changed the tree"
+echo "demo end to end: ok ($(wc -l <<<"$changed") files converted)"
