@@ -156,7 +156,7 @@ int cmdAssignDir(const Context& ctx, const std::vector<std::string>& args) {
   // directory as typed (UTF-8 names) or in Windows-1250 (older names).
   std::vector<std::string> targets;
   const auto encoded = text::encodeCp1250(args[1]);
-  const bool isRoot = args[1].empty() || (encoded && text::equalsIgnoreCase(*encoded, text::kGlownyScenery));
+  const bool isRoot = args[1].empty() || (encoded && text::targetFromLabel(*encoded).empty());
   if (isRoot) {
     targets.emplace_back();
   } else {
