@@ -4,6 +4,7 @@
 #include "text/os.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 
 namespace borvantel::text {
@@ -39,13 +40,15 @@ LineReader::LineReader(int fd, std::string path, size_t blockSize)
 void LineReader::reset(int fd, std::string_view path) {
   fd_ = fd;
   path_.assign(path);
-  begin_ = end_ = scan_ = 0;
+  begin_ = end_ = 0;
+  cacheValid_ = false;
   eof_ = false;
   lineNumber_ = 0;
 }
 
 bool LineReader::fill() {
   if (eof_) return false;
+  cacheValid_ = false;  // the bytes move and more arrive
   if (begin_ > 0) {
     std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
     end_ -= begin_;
@@ -69,33 +72,32 @@ bool LineReader::fill() {
 
 bool LineReader::next(std::string_view& line) {
   for (;;) {
-    const char* base = buf_.data() + begin_;
-    const size_t avail = end_ - begin_;
-    size_t i = scan_;
-    for (; i < avail; ++i) {
-      if (base[i] == '\n' || base[i] == '\r') break;
+    const char* data = buf_.data();
+    if (!cacheValid_ || nextCr_ < begin_) {
+      const void* p = std::memchr(data + begin_, '\r', end_ - begin_);
+      nextCr_ = p ? static_cast<size_t>(static_cast<const char*>(p) - data) : end_;
     }
-    if (i < avail) {
-      if (base[i] == '\r' && i + 1 == avail && !eof_) {
+    if (!cacheValid_ || nextLf_ < begin_) {
+      const void* p = std::memchr(data + begin_, '\n', end_ - begin_);
+      nextLf_ = p ? static_cast<size_t>(static_cast<const char*>(p) - data) : end_;
+    }
+    cacheValid_ = true;
+    const size_t e = std::min(nextCr_, nextLf_);
+    if (e < end_) {
+      if (data[e] == '\r' && e + 1 == end_ && !eof_) {
         // A CR at the end of the block may be the first half of CR LF.
-        scan_ = i;
         fill();
         continue;
       }
-      line = std::string_view(base, i);
-      size_t consumed = i + 1;
-      if (base[i] == '\r' && i + 1 < avail && base[i + 1] == '\n') ++consumed;
-      begin_ += consumed;
-      scan_ = 0;
+      line = std::string_view(data + begin_, e - begin_);
+      begin_ = (data[e] == '\r' && e + 1 < end_ && data[e + 1] == '\n') ? e + 2 : e + 1;
       ++lineNumber_;
       return true;
     }
-    scan_ = avail;
     if (!fill()) {
       if (end_ == begin_) return false;
       line = std::string_view(buf_.data() + begin_, end_ - begin_);
       begin_ = end_;
-      scan_ = 0;
       ++lineNumber_;
       return true;
     }

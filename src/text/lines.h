@@ -47,7 +47,11 @@ class LineReader {
   std::vector<char> buf_;
   size_t begin_ = 0;
   size_t end_ = 0;
-  size_t scan_ = 0;  // bytes from begin_ already known to hold no line end
+  // Cached positions of the next CR and LF at or after begin_ (end_ when there
+  // is none in the buffer), so that each byte is searched once, by memchr.
+  size_t nextCr_ = 0;
+  size_t nextLf_ = 0;
+  bool cacheValid_ = false;
   bool eof_ = false;
   size_t lineNumber_ = 0;
 };
