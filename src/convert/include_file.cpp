@@ -12,7 +12,16 @@ constexpr std::string_view kHeaderTag = "//$infotype:";
 
 bool isDigit(char c) noexcept { return c >= '0' && c <= '9'; }
 
-bool hasP(std::string_view line) noexcept { return line.find_first_of("pP") != std::string_view::npos; }
+// The first of two bytes at or after `from`, or npos. A plain loop: the
+// library's find_first_of calls memchr once per byte of the line.
+size_t findEither(std::string_view line, char a, char b, size_t from) noexcept {
+  for (size_t i = from; i < line.size(); ++i) {
+    if (line[i] == a || line[i] == b) return i;
+  }
+  return std::string_view::npos;
+}
+
+bool hasP(std::string_view line) noexcept { return findEither(line, 'p', 'P', 0) != std::string_view::npos; }
 
 bool contains(std::string_view line, char c) noexcept {
   return !line.empty() && std::memchr(line.data(), c, line.size()) != nullptr;
@@ -86,13 +95,13 @@ void renumberReferences(std::string_view line, std::string& out) {
       i = open + 1;
       state = 1;
     } else if (state == 1) {
-      const size_t p = line.find_first_of("pP", i);  // only a p leaves state 1; the p is copied
+      const size_t p = findEither(line, 'p', 'P', i);  // only a p leaves state 1; the p is copied
       if (p == npos) break;
       out.append(line.substr(i, p + 1 - i));
       i = p + 1;
       state = 2;
     } else {
-      const size_t end = line.find_first_of("()", i);
+      const size_t end = findEither(line, '(', ')', i);
       if (end == npos) break;  // still collecting at the line end: written as it stood
       const std::string_view collected = line.substr(i, end - i);
       if (line[end] == ')') {
