@@ -10,7 +10,7 @@
 // right after many renames over old files much slower than usual.
 #include "categories/assignment.h"
 #include "convert/conversion.h"
-#include "scan/start.h"
+#include "run/start.h"
 #include "text/files.h"
 #include "text/paths.h"
 
@@ -263,8 +263,8 @@ int main(int argc, char** argv) {
       std::printf("-- tree converted with %s\n", name);
       const RunPaths paths = RunPaths::make(root + "/" + tree + "/prog", root + "/" + tree + "/base");
       syncFileSystemOf(root);
-      borvantel::scan::StartResult start;
-      report("start (scan + completion)", timed([&] { start = borvantel::scan::runStart(paths); }), files, bytes);
+      borvantel::run::StartResult start;
+      report("start (scan + completion)", timed([&] { start = borvantel::run::runStart(paths); }), files, bytes);
 
       size_t assigned = 0;
       const double assign = timed([&] {
@@ -278,7 +278,7 @@ int main(int argc, char** argv) {
 
       syncFileSystemOf(root);
       if (settle > 0) ::sleep(settle);
-      borvantel::convert::NullProgress progress;
+      borvantel::convert::ConversionEvents progress;
       borvantel::convert::ConversionOptions options;
       options.flush = mode;
       borvantel::convert::ConversionResult result;

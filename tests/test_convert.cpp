@@ -5,7 +5,7 @@
 #include "convert/conversion.h"
 #include "convert/include_file.h"
 #include "convert/scenery_file.h"
-#include "scan/start.h"
+#include "run/start.h"
 #include "support/temp_tree.h"
 #include "text/codepage.h"
 #include "text/files.h"
@@ -248,13 +248,17 @@ TEST(AssignmentTableTest, RefusesLinesWithoutBothFieldsOrWithUnsafePaths) {
 
 // ------------------------------------------------------------------ whole runs
 
-// Records what the progress window would be asked to do.
-struct RecordingProgress : ConversionProgress {
+// Records the events of a conversion.
+struct RecordingEvents : ConversionEvents {
   std::vector<std::string> calls;
-  void setFileLabel(std::string_view label) override { calls.push_back("label " + std::string(label)); }
-  void show() override { calls.push_back("show"); }
-  void close() noexcept override { calls.push_back("close"); }
-  void processEvents() override { calls.push_back("events"); }
+  void phaseBegins(ConversionPhase phase, size_t files) override {
+    calls.push_back(std::string(phase == ConversionPhase::IncludeFiles ? "include" : "scenery") + " begins " +
+                    std::to_string(files));
+  }
+  void fileBegins(std::string_view label) override { calls.push_back("file " + std::string(label)); }
+  void phaseEnds(ConversionPhase phase) noexcept override {
+    calls.push_back(std::string(phase == ConversionPhase::IncludeFiles ? "include" : "scenery") + " ends");
+  }
 };
 
 // The failing seam of the test support, also recording the order of the calls
@@ -303,7 +307,7 @@ void prepareTree(const TempTree& tree) {
   tree.write("base/scenery/main.scn", "include obiekty/dom.inc 1 2 end\ninclude tory/most1.inc 5 6 end\n");
   tree.write("base/scenery/pusty.scn", "x");
   const text::RunPaths paths = tree.runPaths();
-  scan::runStart(paths);
+  run::runStart(paths);
   std::vector<std::string> list = categories::pendingFiles(paths);
   while (!list.empty()) {
     const std::string dir(text::directoryPartOf(list.front()));
@@ -314,13 +318,13 @@ void prepareTree(const TempTree& tree) {
 const std::vector<std::string> kChanged = {"scenery\\obiekty\\plot.inc", "scenery\\tory\\most1.inc",
                                            "scenery\\tory\\stacja.scn", "scenery\\main.scn"};
 
-TEST(ConversionRun, ConvertsTheTreeByteExactAndReportsProgressPerPhase) {
+TEST(ConversionRun, ConvertsTheTreeByteExactAndReportsEachPhaseAndFile) {
   const TempTree tree;
   prepareTree(tree);
   tree.write("base/aaa.ccc", "user data");  // names other programs used for their temporary files
   tree.write("base/scenery/aaa.ccc", "more user data");
   const auto before = tree.allFiles();
-  RecordingProgress progress;
+  RecordingEvents progress;
   const ConversionResult result = runConversion(tree.runPaths(), progress);
 
   EXPECT_EQ(result.changedFiles, kChanged);
@@ -336,26 +340,20 @@ TEST(ConversionRun, ConvertsTheTreeByteExactAndReportsProgressPerPhase) {
   EXPECT_EQ(tree.read("base/scenery/aaa.ccc"), "more user data");
   EXPECT_EQ(tree.allFiles(), before) << "a temporary file was left behind";
 
-  // The scenery phase shows every listed file, skipped ones included.
+  // The scenery phase names every listed file, skipped ones included.
   const std::string s = tree.root() + "/base/scenery/";
-  std::vector<std::string> want = {"label obiekty\\plot.inc", "show", "events", "label tory\\most1.inc", "events",
-                                   "close"};
-  bool first = true;
-  for (const char* f : {"tory/inny.inc", "tory/stacja.scn", "main.scn", "pusty.scn"}) {
-    want.push_back("label " + s + f);
-    if (first) want.push_back("show");
-    want.push_back("events");
-    first = false;
-  }
-  want.push_back("close");
+  const std::vector<std::string> want = {
+      "include begins 2", "file obiekty\\plot.inc",      "file tory\\most1.inc",  "include ends",
+      "scenery begins 4", "file " + s + "tory/inny.inc", "file " + s + "tory/stacja.scn",
+      "file " + s + "main.scn", "file " + s + "pusty.scn", "scenery ends"};
   EXPECT_EQ(progress.calls, want);
 }
 
 TEST(ConversionRun, PhasesWithoutWorkShowNothing) {
   const TempTree tree;
   tree.write("base/scenery/a.scn", "include x.inc 1 2 3\r\n");
-  scan::runStart(tree.runPaths());  // no include file: empty table
-  RecordingProgress progress;
+  run::runStart(tree.runPaths());  // no include file: empty table
+  RecordingEvents progress;
   EXPECT_TRUE(runConversion(tree.runPaths(), progress).changedFiles.empty());
   EXPECT_TRUE(progress.calls.empty());
 }
@@ -363,11 +361,11 @@ TEST(ConversionRun, PhasesWithoutWorkShowNothing) {
 TEST(ConversionRun, SecondStartAndConversionChangeNothing) {
   const TempTree tree;
   prepareTree(tree);
-  NullProgress progress;
+  ConversionEvents progress;
   runConversion(tree.runPaths(), progress);
   tree.write("base/scenery/tory/stacja.scn", std::string(kStacjaDone) + "include  tory/most1.inc MOST_&type 1 end\r\n");
   const auto converted = tree.snapshot();
-  const scan::StartResult again = scan::runStart(tree.runPaths());
+  const run::StartResult again = run::runStart(tree.runPaths());
   EXPECT_TRUE(again.wszystkie_inc_przypisane);
   const ConversionResult result = runConversion(tree.runPaths(), progress);
   EXPECT_TRUE(result.changedFiles.empty());
@@ -386,7 +384,7 @@ TEST(ConversionRun, UntouchedFilesKeepBytesAndTimeAndShortOrMissingOnesAreSkippe
   const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
   std::filesystem::remove(tree.path("base/scenery/main.scn"));
-  NullProgress progress;
+  ConversionEvents progress;
   const ConversionResult result = runConversion(tree.runPaths(), progress);
   EXPECT_EQ(result.sceneryListed, 4u);
   EXPECT_EQ(result.sceneryFiles, 0u);
@@ -402,7 +400,7 @@ TEST(ConversionRun, ReadOnlyIncludeBecomesWritableAndKeepsOtherPermissions) {
   prepareTree(tree);
   const std::string path = tree.path("base/scenery/tory/most1.inc");
   ASSERT_EQ(::chmod(path.c_str(), 0440), 0);
-  NullProgress progress;
+  ConversionEvents progress;
   runConversion(tree.runPaths(), progress);
   EXPECT_EQ(tree.read("base/scenery/tory/most1.inc"), kMostDone);
   struct stat st {};
@@ -419,7 +417,7 @@ TEST(ConversionRun, LinksAreRewrittenWhereTheyPointAndEachTargetOnce) {
   tree.symlink("../inne/zwykly.inc", "base/scenery/tory/widok.scn");  // an include file seen as a scenery file
   tree.write("base/inc_out.txt", "tory\\most1.inc most\r\ninne\\most2.inc inny\r\ninne\\zwykly.inc x\r\n");
   tree.write("base/p_scn.txt", tree.path("base/scenery/tory/widok.scn") + "\r\n");
-  NullProgress progress;
+  ConversionEvents progress;
   const ConversionResult result = runConversion(tree.runPaths(), progress);
   EXPECT_EQ(tree.read("base/shared/most.inc"), kMostDone);
   EXPECT_TRUE(std::filesystem::is_symlink(tree.path("base/scenery/tory/most1.inc")));
@@ -440,7 +438,7 @@ TEST(ConversionRun, ShortAndLargeIncludeFilesAreReadWhole) {
   tree.write("base/scenery/one.inc", "x");
   tree.write("base/scenery/empty.inc", "");
   tree.write("base/inc_out.txt", "big.inc a\r\none.inc b\r\nempty.inc c\r\n");
-  NullProgress progress;
+  ConversionEvents progress;
   runConversion(tree.runPaths(), progress);
   EXPECT_EQ(tree.read("base/scenery/big.inc"), convertIncludeText(big, "a"));
   EXPECT_EQ(tree.read("base/scenery/one.inc"), "//$infotype: B\r\nx\r\n");
@@ -456,7 +454,7 @@ TEST(ConversionRun, LongSceneryFilesGiveTheSameTextWhateverTheLookahead) {
     tree.write("base/scenery/a.scn", scn);
     tree.write("base/inc_out1.txt", "tory\\most1.inc most\r\n");
     tree.write("base/p_scn.txt", tree.path("base/scenery/a.scn") + "\r\n");
-    NullProgress progress;
+    ConversionEvents progress;
     ConversionOptions options;
     options.sceneryLookahead = lookahead;
     EXPECT_EQ(runConversion(tree.runPaths(), progress, options).sceneryFiles, 1u);
@@ -468,7 +466,7 @@ TEST(ConversionRun, DryRunListsTheSameFilesAndChangesNothing) {
   const TempTree tree;
   prepareTree(tree);
   const auto before = tree.snapshot();
-  NullProgress progress;
+  ConversionEvents progress;
   ConversionOptions options;
   options.dryRun = true;
   RecordingOs os;
@@ -485,7 +483,7 @@ TEST(ConversionRun, EveryTemporaryFileIsDurableBeforeTheFirstRename) {
     const TempTree tree;
     prepareTree(tree);
     RecordingOs os;
-    NullProgress progress;
+    ConversionEvents progress;
     ConversionOptions options;
     options.flush = mode;
     {
@@ -540,7 +538,7 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
     RecordingOs os;
     fault.arrange(tree, os);
     const auto before = tree.snapshot();
-    NullProgress progress;
+    ConversionEvents progress;
     try {
       text::ScopedOs guard(os);
       runConversion(tree.runPaths(), progress);
@@ -560,7 +558,7 @@ TEST(ConversionRun, RenameFailingPartWaySaysWhatWasAlreadyReplaced) {
   RecordingOs os;
   os.fail({Call::Rename, EIO, "", "", 2});
   const auto before = tree.allFiles();
-  NullProgress progress;
+  ConversionEvents progress;
   try {
     text::ScopedOs guard(os);
     runConversion(tree.runPaths(), progress);
@@ -580,7 +578,7 @@ TEST(ConversionRun, FlushFailingAfterTheRenamesIsNotReportedAsSuccess) {
   prepareTree(tree);
   RecordingOs os;
   os.failSyncfsAt = 2;
-  NullProgress progress;
+  ConversionEvents progress;
   try {
     text::ScopedOs guard(os);
     runConversion(tree.runPaths(), progress);
@@ -595,7 +593,7 @@ TEST(ConversionRun, RefusesWorkingFilesThatPointOutsideTheTree) {
   const TempTree tree;
   prepareTree(tree);
   tree.write("base/p_scn.txt", "/etc/passwd\r\n");
-  NullProgress progress;
+  ConversionEvents progress;
   EXPECT_THROW(runConversion(tree.runPaths(), progress), text::Failure);
   tree.write("base/p_scn.txt", "");
   tree.write("base/inc_out.txt", "..\\..\\x.inc A\r\n");

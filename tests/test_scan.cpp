@@ -1,8 +1,5 @@
-// The scan of the scenery tree, the Start sequence and the base-directory
-// rules (whether Start is usable, the clean-up of the working files).
-#include "app/base_dir.h"
+// The scan of the scenery tree.
 #include "scan/scan.h"
-#include "scan/start.h"
 #include "support/temp_tree.h"
 #include "text/codepage.h"
 #include "text/files.h"
@@ -27,18 +24,11 @@ namespace {
 
 using testing::FailingOs;
 using testing::TempTree;
+using testing::linesOf;
 using Call = FailingOs::Call;
 using Lines = std::vector<std::string>;
 
-constexpr const char* kThreeMarkers = "a = (p1)\r\nb = (p2)\r\nc = (p3)\r\n";
-
-Lines linesOf(const std::string& text) {
-  Lines out;
-  text::LineSplitter s(text);
-  std::string_view l;
-  while (s.next(l)) out.emplace_back(l);
-  return out;
-}
+using testing::kThreeMarkers;
 
 // The scenery directory's full path prefix as the scan writes it.
 std::string sceneryPrefix(const TempTree& t) { return t.runPaths().sciezka_katalogu + "scenery/"; }
@@ -393,155 +383,6 @@ TEST(Scan, FailureLeavesThePreviousWorkingFilesAndNoTemporaryFile) {
     EXPECT_EQ(fos.failures(), 1u);
     EXPECT_EQ(t.snapshot(), before);
   }
-}
-
-// ---------------------------------------------------------------------------
-// Start
-
-TEST(Start, NothingToAssignSetsTheFlagAndLeavesTheListEmpty) {
-  TempTree t;
-  t.write("base/inc_out.txt", "stary.inc MOSTY\r\n");  // an earlier run's assignments
-  t.write("base/inc_out1.txt", "stary.inc DROGI\r\n");
-  t.write("base/scenery/a.scn", "include x.inc\r\n");
-  t.write("base/scenery/few.inc", "(p1)(p2)");
-  t.write("base/scenery/h.inc", "//$infotype: Las\r\n");
-  const StartResult r = runStart(t.runPaths());
-  EXPECT_TRUE(r.wszystkie_inc_przypisane);
-  EXPECT_TRUE(r.fileList.empty());
-  EXPECT_EQ(r.autoAssigned, 0u);
-  EXPECT_EQ(t.read("base/p_inc.txt"), "");  // exists, 0 bytes
-  EXPECT_EQ(t.read("base/inc_out.txt"), "");  // the earlier run's assignments are discarded
-  EXPECT_EQ(t.read("base/inc_out1.txt"), "h.inc Las\r\n");
-  EXPECT_FALSE(t.exists("base/p_inc1.txt"));
-}
-
-TEST(Start, EmptyTreeGivesEmptyWorkingFiles) {
-  TempTree t;
-  t.mkdir("base/scenery");
-  const StartResult r = runStart(t.runPaths());
-  EXPECT_TRUE(r.wszystkie_inc_przypisane);
-  EXPECT_TRUE(r.fileList.empty());
-  for (const char* f : {"base/p_inc.txt", "base/p_scn.txt", "base/inc_out1.txt", "base/inc_out.txt"}) {
-    EXPECT_EQ(t.read(f), "") << f;
-  }
-}
-
-TEST(Start, EveryFileCoveredByPredefLeavesNothingToAssign) {
-  TempTree t;
-  t.write("prog/predef.txt", "*most MOSTY\r\ndworzec.inc STACJE\r\n");
-  t.write("base/inc_out.txt", "stary.inc X\r\n");
-  t.write("base/scenery/linie/wiadukt_most2.inc", kThreeMarkers);
-  t.write("base/scenery/Dworzec.inc", kThreeMarkers);
-  const StartResult r = runStart(t.runPaths());
-  EXPECT_TRUE(r.wszystkie_inc_przypisane);
-  EXPECT_TRUE(r.fileList.empty());
-  EXPECT_EQ(r.autoAssigned, 2u);
-  EXPECT_EQ(t.read("base/p_inc.txt"), "");
-  EXPECT_EQ(t.read("base/inc_out.txt"), "linie\\wiadukt_most2.inc MOSTY\r\nDworzec.inc STACJE\r\n");
-  EXPECT_FALSE(t.exists("base/p_inc1.txt"));
-}
-
-TEST(Start, FilesLeftAreListedInListOrderAsRelativePaths) {
-  TempTree t;
-  t.write("prog/predef.txt", "*most MOSTY\r\n");
-  t.write("base/scenery/linie/b.inc", kThreeMarkers);
-  t.write("base/scenery/linie/a.inc", kThreeMarkers);
-  t.write("base/scenery/Dworzec.inc", kThreeMarkers);
-  t.write("base/scenery/a/b/c.inc", kThreeMarkers);
-  t.write("base/scenery/linie/most.inc", kThreeMarkers);
-  t.write("base/scenery/x y/z.inc", kThreeMarkers);
-  const StartResult r = runStart(t.runPaths());
-  EXPECT_FALSE(r.wszystkie_inc_przypisane);
-  EXPECT_EQ(r.fileList, (Lines{"a\\b\\c.inc", "Dworzec.inc", "linie\\a.inc", "linie\\b.inc"}));
-  EXPECT_EQ(r.passedOver, Lines{"x y\\z.inc"});
-  EXPECT_EQ(t.read("base/inc_out.txt"), "linie\\most.inc MOSTY\r\n");
-  // "p_inc.txt" keeps the scan order, now relative.
-  EXPECT_EQ(std::set<std::string>(r.fileList.begin(), r.fileList.end()),
-            [&] {
-              const Lines l = linesOf(t.read("base/p_inc.txt"));
-              return std::set<std::string>(l.begin(), l.end());
-            }());
-  EXPECT_EQ(linesOf(t.read("base/p_inc.txt")).back(), "Dworzec.inc");  // the root's file last
-  EXPECT_FALSE(t.exists("base/p_inc1.txt"));
-}
-
-TEST(Start, FailureToEmptyIncOutIsReported) {
-  TempTree t;
-  t.write("base/scenery/a.inc", kThreeMarkers);
-  t.write("base/inc_out.txt", "old.inc X\r\n");
-  const auto before = t.snapshot();
-  FailingOs fos;
-  fos.fail({Call::Open, EROFS, "inc_out.txt"});
-  text::ScopedOs guard(fos);
-  try {
-    runStart(t.runPaths());
-    ADD_FAILURE() << "no error";
-  } catch (const text::FileError& e) {
-    EXPECT_NE(std::string(e.what()).find("inc_out.txt"), std::string::npos) << e.what();
-  }
-  EXPECT_EQ(t.snapshot(), before);
-}
-
-// ---------------------------------------------------------------------------
-// Base directory
-
-TEST(BaseDirectory, StartIsUsableOnlyBesideASceneryDirectory) {
-  struct Row {
-    std::vector<std::string> dirs;  // directories below root()
-    std::string base;               // the base directory, below root()
-    bool usable;
-    const char* why;
-  };
-  const Row rows[] = {
-      {{"trasa/scenery"}, "trasa", true, "the usual tree"},
-      {{"trasa/SCENERY"}, "trasa", true, "another case"},
-      {{"trasa/scenery_backup"}, "trasa", true, "a name containing the word"},
-      {{"trasa/moja_Scenery"}, "trasa", true, "the word at the end of a name"},
-      {{"trasa"}, "trasa", false, "an empty directory"},
-      {{"trasa/modele", "trasa/tekstury"}, "trasa", false, "no subdirectory with the word"},
-      {{"trasa/scenery/linie"}, "trasa/scenery", false, "the scenery directory itself"},
-      {{"trasa/Scenery/linie"}, "trasa/Scenery/", false, "the scenery directory itself, other case, trailing /"},
-      {{"scenery_stare/trasa/modele"}, "scenery_stare/trasa", true, "the word higher up in the path"},
-  };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.why);
-    TempTree t;
-    for (const auto& d : r.dirs) t.mkdir(d);
-    t.write(r.base + "/plik_scenery.txt", "x");  // a plain file never counts
-    EXPECT_EQ(app::spr_exist_scenery(t.path(r.base)), r.usable);
-    EXPECT_EQ(app::spr_exist_scenery(text::directoryWithSeparator(t.path(r.base))), r.usable);
-  }
-  TempTree t;
-  EXPECT_FALSE(app::spr_exist_scenery(t.path("missing")));
-}
-
-TEST(BaseDirectory, CleanUpRemovesTheFourWorkingFilesOnly) {
-  TempTree t;
-  for (const char* f : {"inc_out.txt", "inc_out1.txt", "p_inc.txt", "p_scn.txt", "p_inc1.txt"}) {
-    t.write(std::string("base/") + f, "x\r\n");
-  }
-  t.write("prog/predef.txt", "a b\r\n");
-  t.write("base/scenery/a.inc", "x");
-  app::removeWorkingFiles(t.runPaths());
-  EXPECT_EQ(t.allFiles(), (Lines{"base/p_inc1.txt", "base/scenery/a.inc", "prog/predef.txt"}));
-  EXPECT_NO_THROW(app::removeWorkingFiles(t.runPaths()));  // missing files are no error
-}
-
-TEST(BaseDirectory, CleanUpGoesOnPastAFailureAndNamesTheFile) {
-  TempTree t;
-  for (const char* f : {"inc_out.txt", "inc_out1.txt", "p_inc.txt", "p_scn.txt"}) t.write(std::string("base/") + f, "x");
-  FailingOs fos;
-  fos.fail({Call::Unlink, EACCES, "inc_out1.txt"});
-  {
-    text::ScopedOs guard(fos);
-    try {
-      app::removeWorkingFiles(t.runPaths());
-      ADD_FAILURE() << "no error";
-    } catch (const text::Failure& e) {
-      EXPECT_NE(std::string(e.what()).find("inc_out1.txt"), std::string::npos) << e.what();
-    }
-  }
-  EXPECT_EQ(t.allFiles(), Lines{"base/inc_out1.txt"});
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include "categories/assignment.h"
 
 #include "categories/categories.h"
-#include "scan/working_files.h"
+#include "text/working_files.h"
 #include "text/files.h"
 #include "text/lines.h"
 #include "text/records.h"
@@ -30,7 +30,7 @@ void przypisz_plik(const text::RunPaths& paths, std::string_view item, std::stri
   checkCategory(category);
   std::string line;
   line.append(item).append(" ").append(category).append(text::kLineEnd);
-  text::appendRecords(paths.workingFile(scan::kIncOut), line);
+  text::appendRecords(paths.workingFile(text::kIncOut), line);
 }
 
 std::vector<std::string> przypisz_katalog(const text::RunPaths& paths, std::vector<std::string>& list,
@@ -48,14 +48,14 @@ std::vector<std::string> przypisz_katalog(const text::RunPaths& paths, std::vect
       kept.push_back(item);
     }
   }
-  text::appendRecords(paths.workingFile(scan::kIncOut), lines);
+  text::appendRecords(paths.workingFile(text::kIncOut), lines);
   list = std::move(kept);
   return assigned;
 }
 
 std::vector<std::string> pendingFiles(const text::RunPaths& paths) {
   std::unordered_set<std::string> done;
-  text::forEachRecord(paths.workingFile(scan::kIncOut), [&](std::string_view line) {
+  text::forEachRecord(paths.workingFile(text::kIncOut), [&](std::string_view line) {
     done.emplace(line.substr(0, line.find(' ')));
     return true;
   });

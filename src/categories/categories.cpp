@@ -1,6 +1,6 @@
 #include "categories/categories.h"
 
-#include "scan/working_files.h"
+#include "text/working_files.h"
 #include "text/codepage.h"
 #include "text/collation.h"
 #include "text/files.h"
@@ -12,7 +12,7 @@ namespace borvantel::categories {
 
 std::vector<std::string> wypelnij_liste_kategorii(const text::RunPaths& paths) {
   std::vector<std::string> names;
-  text::forEachRecord(paths.programFile(scan::kKategorie), [&](std::string_view line) {
+  text::forEachRecord(paths.programFile(text::kKategorie), [&](std::string_view line) {
     std::string name(line);
     std::replace(name.begin(), name.end(), ' ', '_');
     if (!name.empty()) names.push_back(std::move(name));
@@ -40,12 +40,12 @@ std::string dopisz_kategorie(const text::RunPaths& paths, std::string_view typed
   std::string name = categoryNameFromTyped(typed);
   std::string line = name;
   line.append(text::kLineEnd);
-  text::appendRecords(paths.programFile(scan::kKategorie), line);
+  text::appendRecords(paths.programFile(text::kKategorie), line);
   return name;
 }
 
 std::vector<std::string> wypelnij_liste_inc(const text::RunPaths& paths) {
-  std::vector<std::string> items = text::readRecords(paths.workingFile(scan::kPInc));
+  std::vector<std::string> items = text::readRecords(paths.workingFile(text::kPInc));
   text::sortForList(items, text::TextKind::FileName);
   return items;
 }

@@ -1,7 +1,7 @@
 #include "categories/completion.h"
 
 #include "categories/predef.h"
-#include "scan/working_files.h"
+#include "text/working_files.h"
 #include "text/files.h"
 #include "text/lines.h"
 #include "text/os.h"
@@ -15,10 +15,10 @@
 
 namespace borvantel::categories {
 
-using scan::kIncOut;
-using scan::kPInc;
-using scan::kPInc1;
-using scan::kPredef;
+using text::kIncOut;
+using text::kPInc;
+using text::kPInc1;
+using text::kPredef;
 
 CompletionResult automatycznie_uzupelnij_inc(const text::RunPaths& paths) {
   const PredefMatcher matcher(wczytaj_predef(paths.programFile(kPredef)));

@@ -1,6 +1,6 @@
 #include "categories/save.h"
 
-#include "scan/working_files.h"
+#include "text/working_files.h"
 #include "text/files.h"
 #include "text/lines.h"
 #include "text/paths.h"
@@ -11,7 +11,7 @@ namespace borvantel::categories {
 size_t zapisz_predef(const text::RunPaths& paths) {
   std::string lines;
   size_t count = 0;
-  text::forEachRecord(paths.workingFile(scan::kIncOut), [&](std::string_view line) {
+  text::forEachRecord(paths.workingFile(text::kIncOut), [&](std::string_view line) {
     text::TwoFields fields;
     if (text::exactlyTwoFields(line, fields)) {
       lines.append(text::fileNameOf(fields.first)).append(" ").append(fields.second).append(text::kLineEnd);
@@ -19,7 +19,7 @@ size_t zapisz_predef(const text::RunPaths& paths) {
     }
     return true;
   });
-  text::appendRecords(paths.programFile(scan::kPredef), lines);
+  text::appendRecords(paths.programFile(text::kPredef), lines);
   return count;
 }
 

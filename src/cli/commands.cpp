@@ -1,16 +1,12 @@
 #include "cli/commands.h"
 
-#include "app/base_dir.h"
-#include "categories/assignment.h"
 #include "categories/categories.h"
-#include "categories/save.h"
 #include "convert/conversion.h"
-#include "scan/start.h"
-#include "scan/working_files.h"
+#include "run/base_directory.h"
+#include "run/run.h"
+#include "run/start.h"
 #include "text/codepage.h"
 #include "text/files.h"
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <functional>
@@ -42,61 +38,44 @@ const char* const kUsage =
 
 namespace {
 
-using text::RunPaths;
+using run::Run;
 
 void expectArgs(const std::vector<std::string>& args, size_t n, const char* what) {
   if (args.size() != n) throw UsageError{std::string("polecenie ") + what + ": zła liczba argumentów"};
 }
 
-RunPaths pathsFor(const Context& ctx, const std::string& base) {
+void expectBase(const std::string& base) {
   if (base.empty()) throw UsageError{"katalog BAZA nie może być pusty"};
-  return RunPaths::make(ctx.programDir, base);
 }
 
-// Paths of a base directory that must exist.
-RunPaths existingBase(const Context& ctx, const std::string& base) {
-  RunPaths paths = pathsFor(ctx, base);
-  struct stat st {};
-  if (::stat(paths.sciezka_katalogu.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    throw text::Failure("Katalog " + text::quotedPath(paths.sciezka_katalogu) + " nie istnieje.");
-  }
+// A base directory that must exist.
+text::RunPaths existingBase(const Context& ctx, const std::string& base) {
+  expectBase(base);
+  const text::RunPaths paths = text::RunPaths::make(ctx.programDir, base);
+  run::checkBaseDirectory(paths.sciezka_katalogu);
   return paths;
 }
 
-// Paths of a base directory on which start has run, so that an empty answer
+// The run on a base directory on which start has run, so that an empty answer
 // means "nothing waits" and never "nothing was scanned".
-RunPaths startedBase(const Context& ctx, const std::string& base) {
-  RunPaths paths = existingBase(ctx, base);
-  if (!text::fileSize(paths.workingFile(scan::kPInc))) {
-    throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
-                        " nie uruchomiono polecenia start; uruchom najpierw: borvantel-cli start BAZA.");
-  }
-  return paths;
-}
-
-// A category typed on the command line, as it stands on the category list
-// (Windows-1250 bytes). Like the window, which offers only that list, it must
-// be on it; typed in another case it takes the list's spelling.
-std::string categoryArgument(const RunPaths& paths, const std::string& utf8) {
-  const auto encoded = text::encodeCp1250(utf8);
-  if (!encoded) {
-    throw text::Failure("Nazwy kategorii „" + utf8 + "” nie da się zapisać w kodowaniu Windows-1250.");
-  }
-  const auto names = categories::categoryListAfterStart(paths);
-  const auto exact = std::find(names.begin(), names.end(), *encoded);
-  if (exact != names.end()) return *exact;
-  const auto folded = std::find_if(names.begin(), names.end(),
-                                   [&](const std::string& name) { return text::equalsIgnoreCase(name, *encoded); });
-  if (folded != names.end()) return *folded;
-  {
-    throw text::Failure("Kategorii „" + utf8 + "” nie ma na liście kategorii (sprawdź: borvantel-cli categories; " +
-                        "nową dopisuje borvantel-cli add-category).");
+Run resumed(const Context& ctx, const std::string& base) {
+  expectBase(base);
+  try {
+    return Run::resume(ctx.programDir, base);
+  } catch (const run::NotStarted& e) {
+    throw text::Failure(std::string(e.what()) + " Uruchom najpierw: borvantel-cli start BAZA.");
   }
 }
 
-std::string withBackslashes(std::string s) {
-  std::replace(s.begin(), s.end(), '/', '\\');
-  return s;
+// A category typed on the command line, selected on the run's category list:
+// like the window, which offers only that list, the name must be on it.
+void selectCategory(Run& r, const std::string& utf8) {
+  try {
+    r.selectCategory(r.categoryIndex(utf8));
+  } catch (const text::Failure& e) {
+    throw text::Failure(std::string(e.what()) +
+                        " Sprawdź: borvantel-cli categories; nową dopisuje borvantel-cli add-category.");
+  }
 }
 
 void printPaths(std::ostream& out, const std::vector<std::string>& items) {
@@ -105,12 +84,9 @@ void printPaths(std::ostream& out, const std::vector<std::string>& items) {
 
 int cmdStart(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 1, "start");
-  const RunPaths paths = pathsFor(ctx, args[0]);
-  if (!app::spr_exist_scenery(paths.sciezka_katalogu)) {
-    throw text::Failure("Start jest niedostępny dla " + text::quotedPath(paths.sciezka_katalogu) +
-                        ": to katalog scenery albo nie ma w nim podkatalogu scenery.");
-  }
-  const scan::StartResult result = scan::runStart(paths);
+  expectBase(args[0]);
+  Run r(ctx.programDir, args[0]);
+  const run::StartResult result = r.start();
   printPaths(ctx.out, result.fileList);
   ctx.err << "Pliki *.inc do kategoryzacji: " << result.scan.needCategory
           << ", przypisane automatycznie: " << result.autoAssigned
@@ -118,39 +94,30 @@ int cmdStart(const Context& ctx, const std::vector<std::string>& args) {
           << ", z kategorią w nagłówku: " << result.scan.categorised
           << ", pliki sceneryjne: " << result.scan.sceneryFiles << ".\n";
   if (!result.passedOver.empty()) {
-    ctx.err << "Pominięto " << result.passedOver.size()
-            << " plików *.inc, których ścieżki nie da się zapisać (spacja, \\ lub koniec wiersza w nazwie):\n";
-    for (const auto& item : result.passedOver) ctx.err << "  " << text::displayName(item) << '\n';
+    ctx.err << run::passedOverMessage(result.passedOver, result.passedOver.size()) << '\n';
   }
   return 0;
 }
 
 int cmdPending(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 1, "pending");
-  printPaths(ctx.out, categories::pendingFiles(startedBase(ctx, args[0])));
+  printPaths(ctx.out, resumed(ctx, args[0]).fileList());
   return 0;
 }
 
 int cmdAssign(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 3, "assign");
-  const RunPaths paths = startedBase(ctx, args[0]);
-  const std::string wanted = withBackslashes(args[1]);
-  const auto pending = categories::pendingFiles(paths);
-  const auto it = std::find_if(pending.begin(), pending.end(), [&](const std::string& item) {
-    return item == wanted || text::displayName(item) == wanted;
-  });
-  if (it == pending.end()) {
-    throw text::Failure("Plik „" + args[1] + "” nie czeka na kategorię (sprawdź: borvantel-cli pending).");
-  }
-  categories::przypisz_plik(paths, *it, categoryArgument(paths, args[2]));
+  Run r = resumed(ctx, args[0]);
+  r.selectFile(r.fileIndex(args[1]));
+  selectCategory(r, args[2]);
+  r.assignSelectedFile();
   return 0;
 }
 
 int cmdAssignDir(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 3, "assign-dir");
-  const RunPaths paths = startedBase(ctx, args[0]);
-  const std::string category = categoryArgument(paths, args[2]);
-  std::vector<std::string> pending = categories::pendingFiles(paths);
+  Run r = resumed(ctx, args[0]);
+  selectCategory(r, args[2]);
 
   // The directory as bytes: the scenery directory itself, or a relative
   // directory as typed (UTF-8 names) or in Windows-1250 (older names).
@@ -160,16 +127,17 @@ int cmdAssignDir(const Context& ctx, const std::vector<std::string>& args) {
   if (isRoot) {
     targets.emplace_back();
   } else {
-    std::string dir = withBackslashes(args[1]);
+    std::string dir = text::nativeToRelative(args[1]);
     if (dir.back() != '\\') dir += '\\';
     targets.push_back(dir);
-    if (encoded) targets.push_back(withBackslashes(*encoded + (encoded->back() == '\\' ? "" : "\\")));
+    if (encoded) targets.push_back(text::nativeToRelative(*encoded + (encoded->back() == '\\' ? "" : "\\")));
   }
   for (const auto& target : targets) {
-    const bool any = std::any_of(pending.begin(), pending.end(),
+    const auto& files = r.fileList();
+    const bool any = std::any_of(files.begin(), files.end(),
                                  [&](const std::string& item) { return text::belongsToDirectory(item, target); });
     if (!any) continue;
-    printPaths(ctx.out, categories::przypisz_katalog(paths, pending, target, category));
+    printPaths(ctx.out, r.assignDirectory(target));
     return 0;
   }
   throw text::Failure("Żaden plik czekający na kategorię nie leży w katalogu „" + args[1] + "”.");
@@ -177,25 +145,23 @@ int cmdAssignDir(const Context& ctx, const std::vector<std::string>& args) {
 
 int cmdCategories(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 0, "categories");
-  const RunPaths paths = RunPaths::make(ctx.programDir, ".");
+  const text::RunPaths paths = text::RunPaths::make(ctx.programDir, ".");
   for (const auto& name : categories::categoryListAfterStart(paths)) ctx.out << text::decodeCp1250(name) << '\n';
   return 0;
 }
 
 int cmdAddCategory(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 1, "add-category");
-  const auto encoded = text::encodeCp1250(args[0]);
-  if (!encoded) {
-    throw text::Failure("Nazwy kategorii „" + args[0] + "” nie da się zapisać w kodowaniu Windows-1250.");
-  }
-  const RunPaths paths = RunPaths::make(ctx.programDir, ".");
-  ctx.out << text::decodeCp1250(categories::dopisz_kategorie(paths, *encoded)) << '\n';
+  Run r(ctx.programDir, ".");
+  ctx.out << text::decodeCp1250(r.addCategory(args[0])) << '\n';
   return 0;
 }
 
 int cmdSave(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 1, "save");
-  const size_t n = categories::zapisz_predef(existingBase(ctx, args[0]));
+  existingBase(ctx, args[0]);
+  Run r(ctx.programDir, args[0]);
+  const size_t n = r.save();
   ctx.err << "Dopisano do predef.txt wierszy: " << n << ".\n";
   return 0;
 }
@@ -208,16 +174,13 @@ int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
     rest.erase(rest.begin());
   }
   expectArgs(rest, 1, "convert");
-  const RunPaths paths = startedBase(ctx, rest[0]);
-  const size_t waiting = categories::pendingFiles(paths).size();
-  if (waiting > 0) {
-    throw text::Failure("Na kategorię czeka jeszcze plików *.inc: " + std::to_string(waiting) +
-                        "; przypisz je przed konwersją (sprawdź: borvantel-cli pending).");
-  }
-  convert::NullProgress progress;
+  Run r = resumed(ctx, rest[0]);
+  convert::ConversionEvents events;
   convert::ConversionResult result;
   try {
-    result = convert::runConversion(paths, progress, options);
+    result = r.convert(events, options);
+  } catch (const run::FilesWaiting& e) {
+    throw text::Failure(std::string(e.what()) + " Sprawdź: borvantel-cli pending.");
   } catch (const convert::IncompleteConversion& e) {
     printPaths(ctx.out, e.replaced());
     throw;
@@ -231,7 +194,8 @@ int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
 
 int cmdClean(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 1, "clean");
-  app::removeWorkingFiles(existingBase(ctx, args[0]));
+  existingBase(ctx, args[0]);
+  Run(ctx.programDir, args[0]).close();
   return 0;
 }
 

@@ -1,26 +1,12 @@
 // borvantel-cli: the batch front end over the core, for scripts and whole-tree tests.
 #include "cli/commands.h"
+#include "run/program.h"
 #include "text/files.h"
 
-#include <unistd.h>
-
-#include <cstring>
 #include <exception>
-#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
-
-namespace {
-
-std::string executableDirectory(const char* argv0) {
-  std::error_code ec;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) exe = std::filesystem::absolute(argv0, ec);
-  return exe.parent_path().string();
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   using borvantel::cli::kUsage;
@@ -32,26 +18,18 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
-  std::string programDir;
-  size_t i = 0;
-  for (; i < args.size(); ++i) {
-    if (args[i] == "--program-dir") {
-      if (i + 1 >= args.size()) {
-        std::cerr << "borvantel-cli: po --program-dir brakuje katalogu\n" << kUsage;
-        return 2;
-      }
-      programDir = args[++i];
-    } else if (args[i].rfind("--program-dir=", 0) == 0) {
-      programDir = args[i].substr(std::strlen("--program-dir="));
-    } else {
-      break;
-    }
+  const borvantel::run::ProgramOptions options = borvantel::run::readProgramOptions(args);
+  if (!options.error.empty()) {
+    std::cerr << "borvantel-cli: " << options.error << '\n' << kUsage;
+    return 2;
   }
+  const size_t i = options.next;
   if (i >= args.size()) {
     std::cerr << "borvantel-cli: brak polecenia\n" << kUsage;
     return 2;
   }
-  if (programDir.empty()) programDir = executableDirectory(argv[0]);
+  const std::string programDir =
+      options.programDir.empty() ? borvantel::run::executableDirectory(argv[0]) : options.programDir;
   const std::string command = args[i];
   const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
   borvantel::cli::Context ctx{programDir, std::cout, std::cerr};

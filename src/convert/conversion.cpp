@@ -3,7 +3,7 @@
 #include "convert/assignment_table.h"
 #include "convert/include_file.h"
 #include "convert/scenery_file.h"
-#include "scan/working_files.h"
+#include "text/working_files.h"
 #include "text/lines.h"
 #include "text/os.h"
 
@@ -52,29 +52,22 @@ std::string realPath(const std::string& path, int& err) {
   throw FileError(e.op(), e.path(), e.error(), text::reasonText(e.error()) + "; nie zmieniono żadnego pliku");
 }
 
-// One phase's use of the progress window: shown at the first file, closed at
-// the end of the phase however it ends.
+// One phase as its caller sees it: begins when constructed, ends when
+// destroyed, however the phase ends.
 class Phase {
  public:
-  explicit Phase(ConversionProgress& progress) : progress_(progress) {}
-  ~Phase() {
-    if (opened_) progress_.close();
+  Phase(ConversionEvents& events, ConversionPhase phase, size_t files) : events_(events), phase_(phase) {
+    events_.phaseBegins(phase_, files);
   }
+  ~Phase() { events_.phaseEnds(phase_); }
   Phase(const Phase&) = delete;
   Phase& operator=(const Phase&) = delete;
 
-  void file(std::string_view label) {
-    progress_.setFileLabel(label);
-    if (!opened_) {
-      opened_ = true;
-      progress_.show();
-    }
-    progress_.processEvents();
-  }
+  void file(std::string_view label) { events_.fileBegins(label); }
 
  private:
-  ConversionProgress& progress_;
-  bool opened_ = false;
+  ConversionEvents& events_;
+  ConversionPhase phase_;
 };
 
 // One conversion run. Invariant: every file rewritten so far exists only as a
@@ -82,7 +75,7 @@ class Phase {
 // commit().
 class ConversionRun {
  public:
-  ConversionRun(const text::RunPaths& paths, ConversionProgress& progress, const ConversionOptions& options);
+  ConversionRun(const text::RunPaths& paths, ConversionEvents& events, const ConversionOptions& options);
 
   void zmiana_inc();
   void zmien_inc(std::string_view relative, std::string_view category);
@@ -110,7 +103,7 @@ class ConversionRun {
   void syncDirectories();
   std::vector<std::string> shownNames(size_t count) const;
 
-  ConversionProgress& progress_;
+  ConversionEvents& events_;
   const ConversionOptions& options_;
   std::string root_;       // the scenery directory, found once per run
   std::string rootShown_;  // its name, relative to the base directory
@@ -133,9 +126,9 @@ class ConversionRun {
   ConversionResult result_;
 };
 
-ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionProgress& progress,
+ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& events,
                              const ConversionOptions& options)
-    : progress_(progress),
+    : events_(events),
       options_(options),
       root_(paths.sceneryRoot()),
       base_(paths.sciezka_katalogu),
@@ -144,12 +137,12 @@ ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionProgress& pr
   rootShown_ = text::nativeToRelative(std::string_view(root_).substr(std::min(base_.size(), root_.size())));
 
   // Every working file is read and checked before anything is written.
-  loadAssignments(paths.workingFile(scan::kIncOut), incOut_);
+  loadAssignments(paths.workingFile(text::kIncOut), incOut_);
   std::vector<AssignmentRow> rows = incOut_;
-  loadAssignments(paths.workingFile(scan::kIncOut1), rows);
+  loadAssignments(paths.workingFile(text::kIncOut1), rows);
   table_ = AssignmentTable(std::move(rows));
 
-  const std::string pScn = paths.workingFile(scan::kPScn);
+  const std::string pScn = paths.workingFile(text::kPScn);
   const std::string prefix = root_ + "/";
   size_t lineNo = 0;
   text::forEachRecord(pScn, [&](std::string_view line) {
@@ -228,7 +221,7 @@ void ConversionRun::finish(text::AtomicFile& file) { file.finish(options_.flush 
 
 void ConversionRun::zmiana_inc() {
   if (incOut_.empty()) return;
-  Phase phase(progress_);
+  Phase phase(events_, ConversionPhase::IncludeFiles, incOut_.size());
   for (const AssignmentRow& row : incOut_) {
     phase.file(row.path);
     zmien_inc(row.path, row.category);
@@ -275,7 +268,7 @@ void ConversionRun::zmien_inc(std::string_view relative, std::string_view catego
 
 void ConversionRun::zmiana_scn() {
   if (table_.empty() || sceneryList_.empty()) return;
-  Phase phase(progress_);
+  Phase phase(events_, ConversionPhase::SceneryFiles, sceneryList_.size());
   for (const std::string& listed : sceneryList_) {
     phase.file(listed);
     ++result_.sceneryListed;
@@ -436,9 +429,9 @@ ConversionResult ConversionRun::commit() {
 
 }  // namespace
 
-ConversionResult runConversion(const text::RunPaths& paths, ConversionProgress& progress,
+ConversionResult runConversion(const text::RunPaths& paths, ConversionEvents& events,
                                const ConversionOptions& options) {
-  ConversionRun run(paths, progress, options);
+  ConversionRun run(paths, events, options);
   try {
     run.zmiana_inc();
     run.zmiana_scn();

@@ -70,7 +70,7 @@ class IncompleteConversion : public text::Failure {
 // file is left. Refuses, the same way, a tree in which a listed include file
 // already carries a "//$infotype:" line. Throws IncompleteConversion when the
 // renames fail part-way.
-ConversionResult runConversion(const text::RunPaths& paths, ConversionProgress& progress,
+ConversionResult runConversion(const text::RunPaths& paths, ConversionEvents& events,
                                const ConversionOptions& options = {});
 
 }  // namespace borvantel::convert

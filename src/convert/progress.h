@@ -1,33 +1,32 @@
-// How a conversion reports its progress. The window implements it with its
-// progress window; the command line and the benchmarks use NullProgress.
+// What a conversion tells its caller while it works: a phase with files to
+// take up begins, it takes up each file in turn, it ends. The bodies do
+// nothing by default, so a caller overrides only what it needs; the window
+// turns these events into its progress window, the command line ignores them.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 namespace borvantel::convert {
 
-// Each phase (include files, then scenery files) calls, per file in turn,
-// setFileLabel, then show() at its first file only, then processEvents();
-// close() follows the phase's last file, also when the phase ends in a failure.
-// A phase without files calls nothing. close() must not throw.
-class ConversionProgress {
- public:
-  virtual ~ConversionProgress() = default;
-  // Raw bytes: the relative path ("\" separated) of an include file, the full
-  // path of a scenery file.
-  virtual void setFileLabel(std::string_view label) = 0;
-  virtual void show() = 0;
-  virtual void close() noexcept = 0;
-  // Lets pending window events run, so that the progress window repaints.
-  virtual void processEvents() = 0;
+enum class ConversionPhase {
+  IncludeFiles,  // zmiana_inc: the include files of "inc_out.txt"
+  SceneryFiles,  // zmiana_scn: the files of "p_scn.txt"
 };
 
-class NullProgress final : public ConversionProgress {
+// Each phase that has files calls phaseBegins once, fileBegins before each
+// file, and phaseEnds once after its last file or when it fails. A phase
+// without files calls nothing. Events may throw (to cancel the run) except
+// phaseEnds.
+class ConversionEvents {
  public:
-  void setFileLabel(std::string_view) override {}
-  void show() override {}
-  void close() noexcept override {}
-  void processEvents() override {}
+  virtual ~ConversionEvents() = default;
+  // `files`: how many files the phase will take up.
+  virtual void phaseBegins(ConversionPhase /*phase*/, size_t /*files*/) {}
+  // Raw bytes: the relative path ("\" separated) of an include file, the full
+  // path of a scenery file (also of one that turns out to need no change).
+  virtual void fileBegins(std::string_view /*label*/) {}
+  virtual void phaseEnds(ConversionPhase /*phase*/) noexcept {}
 };
 
 }  // namespace borvantel::convert

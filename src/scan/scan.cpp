@@ -1,6 +1,6 @@
 #include "scan/scan.h"
 
-#include "scan/working_files.h"
+#include "text/working_files.h"
 #include "text/codepage.h"
 #include "text/files.h"
 #include "text/lines.h"
@@ -109,7 +109,7 @@ bool listingOrder(const std::string& a, const std::string& b) {
 class Outputs {
  public:
   explicit Outputs(const text::RunPaths& paths)
-      : pInc_(paths.workingFile(kPInc)), pScn_(paths.workingFile(kPScn)), incOut1_(paths.workingFile(kIncOut1)) {}
+      : pInc_(paths.workingFile(text::kPInc)), pScn_(paths.workingFile(text::kPScn)), incOut1_(paths.workingFile(text::kIncOut1)) {}
 
   void needsCategory(std::string_view full) { line(pInc_, full); ++result.needCategory; }
   void scenery(std::string_view full) { line(pScn_, full); ++result.sceneryFiles; }

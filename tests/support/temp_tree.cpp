@@ -1,6 +1,7 @@
 #include "support/temp_tree.h"
 
 #include "text/codepage.h"
+#include "text/lines.h"
 
 #include <gtest/gtest.h>
 
@@ -80,6 +81,14 @@ void TempTree::symlink(std::string_view target, std::string_view relative) const
 }
 
 text::RunPaths TempTree::runPaths() const { return text::RunPaths::make(root_ + "/prog", root_ + "/base"); }
+
+std::vector<std::string> linesOf(std::string_view text) {
+  std::vector<std::string> out;
+  text::LineSplitter splitter(text);
+  std::string_view line;
+  while (splitter.next(line)) out.emplace_back(line);
+  return out;
+}
 
 std::string cp(std::string_view utf8) {
   const auto bytes = text::encodeCp1250(utf8);

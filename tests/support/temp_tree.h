@@ -48,6 +48,12 @@ class TempTree {
 // character has no place in the code page.
 std::string cp(std::string_view utf8);
 
+// An include file with three different parameter markers: it needs a category.
+inline constexpr const char* kThreeMarkers = "a = (p1)\r\nb = (p2)\r\nc = (p3)\r\n";
+
+// The lines of a text, split as the tool splits them.
+std::vector<std::string> linesOf(std::string_view text);
+
 // Reads a whole file; fails the current test when it cannot be read.
 std::string readFile(const std::string& path);
 

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-namespace borvantel::scan {
+namespace borvantel::text {
 
 inline constexpr std::string_view kPInc = "p_inc.txt";        // include files that need a category
 inline constexpr std::string_view kPInc1 = "p_inc1.txt";      // the same, while completion rewrites it
@@ -15,4 +15,4 @@ inline constexpr std::string_view kIncOut = "inc_out.txt";    // categories assi
 inline constexpr std::string_view kKategorie = "kategorie.txt";
 inline constexpr std::string_view kPredef = "predef.txt";
 
-}  // namespace borvantel::scan
+}  // namespace borvantel::text

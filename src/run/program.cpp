@@ -1,0 +1,41 @@
+#include "run/program.h"
+
+#include <filesystem>
+
+namespace borvantel::run {
+
+std::string executableDirectory(const char* argv0) {
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) exe = std::filesystem::absolute(argv0 ? argv0 : "", ec);
+  return exe.parent_path().string();
+}
+
+ProgramOptions readProgramOptions(const std::vector<std::string>& args) {
+  static constexpr std::string_view kOption = "--program-dir";
+  ProgramOptions options;
+  size_t i = 0;
+  for (; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == kOption) {
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        options.error = "po --program-dir brakuje katalogu";
+        break;
+      }
+      options.programDir = args[++i];
+    } else if (arg.size() > kOption.size() && arg.compare(0, kOption.size(), kOption) == 0 &&
+               arg[kOption.size()] == '=') {
+      options.programDir = arg.substr(kOption.size() + 1);
+      if (options.programDir.empty()) {
+        options.error = "po --program-dir brakuje katalogu";
+        break;
+      }
+    } else {
+      break;
+    }
+  }
+  options.next = i;
+  return options;
+}
+
+}  // namespace borvantel::run

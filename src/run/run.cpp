@@ -1,0 +1,257 @@
+#include "run/run.h"
+
+#include "categories/assignment.h"
+#include "categories/categories.h"
+#include "categories/save.h"
+#include "run/base_directory.h"
+#include "text/codepage.h"
+#include "text/collation.h"
+#include "text/files.h"
+#include "text/working_files.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace borvantel::run {
+namespace {
+
+// Length of the UTF-8 sequence that begins with `lead` (1 for a stray byte).
+size_t sequenceLength(unsigned char lead) noexcept {
+  if (lead >= 0xF0) return 4;
+  if (lead >= 0xE0) return 3;
+  if (lead >= 0xC0) return 2;
+  return 1;
+}
+
+}  // namespace
+
+std::string encodeTyped(std::string_view utf8) {
+  if (auto encoded = text::encodeCp1250(utf8)) return std::move(*encoded);
+  // Name the first character that has no place in the code page.
+  for (size_t i = 0; i < utf8.size();) {
+    const size_t n = std::min(sequenceLength(static_cast<unsigned char>(utf8[i])), utf8.size() - i);
+    const std::string_view one = utf8.substr(i, n);
+    if (!text::encodeCp1250(one)) {
+      const std::string shown = text::isValidUtf8(one) ? std::string(one) : std::string("\xEF\xBF\xBD");
+      throw text::Failure("Znaku „" + shown + "” w „" + text::displayName(utf8) +
+                          "” nie da się zapisać w kodowaniu Windows-1250; usuń go lub zastąp innym.");
+    }
+    i += n;
+  }
+  throw text::Failure("Tekstu „" + text::displayName(utf8) + "” nie da się zapisać w kodowaniu Windows-1250.");
+}
+
+Run::Run(std::string_view programDir, std::string_view baseDir) : paths_(text::RunPaths::make(programDir, baseDir)) {
+  entries_ = subdirectories(paths_.sciezka_katalogu);
+  startUsable_ = spr_exist_scenery(paths_.sciezka_katalogu, entries_);
+}
+
+Run Run::resume(std::string_view programDir, std::string_view baseDir) {
+  Run run(programDir, baseDir);
+  checkBaseDirectory(run.paths_.sciezka_katalogu);
+  if (!text::fileSize(run.paths_.workingFile(text::kPInc))) {
+    throw NotStarted("W katalogu " + text::quotedPath(run.paths_.sciezka_katalogu) +
+                     " nie uruchomiono Start (nie ma pliku p_inc.txt).");
+  }
+  std::vector<std::string> files = categories::pendingFiles(run.paths_);
+  if (files.empty()) {
+    run.allAssigned();
+    return run;
+  }
+  run.setCategories(categories::categoryListAfterStart(run.paths_));
+  run.setFiles(std::move(files));
+  run.stage_ = Stage::Assigning;
+  run.selectCategory(0);
+  run.selectFile(0);
+  return run;
+}
+
+void Run::changeDirectory(std::string_view dir) {
+  if (stage_ != Stage::ChoosingDirectory) return;
+  paths_ = text::RunPaths::make(paths_.sciezka_programu, dir);
+  entries_ = subdirectories(paths_.sciezka_katalogu);
+  startUsable_ = spr_exist_scenery(paths_.sciezka_katalogu, entries_);
+}
+
+StartResult Run::start() {
+  if (stage_ != Stage::ChoosingDirectory) {
+    throw text::Failure("Start uruchamia się raz na przebieg programu; uruchom program ponownie.");
+  }
+  checkBaseDirectory(paths_.sciezka_katalogu);
+  if (!startUsable_) {
+    throw text::Failure("Start jest niedostępny dla " + text::quotedPath(paths_.sciezka_katalogu) +
+                        ": to katalog scenery albo nie ma w nim podkatalogu scenery.");
+  }
+  StartResult result = runStart(paths_);
+  // Everything that can fail is done before the run changes its stage.
+  std::vector<std::string> names;
+  if (!result.wszystkie_inc_przypisane) names = categories::categoryListAfterStart(paths_);
+
+  setFiles({});
+  setCategories({});
+  if (result.wszystkie_inc_przypisane) {
+    wszystkie_inc_przypisane_ = true;
+    stage_ = Stage::ReadyNothingAssigned;
+    odblokuj_przycisk_zmian_plikow();
+  } else {
+    stage_ = Stage::Assigning;
+    setFiles(result.fileList);
+    setCategories(std::move(names));
+    selectCategory(0);
+    selectFile(0);
+  }
+  return result;
+}
+
+void Run::selectFile(std::optional<size_t> index) {
+  selectedFile_ = index && *index < files_.size() ? index : std::nullopt;
+  // The directory label rule; without a selection the label keeps its text.
+  if (selectedFile_) label5_ = text::directoryLabel(files_[*selectedFile_]);
+}
+
+void Run::selectCategory(std::optional<size_t> index) {
+  selectedCategory_ = index && *index < categories_.size() ? index : std::nullopt;
+}
+
+void Run::assignSelectedFile() {
+  if (stage_ != Stage::Assigning) return;
+  if (files_.empty()) {
+    allAssigned();
+    return;
+  }
+  if (!selectedFile_) throw text::Failure("Zaznacz na liście plik, któremu ma być przypisana kategoria.");
+  if (!selectedCategory_) throw text::Failure("Zaznacz na liście kategorię do przypisania.");
+  categories::przypisz_plik(paths_, files_[*selectedFile_], categories_[*selectedCategory_]);
+  removeFile(*selectedFile_);
+  afterAssignment();
+}
+
+std::vector<std::string> Run::assignWholeDirectory() {
+  return assignDirectory(text::targetFromLabel(label5_));
+}
+
+std::vector<std::string> Run::assignDirectory(std::string_view target) {
+  if (stage_ != Stage::Assigning) return {};
+  if (files_.empty()) {
+    allAssigned();
+    return {};
+  }
+  if (!selectedCategory_) throw text::Failure("Zaznacz na liście kategorię do przypisania.");
+  // The target is copied: it may be the label, which the selections change.
+  const std::string dir(target);
+  std::vector<std::string> assigned = categories::przypisz_katalog(paths_, files_, dir, categories_[*selectedCategory_]);
+  if (!assigned.empty()) ++filesVersion_;
+  selectedFile_.reset();
+  afterAssignment();
+  return assigned;
+}
+
+std::string Run::addCategory(std::string_view typedUtf8) {
+  const std::string name = categories::dopisz_kategorie(paths_, encodeTyped(typedUtf8));
+  const std::string key = text::listSortKey(name, text::TextKind::Text);
+  const auto at = std::upper_bound(categories_.begin(), categories_.end(), key, [](const std::string& k, const std::string& item) {
+    return k < text::listSortKey(item, text::TextKind::Text);
+  });
+  const size_t pos = static_cast<size_t>(at - categories_.begin());
+  categories_.insert(at, name);
+  ++categoriesVersion_;
+  if (selectedCategory_ && pos <= *selectedCategory_) ++*selectedCategory_;
+  return name;
+}
+
+size_t Run::save() {
+  saved_ = true;
+  try {
+    return categories::zapisz_predef(paths_);
+  } catch (...) {
+    saved_ = false;  // nothing was appended: the user may try again
+    throw;
+  }
+}
+
+convert::ConversionResult Run::convert(convert::ConversionEvents& events, const convert::ConversionOptions& options) {
+  if (!options.dryRun) converted_ = true;
+  if (!wszystkie_inc_przypisane_) {
+    throw FilesWaiting("Na kategorię czeka jeszcze plików *.inc: " + std::to_string(files_.size()) +
+                       "; przypisz je przed konwersją.");
+  }
+  if (options.dryRun) return convert::runConversion(paths_, events, options);
+  try {
+    return convert::runConversion(paths_, events, options);
+  } catch (const convert::IncompleteConversion&) {
+    throw;
+  } catch (...) {
+    converted_ = false;  // no file was changed: the user may try again
+    throw;
+  }
+}
+
+void Run::close() { removeWorkingFiles(paths_); }
+
+Controls Run::controls() const {
+  const StageRow& row = stageRow(stage_);
+  Controls c;
+  c.command1 = row.start && startUsable_;
+  c.command2 = c.command4 = row.assign;
+  c.command5 = row.convert && !converted_;
+  c.command6 = row.save && !saved_;
+  c.directoryChoice = row.directoryChoice;
+  c.label4 = row.label4;
+  if (row.label5) c.label5 = label5_;
+  return c;
+}
+
+size_t Run::categoryIndex(std::string_view utf8) const {
+  const std::string wanted = encodeTyped(utf8);
+  const auto exact = std::find(categories_.begin(), categories_.end(), wanted);
+  if (exact != categories_.end()) return static_cast<size_t>(exact - categories_.begin());
+  const auto folded = std::find_if(categories_.begin(), categories_.end(),
+                                   [&](const std::string& name) { return text::equalsIgnoreCase(name, wanted); });
+  if (folded != categories_.end()) return static_cast<size_t>(folded - categories_.begin());
+  throw text::Failure("Kategorii „" + std::string(utf8) + "” nie ma na liście kategorii.");
+}
+
+size_t Run::fileIndex(std::string_view item) const {
+  const std::string wanted = text::nativeToRelative(item);
+  const auto it = std::find_if(files_.begin(), files_.end(), [&](const std::string& file) {
+    return file == wanted || text::displayName(file) == wanted;
+  });
+  if (it == files_.end()) throw text::Failure("Plik „" + text::displayName(item) + "” nie czeka na kategorię.");
+  return static_cast<size_t>(it - files_.begin());
+}
+
+void Run::setFiles(std::vector<std::string> files) {
+  files_ = std::move(files);
+  selectedFile_.reset();
+  ++filesVersion_;
+}
+
+void Run::setCategories(std::vector<std::string> names) {
+  categories_ = std::move(names);
+  selectedCategory_.reset();
+  ++categoriesVersion_;
+}
+
+void Run::removeFile(size_t index) {
+  files_.erase(files_.begin() + static_cast<std::ptrdiff_t>(index));
+  selectedFile_.reset();
+  ++filesVersion_;
+}
+
+void Run::afterAssignment() {
+  if (files_.empty()) {
+    allAssigned();
+  } else {
+    selectFile(0);
+  }
+}
+
+void Run::allAssigned() {
+  wszystkie_inc_przypisane_ = true;
+  stage_ = Stage::ReadyAfterAssigning;
+  odblokuj_przycisk_zmian_plikow();
+}
+
+void Run::odblokuj_przycisk_zmian_plikow() { label5_.clear(); }
+
+}  // namespace borvantel::run

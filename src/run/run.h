@@ -1,0 +1,157 @@
+// One run of the program, without any window toolkit: the run-wide values
+// (sciezka_programu, sciezka_katalogu, wszystkie_inc_przypisane), the stage
+// with the state of the controls, the two lists with their selections, and the
+// operations that the window's buttons and the command line start.
+//
+// Error contract: an operation that fails throws text::Failure (Polish text
+// naming the file and the reason) and leaves the run as it was, except where
+// its comment says otherwise; the working files are then as the failed core
+// step left them (each written whole or not at all).
+#pragma once
+
+#include "convert/conversion.h"
+#include "run/stages.h"
+#include "run/start.h"
+#include "text/paths.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace borvantel::run {
+
+// Text typed by the user (UTF-8) as Windows-1250 bytes. Throws text::Failure
+// naming the first character the code page cannot hold: nothing typed is
+// ever silently replaced.
+std::string encodeTyped(std::string_view utf8);
+
+// Start has not run on a base directory that a resumed run needs.
+class NotStarted : public text::Failure {
+ public:
+  using text::Failure::Failure;
+};
+
+// Include files still wait for a category: nothing may be converted.
+class FilesWaiting : public text::Failure {
+ public:
+  using text::Failure::Failure;
+};
+
+class Run {
+ public:
+  // Start-up: the flag is 0, sciezka_programu is `programDir`, the base
+  // directory is `baseDir`, and spr_exist_scenery decides about Start.
+  Run(std::string_view programDir, std::string_view baseDir);
+
+  // A run that continues after a Start made earlier (by another process) on
+  // `baseDir`: the file list is what still waits in the working files, the
+  // category list is read anew. Throws text::Failure when the base directory
+  // does not exist, NotStarted when Start has not run there.
+  static Run resume(std::string_view programDir, std::string_view baseDir);
+
+  // --- operations, in the order a run uses them
+
+  // Dir1_Change: the base directory becomes `dir`; spr_exist_scenery runs
+  // again. Only while the directory is being chosen; ignored afterwards.
+  void changeDirectory(std::string_view dir);
+
+  // Command1_Click: scan, automatic completion, both lists filled. Refused
+  // when the base directory is gone or cannot be read, or Start is not usable
+  // there. On failure the run stays in the choosing stage.
+  StartResult start();
+
+  // List1_Click: the selection of the file list (nullopt: none); Label5 shows
+  // the selected file's directory.
+  void selectFile(std::optional<size_t> index);
+  // The selection of the category list.
+  void selectCategory(std::optional<size_t> index);
+
+  // Command2_Click: the selected category to the selected file, appended to
+  // "inc_out.txt" at once; the file leaves the list and the first remaining
+  // one is selected. On an empty list only the list-empty transition runs.
+  void assignSelectedFile();
+  // Command4_Click: the selected category to every listed file lying directly
+  // in the directory that Label5 names. Returns the files assigned, in list
+  // order.
+  std::vector<std::string> assignWholeDirectory();
+  // The same for a directory given as a relative path ending in "\" (empty:
+  // the scenery directory itself).
+  std::vector<std::string> assignDirectory(std::string_view target);
+
+  // Command3_Click: the typed name (UTF-8) as a category name, appended to
+  // "kategorie.txt" and added to the category list in its sorted place; the
+  // selection stays on the item it was on. Returns the name (Windows-1250).
+  // Refused when a typed character has no place in Windows-1250.
+  std::string addCategory(std::string_view typedUtf8);
+
+  // Command6_Click: the assignments of "inc_out.txt" appended to
+  // "predef.txt". Returns the number of lines appended. The button is off
+  // from then on, unless the save fails (then nothing was appended).
+  size_t save();
+
+  // Command5_Click: converts the tree. Refused (FilesWaiting) while files wait
+  // for a category; a dry run reads everything and changes nothing. The button is off from then on, unless the conversion fails
+  // before any file was changed (so the user may try again). Throws
+  // convert::IncompleteConversion when it fails after changing files.
+  convert::ConversionResult convert(convert::ConversionEvents& events, const convert::ConversionOptions& options = {});
+
+  // Form_QueryUnload, when the user closes the window: the working files go.
+  void close();
+
+  // --- state
+
+  const text::RunPaths& paths() const noexcept { return paths_; }
+  bool wszystkie_inc_przypisane() const noexcept { return wszystkie_inc_przypisane_; }
+  Stage stage() const noexcept { return stage_; }
+  Controls controls() const;
+
+  // Full paths of the subdirectories of the base directory, in list order.
+  const std::vector<std::string>& directoryEntries() const noexcept { return entries_; }
+
+  // List1 and List2, in list order, with their selections. Each version
+  // changes whenever its list's items change.
+  const std::vector<std::string>& fileList() const noexcept { return files_; }
+  std::optional<size_t> selectedFile() const noexcept { return selectedFile_; }
+  std::uint64_t fileListVersion() const noexcept { return filesVersion_; }
+  const std::vector<std::string>& categoryList() const noexcept { return categories_; }
+  std::optional<size_t> selectedCategory() const noexcept { return selectedCategory_; }
+  std::uint64_t categoryListVersion() const noexcept { return categoriesVersion_; }
+
+  // The category list's entry for a name typed in UTF-8: the same bytes, or
+  // else the same name ignoring case. Throws text::Failure when there is none.
+  size_t categoryIndex(std::string_view utf8) const;
+  // The file list's entry for an item given as its bytes or its display form
+  // ("/" accepted for "\"). Throws text::Failure when there is none.
+  size_t fileIndex(std::string_view item) const;
+
+ private:
+  void setFiles(std::vector<std::string> files);
+  void setCategories(std::vector<std::string> names);
+  void removeFile(size_t index);
+  // After an assignment: the first file selected, or the list-empty transition.
+  void afterAssignment();
+  // The list-empty transition.
+  void allAssigned();
+  // odblokuj_przycisk_zmian_plikow
+  void odblokuj_przycisk_zmian_plikow();
+
+  text::RunPaths paths_;
+  bool wszystkie_inc_przypisane_ = false;
+  Stage stage_ = Stage::ChoosingDirectory;
+  std::vector<std::string> entries_;
+  bool startUsable_ = false;
+  bool converted_ = false;  // Command5 pressed
+  bool saved_ = false;      // Command6 pressed
+  std::string label5_;
+
+  std::vector<std::string> files_;
+  std::optional<size_t> selectedFile_;
+  std::uint64_t filesVersion_ = 0;
+  std::vector<std::string> categories_;
+  std::optional<size_t> selectedCategory_;
+  std::uint64_t categoriesVersion_ = 0;
+};
+
+}  // namespace borvantel::run

@@ -1,0 +1,61 @@
+// The stages of a run and what the main window shows in each: which buttons
+// are enabled, whether the directory choice and "Katalog:" are shown, what
+// Label5 says. Plain data, so that the window only copies it onto widgets and
+// the table is tested without a window.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace borvantel::run {
+
+enum class Stage {
+  ChoosingDirectory,     // the window opened; each directory change
+  Assigning,             // Start left include files without a category
+  ReadyNothingAssigned,  // Start left no include file without a category
+  ReadyAfterAssigning,   // the last waiting file was assigned by hand
+};
+
+// One row of the stage table.
+struct StageRow {
+  Stage stage;
+  bool start;            // Command1 follows spr_exist_scenery (otherwise off)
+  bool assign;           // Command2 and Command4
+  bool convert;          // Command5, until it has been pressed
+  bool save;             // Command6, until it has been pressed
+  bool directoryChoice;  // Drive1 and Dir1 shown
+  bool label4;           // "Katalog:" shown
+  bool label5;           // Label5 shows the selected file's directory (otherwise empty)
+};
+
+// clang-format off
+inline constexpr StageRow kStageTable[] = {
+    // stage                      Start  assign convert save   dirs   Label4 Label5
+    {Stage::ChoosingDirectory,    true,  false, false,  false, true,  true,  false},
+    {Stage::Assigning,            false, true,  false,  false, false, true,  true},
+    {Stage::ReadyNothingAssigned, false, false, true,   false, false, false, false},
+    {Stage::ReadyAfterAssigning,  false, false, true,   true,  false, false, false},
+};
+// clang-format on
+
+const StageRow& stageRow(Stage stage) noexcept;
+
+// The state of the main window's controls. Command3 is not here: it follows
+// the entry box alone (addCategoryEnabled).
+struct Controls {
+  bool command1 = false;  // "Start"
+  bool command2 = false;  // "<--------"
+  bool command4 = false;  // "Przypisz kategorię do całego katalogu"
+  bool command5 = false;  // "Zmień pliki *.inc i sceneryjne"
+  bool command6 = false;  // "Zapisz przyporządkowane kategorie do pliku predef.txt"
+  bool directoryChoice = true;  // Drive1 and Dir1 shown
+  bool label4 = true;           // "Katalog:" shown
+  std::string label5;           // Windows-1250 bytes
+
+  bool operator==(const Controls&) const = default;
+};
+
+// Command3 is enabled exactly while the entry box is not empty (spaces count).
+inline bool addCategoryEnabled(std::string_view typed) noexcept { return !typed.empty(); }
+
+}  // namespace borvantel::run

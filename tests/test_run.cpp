@@ -1,0 +1,509 @@
+// The run layer: the Start sequence, the base-directory rules, and the stage
+// table of a whole run driven as the window drives it.
+#include "run/base_directory.h"
+#include "run/run.h"
+#include "run/start.h"
+#include "support/temp_tree.h"
+#include "text/codepage.h"
+#include "text/files.h"
+#include "text/lines.h"
+#include "text/os.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace borvantel::run {
+
+// How gtest shows the controls when a comparison fails.
+void PrintTo(const Controls& c, std::ostream* os) {
+  *os << "{Start " << c.command1 << ", <-- " << c.command2 << ", dir " << c.command4 << ", convert " << c.command5
+      << ", save " << c.command6 << ", lists shown " << c.directoryChoice << ", Katalog: " << c.label4
+      << ", Label5 '" << text::displayName(c.label5) << "'}";
+}
+
+namespace {
+
+using testing::FailingOs;
+using testing::TempTree;
+using testing::linesOf;
+using Call = FailingOs::Call;
+using Lines = std::vector<std::string>;
+
+using testing::kThreeMarkers;
+
+// ---------------------------------------------------------------------------
+// Start
+
+TEST(Start, NothingToAssignSetsTheFlagAndLeavesTheListEmpty) {
+  TempTree t;
+  t.write("base/inc_out.txt", "stary.inc MOSTY\r\n");  // an earlier run's assignments
+  t.write("base/inc_out1.txt", "stary.inc DROGI\r\n");
+  t.write("base/scenery/a.scn", "include x.inc\r\n");
+  t.write("base/scenery/few.inc", "(p1)(p2)");
+  t.write("base/scenery/h.inc", "//$infotype: Las\r\n");
+  const StartResult r = runStart(t.runPaths());
+  EXPECT_TRUE(r.wszystkie_inc_przypisane);
+  EXPECT_TRUE(r.fileList.empty());
+  EXPECT_EQ(r.autoAssigned, 0u);
+  EXPECT_EQ(t.read("base/p_inc.txt"), "");  // exists, 0 bytes
+  EXPECT_EQ(t.read("base/inc_out.txt"), "");  // the earlier run's assignments are discarded
+  EXPECT_EQ(t.read("base/inc_out1.txt"), "h.inc Las\r\n");
+  EXPECT_FALSE(t.exists("base/p_inc1.txt"));
+}
+
+TEST(Start, EmptyTreeGivesEmptyWorkingFiles) {
+  TempTree t;
+  t.mkdir("base/scenery");
+  const StartResult r = runStart(t.runPaths());
+  EXPECT_TRUE(r.wszystkie_inc_przypisane);
+  EXPECT_TRUE(r.fileList.empty());
+  for (const char* f : {"base/p_inc.txt", "base/p_scn.txt", "base/inc_out1.txt", "base/inc_out.txt"}) {
+    EXPECT_EQ(t.read(f), "") << f;
+  }
+}
+
+TEST(Start, EveryFileCoveredByPredefLeavesNothingToAssign) {
+  TempTree t;
+  t.write("prog/predef.txt", "*most MOSTY\r\ndworzec.inc STACJE\r\n");
+  t.write("base/inc_out.txt", "stary.inc X\r\n");
+  t.write("base/scenery/linie/wiadukt_most2.inc", kThreeMarkers);
+  t.write("base/scenery/Dworzec.inc", kThreeMarkers);
+  const StartResult r = runStart(t.runPaths());
+  EXPECT_TRUE(r.wszystkie_inc_przypisane);
+  EXPECT_TRUE(r.fileList.empty());
+  EXPECT_EQ(r.autoAssigned, 2u);
+  EXPECT_EQ(t.read("base/p_inc.txt"), "");
+  EXPECT_EQ(t.read("base/inc_out.txt"), "linie\\wiadukt_most2.inc MOSTY\r\nDworzec.inc STACJE\r\n");
+  EXPECT_FALSE(t.exists("base/p_inc1.txt"));
+}
+
+TEST(Start, FilesLeftAreListedInListOrderAsRelativePaths) {
+  TempTree t;
+  t.write("prog/predef.txt", "*most MOSTY\r\n");
+  t.write("base/scenery/linie/b.inc", kThreeMarkers);
+  t.write("base/scenery/linie/a.inc", kThreeMarkers);
+  t.write("base/scenery/Dworzec.inc", kThreeMarkers);
+  t.write("base/scenery/a/b/c.inc", kThreeMarkers);
+  t.write("base/scenery/linie/most.inc", kThreeMarkers);
+  t.write("base/scenery/x y/z.inc", kThreeMarkers);
+  const StartResult r = runStart(t.runPaths());
+  EXPECT_FALSE(r.wszystkie_inc_przypisane);
+  EXPECT_EQ(r.fileList, (Lines{"a\\b\\c.inc", "Dworzec.inc", "linie\\a.inc", "linie\\b.inc"}));
+  EXPECT_EQ(r.passedOver, Lines{"x y\\z.inc"});
+  EXPECT_EQ(t.read("base/inc_out.txt"), "linie\\most.inc MOSTY\r\n");
+  // "p_inc.txt" keeps the scan order, now relative.
+  EXPECT_EQ(std::set<std::string>(r.fileList.begin(), r.fileList.end()),
+            [&] {
+              const Lines l = linesOf(t.read("base/p_inc.txt"));
+              return std::set<std::string>(l.begin(), l.end());
+            }());
+  EXPECT_EQ(linesOf(t.read("base/p_inc.txt")).back(), "Dworzec.inc");  // the root's file last
+  EXPECT_FALSE(t.exists("base/p_inc1.txt"));
+}
+
+TEST(Start, FailureToEmptyIncOutIsReported) {
+  TempTree t;
+  t.write("base/scenery/a.inc", kThreeMarkers);
+  t.write("base/inc_out.txt", "old.inc X\r\n");
+  const auto before = t.snapshot();
+  FailingOs fos;
+  fos.fail({Call::Open, EROFS, "inc_out.txt"});
+  text::ScopedOs guard(fos);
+  try {
+    runStart(t.runPaths());
+    ADD_FAILURE() << "no error";
+  } catch (const text::FileError& e) {
+    EXPECT_NE(std::string(e.what()).find("inc_out.txt"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(t.snapshot(), before);
+}
+
+// ---------------------------------------------------------------------------
+// Base directory
+
+TEST(BaseDirectory, StartIsUsableOnlyBesideASceneryDirectory) {
+  struct Row {
+    std::vector<std::string> dirs;  // directories below root()
+    std::string base;               // the base directory, below root()
+    bool usable;
+    const char* why;
+  };
+  const Row rows[] = {
+      {{"trasa/scenery"}, "trasa", true, "the usual tree"},
+      {{"trasa/SCENERY"}, "trasa", true, "another case"},
+      {{"trasa/scenery_backup"}, "trasa", true, "a name containing the word"},
+      {{"trasa/moja_Scenery"}, "trasa", true, "the word at the end of a name"},
+      {{"trasa"}, "trasa", false, "an empty directory"},
+      {{"trasa/modele", "trasa/tekstury"}, "trasa", false, "no subdirectory with the word"},
+      {{"trasa/scenery/linie"}, "trasa/scenery", false, "the scenery directory itself"},
+      {{"trasa/Scenery/linie"}, "trasa/Scenery/", false, "the scenery directory itself, other case, trailing /"},
+      {{"scenery_stare/trasa/modele"}, "scenery_stare/trasa", true, "the word higher up in the path"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.why);
+    TempTree t;
+    for (const auto& d : r.dirs) t.mkdir(d);
+    t.write(r.base + "/plik_scenery.txt", "x");  // a plain file never counts
+    EXPECT_EQ(spr_exist_scenery(t.path(r.base), subdirectories(t.path(r.base))), r.usable);
+    EXPECT_EQ(spr_exist_scenery(text::directoryWithSeparator(t.path(r.base)), subdirectories(t.path(r.base))), r.usable);
+  }
+  TempTree t;
+  EXPECT_FALSE(spr_exist_scenery(t.path("missing"), subdirectories(t.path("missing"))));
+}
+
+TEST(BaseDirectory, CleanUpRemovesTheFourWorkingFilesOnly) {
+  TempTree t;
+  for (const char* f : {"inc_out.txt", "inc_out1.txt", "p_inc.txt", "p_scn.txt", "p_inc1.txt"}) {
+    t.write(std::string("base/") + f, "x\r\n");
+  }
+  t.write("prog/predef.txt", "a b\r\n");
+  t.write("base/scenery/a.inc", "x");
+  removeWorkingFiles(t.runPaths());
+  EXPECT_EQ(t.allFiles(), (Lines{"base/p_inc1.txt", "base/scenery/a.inc", "prog/predef.txt"}));
+  EXPECT_NO_THROW(removeWorkingFiles(t.runPaths()));  // missing files are no error
+}
+
+TEST(BaseDirectory, CleanUpGoesOnPastAFailureAndNamesTheFile) {
+  TempTree t;
+  for (const char* f : {"inc_out.txt", "inc_out1.txt", "p_inc.txt", "p_scn.txt"}) t.write(std::string("base/") + f, "x");
+  FailingOs fos;
+  fos.fail({Call::Unlink, EACCES, "inc_out1.txt"});
+  {
+    text::ScopedOs guard(fos);
+    try {
+      removeWorkingFiles(t.runPaths());
+      ADD_FAILURE() << "no error";
+    } catch (const text::Failure& e) {
+      EXPECT_NE(std::string(e.what()).find("inc_out1.txt"), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_EQ(t.allFiles(), Lines{"base/inc_out1.txt"});
+}
+
+
+// ---------------------------------------------------------------------------
+// A whole run, driven as the window drives it: the stage table after each event
+
+// The controls of the stage table's rows, Label5 aside.
+Controls choosing(bool start) { return {.command1 = start, .label5 = {}}; }
+Controls assigning(std::string label5) {
+  return {.command2 = true, .command4 = true, .directoryChoice = false, .label4 = true, .label5 = std::move(label5)};
+}
+Controls ready(bool convert, bool save) {
+  return {.command5 = convert, .command6 = save, .directoryChoice = false, .label4 = false, .label5 = {}};
+}
+
+const std::string kRoot(text::kGlownyScenery);
+
+// A small tree: four files wait, one is covered by predef.txt.
+void layOut(const TempTree& t) {
+  t.write("prog/kategorie.txt", "MOSTY\r\nAUTA\r\n");
+  t.write("prog/predef.txt", "*most MOSTY\r\n");
+  for (const char* f : {"linie/b.inc", "linie/a.inc", "linie/stare/c.inc", "dworzec.inc", "linie/most.inc"}) {
+    t.write(std::string("base/scenery/") + f, kThreeMarkers);
+  }
+  t.write("base/scenery/trasa.scn", "include linie/a.inc 1 2 end\r\ninclude dworzec.inc 3 end\r\n");
+}
+
+std::string selectedCategory(const run::Run& r) { return r.categoryList().at(r.selectedCategory().value()); }
+
+TEST(RunStages, ChoosingTheDirectoryFollowsSprExistScenery) {
+  TempTree t;
+  t.mkdir("base/scenery/linie");
+  t.mkdir("kopia/scenery_backup");
+  t.mkdir("pusty");
+  t.mkdir("modele/tekstury");
+  run::Run r(t.path("prog"), t.path("base"));
+  EXPECT_EQ(r.stage(), Stage::ChoosingDirectory);
+  EXPECT_FALSE(r.wszystkie_inc_przypisane());
+  EXPECT_EQ(r.paths().sciezka_katalogu, t.path("base") + "/");
+  EXPECT_EQ(r.paths().sciezka_programu, t.path("prog") + "/");
+  EXPECT_EQ(r.controls(), choosing(true));
+  EXPECT_EQ(r.directoryEntries(), Lines{t.path("base/scenery")});
+  const struct {
+    const char* dir;
+    bool start;
+    const char* why;
+  } rows[] = {
+      {"base/scenery", false, "the scenery directory itself, though it holds subdirectories"},
+      {"kopia", true, "a subdirectory whose name merely contains the word"},
+      {"pusty", false, "no subdirectory at all"},
+      {"modele", false, "subdirectories without the word"},
+      {"base", true, "back to the usual tree"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    r.changeDirectory(t.path(row.dir));
+    EXPECT_EQ(r.paths().sciezka_katalogu, t.path(row.dir) + "/");
+    EXPECT_EQ(r.controls(), choosing(row.start));
+  }
+  EXPECT_EQ(t.allFiles(), Lines{});  // choosing writes nothing
+}
+
+TEST(RunStages, AWholeRunByHand) {
+  TempTree t;
+  layOut(t);
+  t.write("prog/kategorie.txt", "MOSTY\r\nAUTA\r\n");
+  run::Run r(t.path("prog"), t.path("base"));
+  EXPECT_EQ(r.addCategory("przed startem"), "PRZED_STARTEM");  // works before Start, too
+  EXPECT_EQ(r.categoryList(), Lines{"PRZED_STARTEM"});
+
+  const StartResult started = r.start();
+  EXPECT_EQ(started.autoAssigned, 1u);
+  EXPECT_EQ(r.stage(), Stage::Assigning);
+  EXPECT_FALSE(r.wszystkie_inc_przypisane());
+  EXPECT_EQ(r.fileList(), (Lines{"dworzec.inc", "linie\\a.inc", "linie\\b.inc", "linie\\stare\\c.inc"}));
+  EXPECT_EQ(r.selectedFile(), 0u);
+  EXPECT_EQ(r.categoryList(), (Lines{"AUTA", "BRAK_DEFINICJI", "MOSTY", "PRZED_STARTEM"}));
+  EXPECT_EQ(selectedCategory(r), "AUTA");
+  EXPECT_EQ(r.controls(), assigning(kRoot));
+  r.changeDirectory(t.path("prog"));  // the directory is fixed once Start has run
+  EXPECT_EQ(r.paths().sciezka_katalogu, t.path("base") + "/");
+
+  r.selectFile(2);
+  EXPECT_EQ(r.controls(), assigning("linie\\"));
+  r.selectCategory(2);
+  r.assignSelectedFile();
+  EXPECT_EQ(t.read("base/inc_out.txt"), "linie\\most.inc MOSTY\r\nlinie\\b.inc MOSTY\r\n");
+  EXPECT_EQ(r.fileList(), (Lines{"dworzec.inc", "linie\\a.inc", "linie\\stare\\c.inc"}));
+  EXPECT_EQ(r.selectedFile(), 0u);  // the first remaining file
+  EXPECT_EQ(r.controls(), assigning(kRoot));
+  EXPECT_EQ(selectedCategory(r), "MOSTY");  // the category stays selected
+
+  // A category added now takes its sorted place; the selection stays on MOSTY.
+  EXPECT_EQ(r.addCategory("drogi"), "DROGI");
+  EXPECT_EQ(r.categoryList(), (Lines{"AUTA", "BRAK_DEFINICJI", "DROGI", "MOSTY", "PRZED_STARTEM"}));
+  EXPECT_EQ(selectedCategory(r), "MOSTY");
+  EXPECT_EQ(t.read("prog/kategorie.txt"), "MOSTY\r\nAUTA\r\nPRZED_STARTEM\r\nDROGI\r\n");
+
+  // The whole directory of linie\a.inc: only files lying directly in it.
+  r.selectFile(1);
+  r.selectCategory(2);
+  EXPECT_EQ(r.assignWholeDirectory(), Lines{"linie\\a.inc"});
+  EXPECT_EQ(r.fileList(), (Lines{"dworzec.inc", "linie\\stare\\c.inc"}));
+  EXPECT_EQ(r.controls(), assigning(kRoot));
+
+  r.selectFile(1);
+  r.selectCategory(1);
+  r.assignSelectedFile();
+  EXPECT_EQ(r.controls(), assigning(kRoot));
+  EXPECT_FALSE(r.wszystkie_inc_przypisane());
+
+  // The last file: ready to convert after assigning.
+  r.selectCategory(2);
+  r.assignWholeDirectory();
+  EXPECT_EQ(r.stage(), Stage::ReadyAfterAssigning);
+  EXPECT_TRUE(r.wszystkie_inc_przypisane());
+  EXPECT_EQ(r.controls(), ready(true, true));
+  EXPECT_EQ(t.read("base/inc_out.txt"), "linie\\most.inc MOSTY\r\nlinie\\b.inc MOSTY\r\nlinie\\a.inc DROGI\r\n"
+                                        "linie\\stare\\c.inc BRAK_DEFINICJI\r\ndworzec.inc DROGI\r\n");
+
+  EXPECT_EQ(r.save(), 5u);
+  EXPECT_EQ(r.controls(), ready(true, false));
+  EXPECT_EQ(t.read("prog/predef.txt"), "*most MOSTY\r\nmost.inc MOSTY\r\nb.inc MOSTY\r\na.inc DROGI\r\n"
+                                       "c.inc BRAK_DEFINICJI\r\ndworzec.inc DROGI\r\n");
+
+  convert::ConversionEvents events;
+  const convert::ConversionResult converted = r.convert(events);
+  EXPECT_EQ(converted.includeFiles, 5u);
+  EXPECT_EQ(r.controls(), ready(false, false));
+  EXPECT_EQ(t.read("base/scenery/trasa.scn"),
+            "include linie/a.inc DROGI_&type 1 2 end\r\ninclude dworzec.inc DROGI_&type 3 end\r\n");
+
+  r.close();
+  EXPECT_FALSE(t.exists("base/inc_out.txt"));
+  EXPECT_FALSE(t.exists("base/inc_out1.txt"));
+  EXPECT_FALSE(t.exists("base/p_inc.txt"));
+  EXPECT_FALSE(t.exists("base/p_scn.txt"));
+}
+
+TEST(RunStages, ConvertingFirstLeavesSavingAvailable) {
+  TempTree t;
+  layOut(t);
+  run::Run r(t.path("prog"), t.path("base"));
+  r.start();
+  while (!r.fileList().empty()) r.assignSelectedFile();
+  convert::ConversionEvents events;
+  r.convert(events);
+  EXPECT_EQ(r.controls(), ready(false, true));
+  r.save();
+  EXPECT_EQ(r.controls(), ready(false, false));
+}
+
+TEST(RunStages, StartWithNothingLeftGoesStraightToConverting) {
+  const struct {
+    const char* predef;
+    const char* why;
+  } rows[] = {
+      {"*.inc AUTA\r\n", "predef.txt covers every file"},
+      {"", "no predef.txt: the tree has no file that needs a category"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    TempTree t;
+    layOut(t);
+    if (*row.predef) {
+      t.write("prog/predef.txt", row.predef);
+    } else {
+      for (const char* f : {"linie/b.inc", "linie/a.inc", "linie/stare/c.inc", "dworzec.inc", "linie/most.inc"}) {
+        t.write(std::string("base/scenery/") + f, "//$infotype: X\r\n");
+      }
+    }
+    run::Run r(t.path("prog"), t.path("base"));
+    r.addCategory("nowa");
+    r.start();
+    EXPECT_EQ(r.stage(), Stage::ReadyNothingAssigned);
+    EXPECT_TRUE(r.wszystkie_inc_przypisane());
+    EXPECT_EQ(r.controls(), ready(true, false));
+    EXPECT_EQ(r.fileList(), Lines{});
+    EXPECT_EQ(r.categoryList(), Lines{});  // not even BRAK_DEFINICJI
+    convert::ConversionEvents events;
+    r.convert(events);
+    EXPECT_EQ(r.controls(), ready(false, false));
+  }
+}
+
+TEST(RunStages, AFailedStepLeavesTheStageAndTheListsAsTheyWere) {
+  TempTree t;
+  layOut(t);
+  {
+    SCOPED_TRACE("Start in a base directory where no working file can be written");
+    run::Run r(t.path("prog"), t.path("base"));
+    FailingOs fos;
+    fos.fail({Call::Open, EACCES, "inc_out.txt"});
+    text::ScopedOs guard(fos);
+    try {
+      r.start();
+      ADD_FAILURE() << "no error";
+    } catch (const text::Failure& e) {
+      EXPECT_NE(std::string(e.what()).find(t.path("base/inc_out.txt")), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(r.stage(), Stage::ChoosingDirectory);
+    EXPECT_EQ(r.controls(), choosing(true));  // the user may pick another directory or try again
+  }
+  run::Run r(t.path("prog"), t.path("base"));
+  r.start();
+  {
+    SCOPED_TRACE("an assignment that cannot be written");
+    const std::string incOut = t.read("base/inc_out.txt");
+    FailingOs fos;
+    fos.fail({Call::Write, ENOSPC, "inc_out.txt"});
+    text::ScopedOs guard(fos);
+    EXPECT_THROW(r.assignSelectedFile(), text::Failure);
+    EXPECT_THROW(r.assignWholeDirectory(), text::Failure);
+    EXPECT_EQ(r.fileList().size(), 4u);  // the files stay in the list
+    EXPECT_EQ(r.controls(), assigning(kRoot));
+    EXPECT_EQ(t.read("base/inc_out.txt"), incOut);
+  }
+  while (!r.fileList().empty()) r.assignSelectedFile();
+  {
+    SCOPED_TRACE("a save that cannot be written: the button stays available");
+    const std::string predef = t.read("prog/predef.txt");
+    FailingOs fos;
+    fos.fail({Call::Write, EROFS, "predef.txt"});
+    text::ScopedOs guard(fos);
+    EXPECT_THROW(r.save(), text::Failure);
+    EXPECT_EQ(r.controls(), ready(true, true));
+    EXPECT_EQ(t.read("prog/predef.txt"), predef);
+  }
+  {
+    SCOPED_TRACE("a conversion that fails before changing a file: the button stays available");
+    const auto before = t.snapshot();
+    FailingOs fos;
+    fos.fail({Call::Mkstemp, ENOSPC, "linie"});
+    text::ScopedOs guard(fos);
+    convert::ConversionEvents events;
+    EXPECT_THROW(r.convert(events), text::Failure);
+    EXPECT_EQ(r.controls(), ready(true, true));
+    EXPECT_EQ(t.snapshot(), before);
+  }
+  {
+    SCOPED_TRACE("a conversion that fails after changing files: converting again is not offered");
+    FailingOs fos;
+    fos.fail({Call::Rename, EIO, "trasa.scn"});
+    text::ScopedOs guard(fos);
+    convert::ConversionEvents events;
+    EXPECT_THROW(r.convert(events), convert::IncompleteConversion);
+    EXPECT_EQ(r.controls(), ready(false, true));
+  }
+}
+
+TEST(RunStages, StartRefusesWhatIsNotABaseDirectory) {
+  TempTree t;
+  t.mkdir("base/modele");
+  t.write("plik", "x");
+  const struct {
+    std::string dir;
+    const char* says;
+    const char* why;
+  } rows[] = {
+      {t.path("brak"), "nie istnieje", "a directory that does not exist"},
+      {t.path("plik"), "nie jest katalogiem", "a plain file"},
+      {t.path("base"), "niedostępny", "no scenery subdirectory"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    run::Run r(t.path("prog"), row.dir);
+    try {
+      r.start();
+      ADD_FAILURE() << "no error";
+    } catch (const text::Failure& e) {
+      EXPECT_NE(std::string(e.what()).find(row.says), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(row.dir), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(r.stage(), Stage::ChoosingDirectory);
+  }
+  EXPECT_EQ(t.allFiles(), Lines{"plik"});
+}
+
+TEST(RunStages, AResumedRunContinuesWhereTheWindowLeftOff) {
+  TempTree t;
+  layOut(t);
+  run::Run window(t.path("prog"), t.path("base"));
+  window.start();
+  window.selectFile(1);
+  window.assignWholeDirectory();
+  run::Run resumed = run::Run::resume(t.path("prog"), t.path("base"));
+  EXPECT_EQ(resumed.fileList(), window.fileList());
+  EXPECT_EQ(resumed.categoryList(), window.categoryList());
+  EXPECT_EQ(resumed.controls(), window.controls());
+  EXPECT_EQ(resumed.categoryIndex("mosty"), 2u);  // the list's spelling, found ignoring case
+  EXPECT_THROW(resumed.categoryIndex("NIEZNANA"), text::Failure);
+  EXPECT_EQ(resumed.fileIndex("linie/stare/c.inc"), 1u);  // "/" typed for "\"
+
+  convert::ConversionEvents events;
+  EXPECT_THROW(resumed.convert(events), FilesWaiting);
+  EXPECT_THROW(run::Run::resume(t.path("prog"), t.path("prog")), NotStarted);
+}
+
+TEST(RunStages, TypedTextOutsideWindows1250IsRefusedNotReplaced) {
+  TempTree t;
+  t.write("prog/kategorie.txt", "AUTA\r\n");
+  run::Run r(t.path("prog"), t.path("base"));
+  try {
+    r.addCategory("łąka 日本");
+    ADD_FAILURE() << "no error";
+  } catch (const text::Failure& e) {
+    EXPECT_NE(std::string(e.what()).find("„日”"), std::string::npos) << e.what();  // names the character
+  }
+  EXPECT_EQ(t.read("prog/kategorie.txt"), "AUTA\r\n");
+  EXPECT_EQ(r.categoryList(), Lines{});
+  EXPECT_EQ(r.addCategory("łąka"), text::toUpper(testing::cp("łąka")));
+}
+
+TEST(RunStages, PassedOverFilesAreNamedUpToALimit) {
+  const Lines many = {"a b.inc", "c d\\e.inc", "f g.inc"};
+  const std::string all = passedOverMessage(many, 10);
+  for (const auto& item : many) EXPECT_NE(all.find(item), std::string::npos) << all;
+  const std::string some = passedOverMessage(many, 2);
+  EXPECT_EQ(some.find("f g.inc"), std::string::npos) << some;
+  EXPECT_NE(some.find("pozostałych: 1"), std::string::npos) << some;
+  EXPECT_NE(some.find(": 3."), std::string::npos) << some;  // the count of all
+}
+
+}  // namespace
+}  // namespace borvantel::run
