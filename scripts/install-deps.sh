@@ -12,6 +12,8 @@ packages=(
   libicu-dev       # Windows-1250 conversion, case tables, Polish collation
   libgtest-dev     # tests
   libgmock-dev     # tests
+  qt6-base-dev     # the window (Qt 6 Widgets) and its tests (Qt Test)
+  fonts-liberation2  # a font as wide as the window's design font, so captions fit
 )
 
 missing=()

@@ -1,0 +1,56 @@
+#include "app/drive_list.h"
+
+#include "app/qt_text.h"
+
+#include <QSignalBlocker>
+#include <QStorageInfo>
+
+#include <algorithm>
+
+namespace borvantel::app {
+namespace {
+
+constexpr int kRootRole = Qt::UserRole;
+
+QString caption(const QStorageInfo& volume) {
+  const QString name = volume.name();
+  return name.isEmpty() ? volume.rootPath() : volume.rootPath() + " [" + name + "]";
+}
+
+}  // namespace
+
+DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
+  refresh();
+  // Only a pick by the user asks for a volume; showing one from code does not.
+  connect(this, &QComboBox::activated, this,
+          [this](int index) { emit volumePicked(QByteArray::fromStdString(rootAt(index))); });
+}
+
+void DriveList::refresh() {
+  QList<QStorageInfo> volumes = QStorageInfo::mountedVolumes();
+  std::sort(volumes.begin(), volumes.end(), [](const QStorageInfo& a, const QStorageInfo& b) {
+    if (a.isRoot() != b.isRoot()) return a.isRoot();
+    return a.rootPath() < b.rootPath();
+  });
+  const QSignalBlocker block(this);
+  clear();
+  for (const QStorageInfo& volume : volumes) {
+    if (findData(volume.rootPath(), kRootRole) >= 0) continue;  // mounted twice
+    addItem(caption(volume), volume.rootPath());
+  }
+}
+
+void DriveList::showVolumeOf(const std::string& dir) {
+  const QString root = QStorageInfo(fromFileName(dir)).rootPath();
+  int index = findData(root, kRootRole);
+  const QSignalBlocker block(this);
+  if (index < 0 && !root.isEmpty()) {
+    addItem(root, root);
+    index = count() - 1;
+  }
+  setCurrentIndex(index);
+}
+
+std::string DriveList::rootAt(int index) const { return toNativePath(itemData(index, kRootRole).toString()); }
+
+}  // namespace borvantel::app

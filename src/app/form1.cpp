@@ -1,0 +1,346 @@
+#include "app/form1.h"
+
+#include "app/byte_list_model.h"
+#include "app/directory_list.h"
+#include "app/drive_list.h"
+#include "app/form3.h"
+#include "app/qt_text.h"
+#include "app/wrapping_button.h"
+#include "run/base_directory.h"
+#include "text/files.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStorageInfo>
+
+#include <exception>
+#include <optional>
+
+namespace borvantel::app {
+namespace {
+
+// The application-wide hourglass, for the life of the guard.
+class WaitCursor {
+ public:
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+// sciezka_katalogu without its trailing separator ("/" stays "/").
+std::string directoryOf(const std::string& withSeparator) {
+  std::string dir = withSeparator;
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+std::string volumeRoot(const std::string& dir) {
+  return toNativePath(QStorageInfo(QFile::decodeName(QByteArray::fromStdString(dir))).rootPath());
+}
+
+QString utf8(const char* text) { return QString::fromUtf8(text); }
+
+void select(QListView* view, std::optional<size_t> row) {
+  QItemSelectionModel* selection = view->selectionModel();
+  if (!row) {
+    selection->clearSelection();
+    return;
+  }
+  const QModelIndex index = view->model()->index(static_cast<int>(*row), 0);
+  selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  view->scrollTo(index);
+}
+
+}  // namespace
+
+Form1::Form1(const std::string& programDir, const std::string& startDir) : run_(programDir, startDir) {
+  setObjectName("Form1");
+  setWindowTitle("Q borvantel");
+  createControls();
+  connectControls();
+  if (qApp) {
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { sessionEnding_ = true; });
+  }
+  Form_Load();
+}
+
+void Form1::Form_Load() {
+  // The run already holds the flag (0) and both paths; Dir1 opens on the
+  // start directory, Drive1 on its volume.
+  const std::string dir = directoryOf(run_.paths().sciezka_katalogu);
+  Dir1->showDirectory(dir, run_.directoryEntries());
+  Drive1->showVolumeOf(dir);
+  lastDirectoryOn_[volumeRoot(dir)] = dir;
+  spr_exist_scenery();
+  sync();
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls() {
+  // The design's font; where it is missing, the closest in width, so that
+  // the captions fit their fixed places.
+  QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                             {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
+                              QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed")});
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSizeF(8.25);
+  setFont(font);
+  const qreal dpi = screen() ? screen()->logicalDotsPerInchX() : 96.0;
+  auto place = [dpi](QWidget* control, const char* name, int left, int top, int width, int height) {
+    control->setObjectName(QString::fromLatin1(name));
+    control->setGeometry(twipsToPixels(left, dpi), twipsToPixels(top, dpi), twipsToPixels(width, dpi),
+                         twipsToPixels(height, dpi));
+  };
+  setFixedSize(twipsToPixels(11880, dpi), twipsToPixels(8490, dpi));
+
+  auto list = [this](const std::vector<std::string>& items, text::TextKind kind, ByteListModel*& model) {
+    auto* view = new QListView(this);
+    model = new ByteListModel(items, kind, view);
+    view->setModel(model);
+    view->setUniformItemSizes(true);  // 50,000 items lay out at once
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    return view;
+  };
+
+  // In tab order.
+  Command1 = new WrappingButton("Start", this);
+  place(Command1, "Command1", 4680, 120, 1215, 495);
+  List1 = list(run_.fileList(), text::TextKind::FileName, files_);
+  place(List1, "List1", 120, 1560, 5775, 2790);
+  List2 = list(run_.categoryList(), text::TextKind::Text, categories_);
+  place(List2, "List2", 6840, 1560, 3855, 2790);
+  Command2 = new WrappingButton("<--------", this);
+  place(Command2, "Command2", 6000, 2400, 735, 495);
+  Text1 = new QLineEdit(this);
+  place(Text1, "Text1", 8160, 4920, 2655, 375);
+  Label1 = new QLabel(utf8("Niezdefiniowane kategorie plików *.inc"), this);
+  place(Label1, "Label1", 1080, 1200, 3495, 255);
+  Label2 = new QLabel(utf8("Kategorie"), this);
+  place(Label2, "Label2", 7920, 1200, 975, 255);
+  Label3 = new QLabel(utf8("Dopisywanie kategorii:"), this);
+  place(Label3, "Label3", 6360, 5040, 1695, 255);
+  Label4 = new QLabel(utf8("Katalog:"), this);
+  place(Label4, "Label4", 360, 4680, 615, 255);
+  Label5 = new QLabel(this);
+  place(Label5, "Label5", 1200, 4680, 4695, 255);
+  Command3 = new WrappingButton(utf8("Dopisz kategorię"), this);
+  place(Command3, "Command3", 9000, 5520, 975, 495);
+  Command4 = new WrappingButton(utf8("Przypisz kategorię do całego katalogu"), this);
+  place(Command4, "Command4", 2760, 5040, 1695, 495);
+  Command5 = new WrappingButton(utf8("Zmień pliki *.inc i sceneryjne"), this);
+  place(Command5, "Command5", 5160, 6240, 2055, 735);
+  QFont bold = font;
+  bold.setBold(true);
+  Command5->setFont(bold);
+  Drive1 = new DriveList(this);
+  place(Drive1, "Drive1", 360, 5880, 4095, 315);
+  Dir1 = new DirectoryList(this);
+  place(Dir1, "Dir1", 360, 6240, 4095, 1665);
+  Command6 = new WrappingButton(utf8("Zapisz przyporządkowane kategorie do pliku predef.txt"), this);
+  place(Command6, "Command6", 9360, 6240, 2055, 855);
+
+  QWidget* const tabOrder[] = {Command1, List1, List2, Command2, Text1, Command3, Command4, Command5, Drive1, Dir1, Command6};
+  for (size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+  // Each list, the entry box and Label5 are named by the label beside them,
+  // for screen readers and UI automation; the directory choice by its role.
+  Label1->setBuddy(List1);
+  List1->setAccessibleName(Label1->text());
+  Label2->setBuddy(List2);
+  List2->setAccessibleName(Label2->text());
+  Label3->setBuddy(Text1);
+  Text1->setAccessibleName(Label3->text());
+  Label5->setAccessibleDescription(Label4->text());
+  Label5->setTextFormat(Qt::PlainText);
+  Drive1->setAccessibleName(utf8("Napęd"));
+  Drive1->setAccessibleDescription(utf8("Napęd"));
+  Dir1->setAccessibleName(utf8("Katalog bazowy"));
+  Command3->setEnabled(false);
+}
+
+void Form1::connectControls() {
+  connect(Drive1, &DriveList::volumePicked, this, &Form1::Drive1_Change);
+  connect(Dir1, &DirectoryList::openRequested, this, &Form1::Dir1_Change);
+  connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+  connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+  connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+  connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+  connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+  connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+  connect(List1->selectionModel(), &QItemSelectionModel::selectionChanged, this, &Form1::List1_Click);
+  // List2 reacts to nothing: the run only learns which category is selected.
+  connect(List2->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    if (syncing_) return;
+    const QModelIndexList rows = List2->selectionModel()->selectedRows();
+    run_.selectCategory(rows.isEmpty() ? std::nullopt : std::optional<size_t>(static_cast<size_t>(rows.first().row())));
+  });
+  connect(Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
+}
+
+// --- the directory choice
+
+void Form1::Drive1_Change(const QByteArray& root) {
+  const std::string volume = root.toStdString();
+  const auto last = lastDirectoryOn_.find(volume);
+  std::string target = last != lastDirectoryOn_.end() ? last->second : volume;
+  try {
+    run::checkBaseDirectory(target);
+  } catch (const text::Failure&) {
+    target = volume;  // the directory last used there is gone: the volume's root
+  }
+  try {
+    run::checkBaseDirectory(target);
+  } catch (const text::Failure&) {
+    // Dir1, sciezka_katalogu and Start stay as they were; Drive1 keeps the pick.
+    QMessageBox box(QMessageBox::NoIcon, "Borvantel", utf8("Napęd nie gotowy"), QMessageBox::Ok, this);
+    box.exec();
+    return;
+  }
+  openDirectory(target);
+}
+
+void Form1::Dir1_Change(const QByteArray& dir) { openDirectory(dir.toStdString()); }
+
+bool Form1::openDirectory(const std::string& dir) {
+  return attempt(false, [&] {
+    run::checkBaseDirectory(dir);
+    run_.changeDirectory(dir);
+    const std::string shown = directoryOf(run_.paths().sciezka_katalogu);
+    Dir1->showDirectory(shown, run_.directoryEntries());
+    Drive1->showVolumeOf(shown);
+    lastDirectoryOn_[volumeRoot(shown)] = shown;
+    spr_exist_scenery();
+  });
+}
+
+void Form1::spr_exist_scenery() { Command1->setEnabled(run_.controls().command1); }
+
+// --- the commands
+
+void Form1::Command1_Click() {
+  std::vector<std::string> passedOver;
+  attempt(true, [&] { passedOver = run_.start().passedOver; });
+  if (!passedOver.empty()) message(QString::fromStdString(run::passedOverMessage(passedOver, 20)), false);
+}
+
+void Form1::List1_Click() {
+  if (syncing_) return;
+  const QModelIndexList rows = List1->selectionModel()->selectedRows();
+  run_.selectFile(rows.isEmpty() ? std::nullopt : std::optional<size_t>(static_cast<size_t>(rows.first().row())));
+  Label5->setText(fromFileName(run_.controls().label5));
+}
+
+void Form1::Command2_Click() {
+  attempt(false, [&] { run_.assignSelectedFile(); });
+}
+
+void Form1::Command4_Click() {
+  attempt(false, [&] { run_.assignWholeDirectory(); });
+}
+
+void Form1::Text1_Change(const QString& text) { Command3->setEnabled(run::addCategoryEnabled(text.toStdString())); }
+
+void Form1::Command3_Click() {
+  attempt(false, [&] {
+    run_.addCategory(Text1->text().toStdString());
+    Text1->clear();  // runs Text1_Change, which disables Command3
+  });
+}
+
+void Form1::Command6_Click() {
+  attempt(true, [&] { run_.save(); });
+}
+
+void Form1::Command5_Click() {
+  // Off at once: the conversion lets pending events run once per file.
+  Command5->setEnabled(false);
+  converting_ = true;
+  {
+    ProgressWindow progress;
+    attempt(true, [&] { run_.convert(progress); });
+  }
+  converting_ = false;
+  if (closeWaiting_) close();
+}
+
+// --- closing
+
+void Form1::closeEvent(QCloseEvent* event) {
+  if (converting_) {
+    // Closes as soon as the conversion has finished; never in the middle of it.
+    closeWaiting_ = true;
+    event->ignore();
+    return;
+  }
+  const bool system = sessionEnding_ || (qApp && qApp->isSavingSession());
+  Form_QueryUnload(system ? UnloadMode::System : UnloadMode::User);
+  event->accept();
+}
+
+void Form1::Form_QueryUnload(UnloadMode mode) {
+  if (mode != UnloadMode::User) return;  // log-off or shut-down: the working files stay
+  attempt(false, [&] { run_.close(); });
+}
+
+// --- the state of the controls
+
+void Form1::sync() {
+  syncing_ = true;
+  const run::Controls c = run_.controls();
+  Command1->setEnabled(c.command1);
+  Command2->setEnabled(c.command2);
+  Command4->setEnabled(c.command4);
+  Command5->setEnabled(c.command5);
+  Command6->setEnabled(c.command6);
+  Drive1->setVisible(c.directoryChoice);
+  Dir1->setVisible(c.directoryChoice);
+  Label4->setVisible(c.label4);
+  Label5->setText(fromFileName(c.label5));
+  if (shownFiles_ != run_.fileListVersion()) {
+    files_->reset();
+    shownFiles_ = run_.fileListVersion();
+  }
+  if (shownCategories_ != run_.categoryListVersion()) {
+    categories_->reset();
+    shownCategories_ = run_.categoryListVersion();
+  }
+  select(List1, run_.selectedFile());
+  select(List2, run_.selectedCategory());
+  syncing_ = false;
+}
+
+template <typename Work>
+bool Form1::attempt(bool wait, Work&& work) {
+  QString failure;
+  {
+    std::optional<WaitCursor> cursor;
+    if (wait) cursor.emplace();
+    try {
+      work();
+    } catch (const text::Failure& e) {
+      failure = QString::fromUtf8(e.what());
+    } catch (const std::exception& e) {
+      failure = utf8("Błąd: ") + QString::fromUtf8(e.what());
+    }
+  }
+  sync();
+  if (!failure.isEmpty()) message(failure);
+  return failure.isEmpty();
+}
+
+void Form1::message(const QString& text, bool failure) {
+  QMessageBox box(failure ? QMessageBox::Warning : QMessageBox::Information, "Borvantel", text, QMessageBox::Ok, this);
+  box.exec();
+}
+
+}  // namespace borvantel::app

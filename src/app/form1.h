@@ -1,0 +1,107 @@
+// Form1: the main window. It holds the controls of the design, turns each
+// event into one call on the run (run::Run) and copies the run's state back
+// onto the controls (sync); every rule lives in the run and below.
+#pragma once
+
+#include "run/run.h"
+
+#include <QWidget>
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+class QLabel;
+class QLineEdit;
+class QListView;
+class QPushButton;
+
+namespace borvantel::app {
+
+class ByteListModel;
+class DirectoryList;
+class DriveList;
+class ProgressWindow;
+
+class Form1 : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Why the window is closing (the argument of Form_QueryUnload).
+  enum class UnloadMode {
+    User,    // from its title bar or window menu
+    System,  // the session ends (log-off, shut-down)
+  };
+
+  // Form_Load: `programDir` holds "kategorie.txt" and "predef.txt"; Dir1
+  // opens on `startDir`.
+  Form1(const std::string& programDir, const std::string& startDir);
+  ~Form1() override;
+
+  const run::Run& run() const noexcept { return run_; }
+
+  // Form_QueryUnload: the working files go when the user closes the window.
+  void Form_QueryUnload(UnloadMode mode);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private slots:
+  void Drive1_Change(const QByteArray& root);
+  void Dir1_Change(const QByteArray& dir);
+  void Command1_Click();
+  void Command2_Click();
+  void Command3_Click();
+  void Command4_Click();
+  void Command5_Click();
+  void Command6_Click();
+  void List1_Click();
+  void Text1_Change(const QString& text);
+
+ private:
+  void Form_Load();
+  void createControls();
+  void connectControls();
+  // Moves Dir1 (and Drive1) to `dir` and runs the directory change; false,
+  // with Dir1 as it was, when `dir` cannot be opened.
+  bool openDirectory(const std::string& dir);
+  // Enables Command1 as the run says for the current directory.
+  void spr_exist_scenery();
+  // Copies the run's stage, lists, selections and labels onto the controls.
+  void sync();
+  // Runs `work`, under the hourglass when `wait`; a failure reaches the user
+  // in a message box once the pointer is back. Returns whether it succeeded.
+  template <typename Work>
+  bool attempt(bool wait, Work&& work);
+  void message(const QString& text, bool failure = true);
+
+  run::Run run_;
+  bool syncing_ = false;     // selections made by sync() are not user clicks
+  bool converting_ = false;  // a conversion lets events in; closing waits for it
+  bool closeWaiting_ = false;
+  bool sessionEnding_ = false;
+  std::map<std::string, std::string> lastDirectoryOn_;  // volume root -> last directory opened on it
+  std::uint64_t shownFiles_ = 0;
+  std::uint64_t shownCategories_ = 0;
+
+  QPushButton* Command1;
+  QListView* List1;
+  QListView* List2;
+  QPushButton* Command2;
+  QLineEdit* Text1;
+  QLabel* Label1;
+  QLabel* Label2;
+  QLabel* Label3;
+  QLabel* Label4;
+  QLabel* Label5;
+  QPushButton* Command3;
+  QPushButton* Command4;
+  QPushButton* Command5;
+  DriveList* Drive1;
+  DirectoryList* Dir1;
+  QPushButton* Command6;
+  ByteListModel* files_;
+  ByteListModel* categories_;
+};
+
+}  // namespace borvantel::app

@@ -1,0 +1,49 @@
+// Form3: the progress window of a conversion. It names the file being
+// processed and has no logic of its own; ProgressWindow drives it from the
+// conversion's events.
+#pragma once
+
+#include "convert/progress.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+
+namespace borvantel::app {
+
+class Form3 : public QWidget {
+  Q_OBJECT
+
+ public:
+  Form3();
+  // Label1: the file being processed.
+  void setFileLabel(const QString& text);
+
+ private:
+  QLabel* Label1;
+  QLabel* Label2;
+};
+
+// The conversion's events as the progress window: created (hidden) with the
+// label of a phase's first file, shown at that file, closed at the phase's
+// end; pending window events run once per file so that it repaints.
+class ProgressWindow : public convert::ConversionEvents {
+ public:
+  ProgressWindow();
+  ~ProgressWindow() override;
+
+  void phaseBegins(convert::ConversionPhase phase, size_t files) override;
+  void fileBegins(std::string_view label) override;
+  void phaseEnds(convert::ConversionPhase phase) noexcept override;
+
+  // The window while a phase runs, else null.
+  Form3* window() const noexcept { return form_.get(); }
+
+ private:
+  std::unique_ptr<Form3> form_;
+  bool firstFile_ = false;
+};
+
+}  // namespace borvantel::app

@@ -1,0 +1,38 @@
+// borvantel: the window. One copy per user; Dir1 opens on the current
+// directory; --program-dir DIR names the directory of "kategorie.txt" and
+// "predef.txt" (default: the directory of the executable).
+#include "app/form1.h"
+#include "app/single_instance.h"
+#include "run/program.h"
+
+#include <QApplication>
+
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+  // A second copy ends here, silently, before it opens anything.
+  borvantel::app::SingleInstance instance;
+  if (!instance.acquire()) return 0;
+
+  // Qt takes its own options (-platform ...) out of argc and argv; the rest
+  // stay bytes, so a directory name need not be valid UTF-8.
+  QApplication app(argc, argv);
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const borvantel::run::ProgramOptions options = borvantel::run::readProgramOptions(args);
+  if (!options.error.empty() || options.next != args.size()) {
+    std::cerr << "borvantel: " << (options.error.empty() ? "nieznany argument " + args[options.next] : options.error)
+              << "\nUżycie: borvantel [--program-dir KATALOG]\n";
+    return 2;
+  }
+  const std::string programDir =
+      options.programDir.empty() ? borvantel::run::executableDirectory(argv[0]) : options.programDir;
+  std::error_code ec;
+  const std::string startDir = std::filesystem::current_path(ec).string();
+
+  borvantel::app::Form1 form(programDir, ec ? std::string("/") : startDir);
+  form.show();
+  return app.exec();
+}

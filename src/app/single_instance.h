@@ -1,0 +1,24 @@
+// One copy of the window per user: a lock file in the user's runtime
+// directory (XDG_RUNTIME_DIR), or in the temporary directory with the user's
+// id in its name. A lock left by a copy that died is taken over.
+#pragma once
+
+#include <QLockFile>
+#include <QString>
+
+#include <memory>
+
+namespace borvantel::app {
+
+class SingleInstance {
+ public:
+  SingleInstance();
+  // False when another copy holds the lock.
+  bool acquire();
+  static QString lockPath();
+
+ private:
+  std::unique_ptr<QLockFile> lock_;
+};
+
+}  // namespace borvantel::app

@@ -1,0 +1,655 @@
+// The window as a user drives it: the real Form1 over temporary trees, under
+// the offscreen platform. Clicks go through QTest; message boxes are read and
+// answered as they open.
+#include "app/form1.h"
+#include "app/form3.h"
+#include "app/single_instance.h"
+#include "support/temp_tree.h"
+#include "text/codepage.h"
+#include "text/os.h"
+
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest/QTest>
+
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+namespace borvantel::app {
+namespace {
+
+using testing::FailingOs;
+using testing::TempTree;
+using testing::cp;
+using testing::kThreeMarkers;
+using Lines = std::vector<std::string>;
+
+QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// What a message box said, and whether the hourglass was gone when it did.
+struct Message {
+  QString title;
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  bool waitPointer = false;
+};
+
+// Runs `action` and answers every message box that opens meanwhile with OK.
+std::vector<Message> answering(const std::function<void()>& action) {
+  std::vector<Message> seen;
+  QTimer timer;
+  timer.setInterval(5);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      seen.push_back({box->windowTitle(), box->text(), box->icon(), QApplication::overrideCursor() != nullptr});
+      box->accept();
+    }
+  });
+  timer.start();
+  action();
+  timer.stop();
+  return seen;
+}
+
+// Types `text` into `widget` key by key, Polish letters included.
+void type(QWidget* widget, const QString& text) {
+  for (const QChar c : text) QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+// The window on a base directory, shown, with its controls by name.
+class Window {
+ public:
+  Window(const TempTree& t, const std::string& dir)
+      : form_(std::make_unique<Form1>(t.path("prog"), dir)) {
+    form_->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+  }
+  ~Window() {
+    if (form_) form_->Form_QueryUnload(Form1::UnloadMode::System);  // keep what the test looks at
+  }
+
+  Form1& form() { return *form_; }
+  const run::Run& run() { return form_->run(); }
+  template <typename T = QWidget>
+  T* get(const char* name) {
+    T* control = form_->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(control, nullptr) << name;
+    return control;
+  }
+  std::vector<Message> click(const char* button) {
+    QPushButton* b = get<QPushButton>(button);
+    return answering([&] { QTest::mouseClick(b, Qt::LeftButton); });
+  }
+  // Clicks `button` while `fault` fails a system call; the one message it gave.
+  Message clickFailing(const char* button, FailingOs::Rule fault) {
+    FailingOs fos;
+    fos.fail(std::move(fault));
+    text::ScopedOs guard(fos);
+    const auto messages = click(button);
+    EXPECT_EQ(messages.size(), 1u);
+    return messages.empty() ? Message{} : messages.front();
+  }
+  // The texts of a list, as shown.
+  QStringList items(const char* list) {
+    QListView* view = get<QListView>(list);
+    QStringList out;
+    for (int row = 0; row < view->model()->rowCount(); ++row) out << view->model()->index(row, 0).data().toString();
+    return out;
+  }
+  QString selected(const char* list) {
+    const QModelIndexList rows = get<QListView>(list)->selectionModel()->selectedRows();
+    return rows.isEmpty() ? QString() : rows.first().data().toString();
+  }
+  void clickItem(const char* list, const QString& text) {
+    QListView* view = get<QListView>(list);
+    const int row = static_cast<int>(items(list).indexOf(text));
+    ASSERT_GE(row, 0) << text.toStdString();
+    const QModelIndex index = view->model()->index(row, 0);
+    view->scrollTo(index);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
+  }
+  // Opens a directory in Dir1 by its shown name, as a double click does.
+  void openInDir1(const QString& name) {
+    auto* dir = get<QTreeWidget>("Dir1");
+    const auto found = dir->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+    ASSERT_EQ(found.size(), 1) << name.toStdString();
+    emit dir->itemActivated(found.first(), 0);
+  }
+  std::unique_ptr<Form1> release() { return std::move(form_); }
+
+  // The stage as the controls show it.
+  struct State {
+    bool start, assign, assignDir, convert, save, add, lists, katalog;
+    QString label5;
+    bool operator==(const State&) const = default;
+  };
+  State state() {
+    return {get("Command1")->isEnabled(), get("Command2")->isEnabled(), get("Command4")->isEnabled(),
+            get("Command5")->isEnabled(), get("Command6")->isEnabled(), get("Command3")->isEnabled(),
+            get("Drive1")->isVisible() && get("Dir1")->isVisible(), get("Label4")->isVisible(),
+            get<QLabel>("Label5")->text()};
+  }
+
+ private:
+  std::unique_ptr<Form1> form_;
+};
+
+void PrintTo(const Window::State& s, std::ostream* os) {
+  *os << "{Start " << s.start << ", <-- " << s.assign << ", dir " << s.assignDir << ", convert " << s.convert
+      << ", save " << s.save << ", add " << s.add << ", lists " << s.lists << ", Katalog: " << s.katalog
+      << ", Label5 '" << s.label5.toStdString() << "'}";
+}
+
+using State = Window::State;
+State choosing(bool start) { return {start, false, false, false, false, false, true, true, ""}; }
+State assigning(const char* label5) { return {false, true, true, false, false, false, false, true, u(label5)}; }
+State ready(bool convert, bool save) { return {false, false, false, convert, save, false, false, false, ""}; }
+
+const char* const kRoot = "GŁÓWNY SCENERY";
+
+// Four files wait; linie\most.inc is covered by predef.txt.
+void layOut(const TempTree& t) {
+  t.write("prog/kategorie.txt", "MOSTY\r\nAUTA\r\n" + cp("łąki") + "\r\n");
+  t.write("prog/predef.txt", "*most MOSTY\r\n");
+  for (const char* f : {"linie/b.inc", "linie/a.inc", "linie/stare/c.inc", "dworzec.inc", "linie/most.inc"}) {
+    t.write(std::string("base/scenery/") + f, kThreeMarkers);
+  }
+  t.write("base/scenery/trasa.scn", "include linie/a.inc 1 2 end\r\ninclude dworzec.inc 3 end\r\n");
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(Form1, OpensWithTheDesignedControls) {
+  TempTree t;
+  t.mkdir("base/scenery");
+  Window w(t, t.path("base"));
+  EXPECT_EQ(w.form().windowTitle(), "Q borvantel");
+  EXPECT_EQ(w.form().size(), QSize(792, 566));  // 11880 x 8490 twips at 15 twips per pixel
+  EXPECT_EQ(w.form().minimumSize(), w.form().maximumSize());
+
+  const struct {
+    const char* name;
+    const char* caption;
+    QRect twips;
+  } controls[] = {
+      {"Command1", "Start", {4680, 120, 1215, 495}},
+      {"List1", nullptr, {120, 1560, 5775, 2790}},
+      {"List2", nullptr, {6840, 1560, 3855, 2790}},
+      {"Command2", "<--------", {6000, 2400, 735, 495}},
+      {"Text1", "", {8160, 4920, 2655, 375}},
+      {"Label1", "Niezdefiniowane kategorie plików *.inc", {1080, 1200, 3495, 255}},
+      {"Label2", "Kategorie", {7920, 1200, 975, 255}},
+      {"Label3", "Dopisywanie kategorii:", {6360, 5040, 1695, 255}},
+      {"Label4", "Katalog:", {360, 4680, 615, 255}},
+      {"Label5", "", {1200, 4680, 4695, 255}},
+      {"Command3", "Dopisz kategorię", {9000, 5520, 975, 495}},
+      {"Command4", "Przypisz kategorię do całego katalogu", {2760, 5040, 1695, 495}},
+      {"Command5", "Zmień pliki *.inc i sceneryjne", {5160, 6240, 2055, 735}},
+      {"Drive1", nullptr, {360, 5880, 4095, 315}},
+      {"Dir1", nullptr, {360, 6240, 4095, 1665}},
+      {"Command6", "Zapisz przyporządkowane kategorie do pliku predef.txt", {9360, 6240, 2055, 855}},
+  };
+  for (const auto& c : controls) {
+    SCOPED_TRACE(c.name);
+    QWidget* control = w.get(c.name);
+    ASSERT_NE(control, nullptr);
+    const QRect& r = c.twips;
+    EXPECT_EQ(control->geometry(), QRect(r.x() / 15, r.y() / 15, r.width() / 15, r.height() / 15));
+    if (auto* b = qobject_cast<QPushButton*>(control)) {
+      EXPECT_EQ(b->text(), u(c.caption));
+    } else if (auto* l = qobject_cast<QLabel*>(control)) {
+      EXPECT_EQ(l->text(), u(c.caption));
+    } else if (auto* e = qobject_cast<QLineEdit*>(control)) {
+      EXPECT_EQ(e->text(), u(c.caption));
+    }
+  }
+  EXPECT_TRUE(w.get("Command5")->font().bold());
+  EXPECT_FALSE(w.get("Command1")->font().bold());
+
+  // Tab order: the buttons, lists, entry box and directory choice in the design's order.
+  const char* const order[] = {"Command1", "List1", "List2", "Command2", "Text1", "Command3",
+                               "Command4", "Command5", "Drive1", "Dir1", "Command6"};
+  for (size_t i = 1; i < std::size(order); ++i) {
+    QWidget* next = w.get(order[i - 1])->nextInFocusChain();
+    while (next && next->focusPolicy() == Qt::NoFocus) next = next->nextInFocusChain();
+    // A composite control (the drop-down, the views) may hold focusable parts of its own.
+    while (next && next->parentWidget() && next->parentWidget() != &w.form()) next = next->parentWidget();
+    EXPECT_EQ(next, w.get(order[i])) << order[i - 1] << " -> " << order[i];
+  }
+
+  EXPECT_EQ(w.state(), choosing(true));
+  EXPECT_TRUE(w.items("List1").isEmpty());
+  EXPECT_TRUE(w.items("List2").isEmpty());
+  EXPECT_FALSE(w.run().wszystkie_inc_przypisane());
+  EXPECT_EQ(w.run().paths().sciezka_programu, t.path("prog") + "/");
+  EXPECT_EQ(w.run().paths().sciezka_katalogu, t.path("base") + "/");
+  EXPECT_EQ(w.get<QTreeWidget>("Dir1")->currentItem()->text(0), "base");
+}
+
+TEST(Form1, ControlsAreFoundByTheirNamesThroughAccessibility) {
+  TempTree t;
+  t.mkdir("base/scenery");
+  Window w(t, t.path("base"));
+  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&w.form());
+  ASSERT_NE(window, nullptr);
+  std::map<QString, QAccessible::Role> found;
+  for (int i = 0; i < window->childCount(); ++i) {
+    QAccessibleInterface* child = window->child(i);
+    if (child) found[child->text(QAccessible::Name)] = child->role();
+  }
+  const struct {
+    const char* name;
+    QAccessible::Role role;
+  } wanted[] = {
+      {"Start", QAccessible::Button},
+      {"<--------", QAccessible::Button},
+      {"Dopisz kategorię", QAccessible::Button},
+      {"Przypisz kategorię do całego katalogu", QAccessible::Button},
+      {"Zmień pliki *.inc i sceneryjne", QAccessible::Button},
+      {"Zapisz przyporządkowane kategorie do pliku predef.txt", QAccessible::Button},
+      {"Niezdefiniowane kategorie plików *.inc", QAccessible::List},
+      {"Kategorie", QAccessible::List},
+      {"Dopisywanie kategorii:", QAccessible::EditableText},
+      {"Katalog bazowy", QAccessible::Tree},
+  };
+  for (const auto& c : wanted) {
+    SCOPED_TRACE(c.name);
+    const auto it = found.find(u(c.name));
+    ASSERT_NE(it, found.end());
+    // Labels are named by their text too; the control must be among them.
+    bool roleFound = it->second == c.role;
+    for (int i = 0; !roleFound && i < window->childCount(); ++i) {
+      QAccessibleInterface* child = window->child(i);
+      roleFound = child && child->text(QAccessible::Name) == u(c.name) && child->role() == c.role;
+    }
+    EXPECT_TRUE(roleFound);
+  }
+  // A drop-down is named by what it shows; what it is for is its description.
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(w.get("Drive1"))->text(QAccessible::Description), u("Napęd"));
+  // Label5 is read with what it shows.
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(w.get("Label5"))->text(QAccessible::Description), u("Katalog:"));
+}
+
+TEST(Form1, ChoosingTheDirectoryEnablesStartOnlyBesideASceneryDirectory) {
+  TempTree t;
+  t.mkdir("base/scenery/linie");
+  t.mkdir("kopia/scenery_backup");
+  t.mkdir("kopia/pusty");
+  Window w(t, t.path("base"));
+  EXPECT_EQ(w.state(), choosing(true));
+
+  w.openInDir1("scenery");  // the scenery directory itself
+  EXPECT_EQ(w.run().paths().sciezka_katalogu, t.path("base/scenery/"));
+  EXPECT_EQ(w.state(), choosing(false));
+  EXPECT_EQ(w.get<QTreeWidget>("Dir1")->currentItem()->text(0), "scenery");
+
+  w.openInDir1(u(t.root().substr(t.root().rfind('/') + 1).c_str()));  // up to the ancestor
+  w.openInDir1("kopia");
+  EXPECT_EQ(w.state(), choosing(true));  // scenery_backup holds the word
+  w.openInDir1("pusty");
+  EXPECT_EQ(w.state(), choosing(false));  // no subdirectory at all
+  EXPECT_EQ(t.allFiles(), Lines{});       // choosing writes nothing
+}
+
+TEST(Form1, AVolumeThatCannotBeOpenedKeepsThePreviousDirectory) {
+  TempTree t;
+  t.mkdir("base/scenery");
+  Window w(t, t.path("base"));
+  auto* drive = w.get<QComboBox>("Drive1");
+  drive->addItem("/brak-nosnika", QString("/brak-nosnika"));
+  const int picked = drive->count() - 1;
+  drive->setCurrentIndex(picked);
+  const auto messages = answering([&] { emit drive->activated(picked); });
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].title, "Borvantel");
+  EXPECT_EQ(messages[0].text, u("Napęd nie gotowy"));
+  EXPECT_EQ(messages[0].icon, QMessageBox::NoIcon);
+  EXPECT_EQ(w.run().paths().sciezka_katalogu, t.path("base/"));
+  EXPECT_EQ(w.get<QTreeWidget>("Dir1")->currentItem()->text(0), "base");
+  EXPECT_EQ(drive->currentIndex(), picked);  // the drive list keeps the pick
+  EXPECT_EQ(w.state(), choosing(true));
+}
+
+TEST(Form1, AWholeRunByHand) {
+  TempTree t;
+  layOut(t);
+  Window w(t, t.path("base"));
+  ASSERT_TRUE(w.click("Command1").empty());
+
+  EXPECT_EQ(w.items("List1"), (QStringList{"dworzec.inc", "linie\\a.inc", "linie\\b.inc", "linie\\stare\\c.inc"}));
+  EXPECT_EQ(w.items("List2"), (QStringList{"AUTA", "BRAK_DEFINICJI", u("łąki"), "MOSTY"}));
+  EXPECT_EQ(w.selected("List1"), "dworzec.inc");
+  EXPECT_EQ(w.selected("List2"), "AUTA");
+  EXPECT_EQ(w.state(), assigning(kRoot));
+  EXPECT_EQ(t.read("base/inc_out.txt"), "linie\\most.inc MOSTY\r\n");
+
+  w.clickItem("List1", "linie\\b.inc");
+  EXPECT_EQ(w.state(), assigning("linie\\"));
+  w.clickItem("List2", "MOSTY");
+  ASSERT_TRUE(w.click("Command2").empty());
+  EXPECT_EQ(w.items("List1"), (QStringList{"dworzec.inc", "linie\\a.inc", "linie\\stare\\c.inc"}));
+  EXPECT_EQ(w.selected("List1"), "dworzec.inc");
+  EXPECT_EQ(w.selected("List2"), "MOSTY");
+  EXPECT_EQ(w.state(), assigning(kRoot));
+
+  // A new category: the button follows the entry box; the name is upper-cased.
+  auto* entry = w.get<QLineEdit>("Text1");
+  type(entry, u("żwir drogowy"));
+  EXPECT_TRUE(w.get("Command3")->isEnabled());
+  ASSERT_TRUE(w.click("Command3").empty());
+  EXPECT_EQ(entry->text(), "");
+  EXPECT_FALSE(w.get("Command3")->isEnabled());
+  EXPECT_EQ(w.items("List2"), (QStringList{"AUTA", "BRAK_DEFINICJI", u("łąki"), "MOSTY", u("ŻWIR_DROGOWY")}));
+  EXPECT_EQ(w.selected("List2"), "MOSTY");  // the selection stays where it was
+  EXPECT_EQ(t.read("prog/kategorie.txt"), "MOSTY\r\nAUTA\r\n" + cp("łąki") + "\r\n" + cp("ŻWIR_DROGOWY") + "\r\n");
+
+  // The whole directory of linie\a.inc: linie\stare\c.inc stays.
+  w.clickItem("List1", "linie\\a.inc");
+  w.clickItem("List2", u("ŻWIR_DROGOWY"));
+  ASSERT_TRUE(w.click("Command4").empty());
+  EXPECT_EQ(w.items("List1"), (QStringList{"dworzec.inc", "linie\\stare\\c.inc"}));
+  EXPECT_EQ(w.state(), assigning(kRoot));
+
+  w.clickItem("List2", "BRAK_DEFINICJI");
+  ASSERT_TRUE(w.click("Command2").empty());
+  EXPECT_EQ(w.state(), assigning("linie\\stare\\"));
+  ASSERT_TRUE(w.click("Command4").empty());  // the last file
+  EXPECT_TRUE(w.items("List1").isEmpty());
+  EXPECT_EQ(w.state(), ready(true, true));
+  EXPECT_TRUE(w.run().wszystkie_inc_przypisane());
+  EXPECT_EQ(t.read("base/inc_out.txt"), "linie\\most.inc MOSTY\r\nlinie\\b.inc MOSTY\r\nlinie\\a.inc " +
+                                            cp("ŻWIR_DROGOWY") +
+                                            "\r\ndworzec.inc BRAK_DEFINICJI\r\nlinie\\stare\\c.inc BRAK_DEFINICJI\r\n");
+
+  ASSERT_TRUE(w.click("Command6").empty());
+  EXPECT_EQ(w.state(), ready(true, false));
+  EXPECT_EQ(t.read("prog/predef.txt"), "*most MOSTY\r\nmost.inc MOSTY\r\nb.inc MOSTY\r\na.inc " +
+                                           cp("ŻWIR_DROGOWY") +
+                                           "\r\ndworzec.inc BRAK_DEFINICJI\r\nc.inc BRAK_DEFINICJI\r\n");
+
+  // The conversion, with the progress window watched while it runs.
+  std::vector<std::pair<QString, QString>> progress;  // caption, file label
+  bool stillVisible = false;
+  bool sawToolTipBackground = false;
+  QTimer watch;
+  watch.setInterval(0);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top->objectName() != "Form3" || !top->isVisible()) continue;
+      const QString label = top->findChild<QLabel*>("Label1")->text();
+      if (progress.empty() || progress.back().second != label) progress.emplace_back(top->windowTitle(), label);
+      stillVisible = true;
+      sawToolTipBackground = top->autoFillBackground() &&
+                             top->palette().color(QPalette::Window) == top->palette().color(QPalette::ToolTipBase);
+    }
+  });
+  watch.start();
+  ASSERT_TRUE(w.click("Command5").empty());  // no message at the end
+  watch.stop();
+  EXPECT_EQ(w.state(), ready(false, false));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  ASSERT_TRUE(stillVisible);
+  EXPECT_TRUE(sawToolTipBackground);
+  ASSERT_GE(progress.size(), 2u);
+  EXPECT_EQ(progress.front().first, u("Przerabianie plików: czekaj"));
+  EXPECT_EQ(progress.front().second, "linie\\most.inc");  // include files by relative path
+  EXPECT_EQ(progress.back().second, QString::fromStdString(t.path("base/scenery/trasa.scn")));  // scenery files by full path
+  for (QWidget* top : QApplication::topLevelWidgets()) EXPECT_NE(top->objectName(), "Form3");  // closed after the run
+  EXPECT_EQ(t.read("base/scenery/trasa.scn"),
+            "include linie/a.inc " + cp("ŻWIR_DROGOWY") + "_&type 1 2 end\r\ninclude dworzec.inc BRAK_DEFINICJI_&type 3 end\r\n");
+  EXPECT_EQ(t.read("base/scenery/dworzec.inc").substr(0, 29), "//$infotype: BRAK_DEFINICJI\r\n");
+
+  // The user closes the window: the four working files go, nothing else.
+  std::unique_ptr<Form1> form = w.release();
+  form->close();
+  EXPECT_FALSE(form->isVisible());
+  for (const char* f : {"inc_out.txt", "inc_out1.txt", "p_inc.txt", "p_scn.txt"}) {
+    EXPECT_FALSE(t.exists(std::string("base/") + f)) << f;
+  }
+  EXPECT_TRUE(t.exists("prog/predef.txt"));
+}
+
+TEST(Form1, StartWithNothingLeftGoesStraightToConverting) {
+  TempTree t;
+  layOut(t);
+  t.write("prog/predef.txt", "*.inc AUTA\r\n");
+  Window w(t, t.path("base"));
+  type(w.get<QLineEdit>("Text1"), "nowa");
+  ASSERT_TRUE(w.click("Command3").empty());
+  EXPECT_EQ(w.items("List2"), QStringList{"NOWA"});
+  ASSERT_TRUE(w.click("Command1").empty());
+  EXPECT_EQ(w.state(), ready(true, false));
+  EXPECT_TRUE(w.items("List1").isEmpty());
+  EXPECT_TRUE(w.items("List2").isEmpty());  // not even BRAK_DEFINICJI
+  EXPECT_TRUE(w.run().wszystkie_inc_przypisane());
+  ASSERT_TRUE(w.click("Command5").empty());
+  EXPECT_EQ(w.state(), ready(false, false));
+}
+
+TEST(Form1, FilesPassedOverAreNamedInOneMessageAfterStart) {
+  TempTree t;
+  layOut(t);
+  t.write("base/scenery/stara linia/x.inc", kThreeMarkers);
+  t.write("base/scenery/y z.inc", kThreeMarkers);
+  Window w(t, t.path("base"));
+  const auto messages = w.click("Command1");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].title, "Borvantel");
+  EXPECT_TRUE(messages[0].text.contains("stara linia\\x.inc")) << messages[0].text.toStdString();
+  EXPECT_TRUE(messages[0].text.contains("y z.inc")) << messages[0].text.toStdString();
+  EXPECT_FALSE(messages[0].waitPointer);
+  EXPECT_EQ(w.items("List1").size(), 4);  // the others are offered as usual
+  EXPECT_EQ(w.state(), assigning(kRoot));
+}
+
+TEST(Form1, FailuresAreToldWithTheFileAndTheReasonAndLeaveTheStage) {
+  TempTree t;
+  layOut(t);
+  Window w(t, t.path("base"));
+  {
+    SCOPED_TRACE("Start in a base directory where the working files cannot be written");
+    const Message m = w.clickFailing("Command1", {FailingOs::Call::Open, EACCES, "inc_out.txt"});
+    EXPECT_EQ(m.title, "Borvantel");
+    EXPECT_TRUE(m.text.contains(QString::fromStdString(t.path("base/inc_out.txt")))) << m.text.toStdString();
+    EXPECT_TRUE(m.text.contains(u("brak uprawnień"))) << m.text.toStdString();
+    EXPECT_FALSE(m.waitPointer);
+    EXPECT_EQ(w.state(), choosing(true));  // the directory may be changed or Start tried again
+  }
+  ASSERT_TRUE(w.click("Command1").empty());
+  {
+    SCOPED_TRACE("an assignment that cannot be written keeps the file in the list");
+    const Message m = w.clickFailing("Command2", {FailingOs::Call::Write, ENOSPC, "inc_out.txt"});
+    EXPECT_TRUE(m.text.contains("inc_out.txt")) << m.text.toStdString();
+    EXPECT_EQ(w.items("List1").size(), 4);
+    EXPECT_EQ(w.state(), assigning(kRoot));
+  }
+  {
+    SCOPED_TRACE("a category with a character outside Windows-1250 is refused, the text kept");
+    type(w.get<QLineEdit>("Text1"), u("日本"));
+    const auto messages = w.click("Command3");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].text.contains(u("„日”"))) << messages[0].text.toStdString();
+    EXPECT_EQ(w.get<QLineEdit>("Text1")->text(), u("日本"));
+    EXPECT_EQ(w.items("List2").size(), 4);
+    w.get<QLineEdit>("Text1")->clear();
+  }
+  while (!w.items("List1").isEmpty()) ASSERT_TRUE(w.click("Command2").empty());
+  {
+    SCOPED_TRACE("a conversion that fails before changing anything says so and may be tried again");
+    const auto before = t.snapshot();
+    const Message m = w.clickFailing("Command5", {FailingOs::Call::Mkstemp, ENOSPC, "linie"});
+    EXPECT_TRUE(m.text.contains(u("nie zmieniono żadnego pliku"))) << m.text.toStdString();
+    EXPECT_FALSE(m.waitPointer);
+    EXPECT_EQ(w.state(), ready(true, true));
+    EXPECT_EQ(t.snapshot(), before);
+  }
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(Form1, ClosingDuringTheConversionWaitsForItsEnd) {
+  TempTree t;
+  layOut(t);
+  t.write("prog/predef.txt", "*.inc AUTA\r\n");
+  Window w(t, t.path("base"));
+  ASSERT_TRUE(w.click("Command1").empty());
+  std::unique_ptr<Form1> form = w.release();
+  bool closedMidway = false;
+  QTimer closer;
+  closer.setSingleShot(true);
+  closer.setInterval(0);
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    form->close();  // the user closes the window while the progress window shows
+    closedMidway = !form->isVisible();
+  });
+  closer.start();
+  QTest::mouseClick(form->findChild<QPushButton*>("Command5"), Qt::LeftButton);
+  EXPECT_FALSE(closedMidway);
+  EXPECT_FALSE(form->isVisible());  // closed once the conversion had finished
+  EXPECT_FALSE(t.exists("base/p_inc.txt"));
+  EXPECT_EQ(t.read("base/scenery/trasa.scn"),
+            "include linie/a.inc AUTA_&type 1 2 end\r\ninclude dworzec.inc AUTA_&type 3 end\r\n");
+}
+
+TEST(Form1, WorkingFilesStayWhenTheSessionEnds) {
+  TempTree t;
+  layOut(t);
+  Window w(t, t.path("base"));
+  ASSERT_TRUE(w.click("Command1").empty());
+  w.form().Form_QueryUnload(Form1::UnloadMode::System);
+  for (const char* f : {"inc_out.txt", "inc_out1.txt", "p_inc.txt", "p_scn.txt"}) {
+    EXPECT_TRUE(t.exists(std::string("base/") + f)) << f;
+  }
+}
+
+// The window and the command line make the same files from the same choices.
+TEST(Form1, TheDemoByHandGivesTheSameFilesAsTheCommandLine) {
+  namespace fs = std::filesystem;
+  TempTree byWindow;
+  TempTree byCli;
+  for (const TempTree* t : {&byWindow, &byCli}) {
+    fs::remove_all(t->path("base"));
+    fs::remove_all(t->path("prog"));
+    fs::copy(BORVANTEL_DEMO_DIR "/trasa", t->path("base"), fs::copy_options::recursive);
+    fs::copy(BORVANTEL_DEMO_DIR "/program", t->path("prog"), fs::copy_options::recursive);
+  }
+  // Every waiting file gets the category at its position in the list, cycling.
+  std::vector<std::pair<std::string, std::string>> choices;
+  {
+    Window w(byWindow, byWindow.path("base"));
+    ASSERT_TRUE(w.click("Command1").empty());
+    const QStringList categories = w.items("List2");
+    for (int i = 0; !w.items("List1").isEmpty(); ++i) {
+      const QString file = w.items("List1").first();
+      const QString category = categories[i % categories.size()];
+      w.clickItem("List2", category);
+      ASSERT_TRUE(w.click("Command2").empty());
+      choices.emplace_back(file.toStdString(), category.toStdString());
+    }
+    ASSERT_TRUE(w.click("Command6").empty());
+    ASSERT_TRUE(w.click("Command5").empty());
+  }
+  ASSERT_GE(choices.size(), 5u);
+
+  auto cli = [&](std::vector<std::string> args) {
+    QStringList list{"--program-dir", QString::fromStdString(byCli.path("prog"))};
+    for (const auto& a : args) list << QString::fromStdString(a);
+    QProcess p;
+    p.start(BORVANTEL_CLI, list);
+    EXPECT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+  };
+  const std::string base = byCli.path("base");
+  cli({"start", base});
+  for (const auto& [file, category] : choices) cli({"assign", base, file, category});
+  cli({"save", base});
+  cli({"convert", base});
+  // Every file alike, the full paths of "p_scn.txt" aside.
+  auto files = [](const TempTree& t) {
+    auto all = t.snapshot();
+    std::string& scenery = all.at("base/p_scn.txt");
+    for (size_t at; (at = scenery.find(t.root())) != std::string::npos;) scenery.replace(at, t.root().size(), "ROOT");
+    return all;
+  };
+  EXPECT_EQ(files(byWindow), files(byCli));
+}
+
+// ---------------------------------------------------------------------------
+// The program itself
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    environment_ = QProcessEnvironment::systemEnvironment();
+    environment_.insert("XDG_RUNTIME_DIR", QString::fromStdString(tree_.path("runtime")));
+    environment_.insert("QT_QPA_PLATFORM", "offscreen");
+    tree_.mkdir("runtime");
+    tree_.mkdir("base/scenery");
+  }
+  void start(QProcess& p) {
+    p.setProcessEnvironment(environment_);
+    p.setWorkingDirectory(QString::fromStdString(tree_.path("base")));
+    p.start(BORVANTEL_WINDOW, {"--program-dir", QString::fromStdString(tree_.path("prog"))});
+    ASSERT_TRUE(p.waitForStarted());
+  }
+  bool locked() { return tree_.exists("runtime/borvantel.lock"); }
+
+  TempTree tree_;
+  QProcessEnvironment environment_;
+};
+
+TEST_F(Program, ASecondCopyEndsSilently) {
+  QProcess first;
+  start(first);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return locked(); }, 10000));
+  QProcess second;
+  start(second);
+  ASSERT_TRUE(second.waitForFinished(10000));
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(second.readAllStandardOutput(), "");
+  EXPECT_EQ(first.state(), QProcess::Running);  // the first is not affected
+
+  // A copy that died leaves its lock behind; the next copy takes it over.
+  first.kill();
+  ASSERT_TRUE(first.waitForFinished(10000));
+  ASSERT_TRUE(locked());
+  QProcess third;
+  start(third);
+  EXPECT_FALSE(third.waitForFinished(1500));  // still running: it opened its window
+  third.kill();
+  third.waitForFinished(10000);
+}
+
+TEST_F(Program, ABadOptionIsRefusedWithTheUsage) {
+  QProcess p;
+  p.setProcessEnvironment(environment_);
+  p.start(BORVANTEL_WINDOW, {"--program-dir"});
+  ASSERT_TRUE(p.waitForFinished(10000));
+  EXPECT_EQ(p.exitCode(), 2);
+  EXPECT_TRUE(p.readAllStandardError().contains("--program-dir"));
+}
+
+}  // namespace
+}  // namespace borvantel::app
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
