@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds Borvantel and runs it on a fresh copy of
-# the demo scenery in a new temporary directory (demo/ itself is never touched).
+# Installs the dependencies, builds Borvantel and opens the window on a fresh
+# copy of the demo scenery in a new temporary directory (demo/ itself is never
+# touched). Without a display it walks through the same run with borvantel-cli.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -22,6 +23,7 @@ copy=$(mktemp -d "${TMPDIR:-/tmp}/borvantel-demo.XXXXXX")
 cp -R "$root/demo/trasa" "$root/demo/program" "$copy/"
 base=$copy/trasa
 program=$copy/program
+window=$build_dir/src/borvantel
 
 # Single-quoted for the shell, so "\" in directory names survives copy and paste.
 q() { printf "'%s'" "${1//\'/\'\\\'\'}"; }
@@ -30,6 +32,19 @@ echo
 echo "Demo copy:  $copy"
 echo "  base directory:    $base"
 echo "  program directory: $program (kategorie.txt, predef.txt)"
+
+if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" && -x "$window" ]]; then
+  echo
+  echo "Opening the window on the demo copy (the directory list starts in the base directory)."
+  echo "Press Start, assign the files, save and convert; the copy is left for you to look at."
+  echo "(Only one Borvantel window runs at a time: if one is open already, close it first.)"
+  echo "Remove it when done: rm -r $(q "$copy")"
+  cd "$base"
+  exec "$window" --program-dir "$program"
+fi
+
+echo
+echo "No display: showing the same run through borvantel-cli instead."
 echo
 echo "\$ borvantel-cli --program-dir $(q "$program") start $(q "$base")"
 set +e
@@ -63,4 +78,6 @@ cat <<'NEXT'
   "$cli" --program-dir "$prog" convert --dry-run "$base"
   "$cli" --program-dir "$prog" convert "$base"
 NEXT
+echo "With a display, the window opens on the same copy:"
+echo "  (cd $(q "$base") && $(q "$window") --program-dir $(q "$program"))"
 echo "Remove the copy when done: rm -r $(q "$copy")"
