@@ -40,6 +40,20 @@ void DriveList::refresh() {
   }
 }
 
+void DriveList::showPopup() {
+  const QVariant shown = currentData(kRootRole);
+  refresh();
+  const QSignalBlocker block(this);
+  const int index = findData(shown, kRootRole);
+  if (index >= 0) {
+    setCurrentIndex(index);
+  } else if (shown.isValid()) {
+    addItem(shown.toString(), shown);  // unmounted meanwhile: still the one shown
+    setCurrentIndex(count() - 1);
+  }
+  QComboBox::showPopup();
+}
+
 void DriveList::showVolumeOf(const std::string& dir) {
   const QString root = QStorageInfo(fromFileName(dir)).rootPath();
   int index = findData(root, kRootRole);

@@ -24,6 +24,10 @@ class DriveList : public QComboBox {
 
  signals:
   void volumePicked(const QByteArray& root);
+
+ protected:
+  // Volumes mounted since the last look are listed when the list opens.
+  void showPopup() override;
 };
 
 }  // namespace borvantel::app

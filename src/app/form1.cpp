@@ -87,9 +87,13 @@ Form1::~Form1() = default;
 void Form1::createControls() {
   // The design's font; where it is missing, the closest in width, so that
   // the captions fit their fixed places.
-  QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                             {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
-                              QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed")});
+  static const bool substituted = [] {
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
+                                QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed")});
+    return true;
+  }();
+  (void)substituted;
   QFont font(QStringLiteral("MS Sans Serif"));
   font.setStyleHint(QFont::SansSerif);
   font.setPointSizeF(8.25);

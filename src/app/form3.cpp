@@ -40,7 +40,12 @@ void ProgressWindow::phaseBegins(convert::ConversionPhase, size_t) { firstFile_ 
 
 void ProgressWindow::fileBegins(std::string_view label) {
   if (!form_) form_ = std::make_unique<Form3>();
-  form_->setFileLabel(fromFileName(label));
+  // Painting the label costs far more than a small file's conversion: the
+  // label follows the files at the display's pace, the events run per file.
+  if (firstFile_ || !shown_.isValid() || shown_.elapsed() >= kRepaintMs) {
+    form_->setFileLabel(fromFileName(label));
+    shown_.start();
+  }
   if (firstFile_) {
     firstFile_ = false;
     form_->show();

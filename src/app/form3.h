@@ -5,6 +5,7 @@
 
 #include "convert/progress.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <memory>
@@ -42,8 +43,10 @@ class ProgressWindow : public convert::ConversionEvents {
   Form3* window() const noexcept { return form_.get(); }
 
  private:
+  static constexpr qint64 kRepaintMs = 40;
   std::unique_ptr<Form3> form_;
   bool firstFile_ = false;
+  QElapsedTimer shown_;  // since the label last changed
 };
 
 }  // namespace borvantel::app
