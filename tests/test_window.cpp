@@ -2,6 +2,7 @@
 // the offscreen platform. Clicks go through QTest; message boxes are read and
 // answered as they open.
 #include "app/form1.h"
+#include "app/form2.h"
 #include "app/form3.h"
 #include "app/single_instance.h"
 #include "support/temp_tree.h"
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
@@ -29,6 +31,11 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+
+// How gtest shows a QString when a comparison fails.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+QT_END_NAMESPACE
 
 namespace borvantel::app {
 namespace {
@@ -59,6 +66,37 @@ std::vector<Message> answering(const std::function<void()>& action) {
       seen.push_back({box->windowTitle(), box->text(), box->icon(), QApplication::overrideCursor() != nullptr});
       box->accept();
     }
+  });
+  timer.start();
+  action();
+  timer.stop();
+  return seen;
+}
+
+// What a preview window showed when it opened.
+struct Preview {
+  QString caption;
+  QString text;
+  QSize size;
+  bool waitPointer = false;
+};
+
+// Runs `action`; every preview that opens meanwhile is looked at, handed to
+// `inside` (to type or resize in it), and closed.
+std::vector<Preview> previewing(const std::function<void()>& action,
+                                const std::function<void(Form2&)>& inside = {}) {
+  std::vector<Preview> seen;
+  QTimer timer;
+  timer.setInterval(5);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    auto* form = qobject_cast<Form2*>(QApplication::activeModalWidget());
+    if (!form) return;
+    timer.stop();
+    seen.push_back({form->windowTitle(), form->findChild<QPlainTextEdit*>("Text1")->toPlainText(), form->size(),
+                    QApplication::overrideCursor() != nullptr});
+    if (inside) inside(*form);
+    form->reject();
+    timer.start();
   });
   timer.start();
   action();
@@ -122,6 +160,19 @@ class Window {
     const QModelIndex index = view->model()->index(row, 0);
     view->scrollTo(index);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
+  }
+  // Double-clicks an item of List1 (or, with an empty text, the list's empty space).
+  void doubleClick(const QString& text) {
+    QListView* view = get<QListView>("List1");
+    QPoint where(view->viewport()->width() / 2, view->viewport()->height() - 5);
+    if (!text.isEmpty()) {
+      const int row = static_cast<int>(items("List1").indexOf(text));
+      ASSERT_GE(row, 0) << text.toStdString();
+      where = view->visualRect(view->model()->index(row, 0)).center();
+    }
+    // A double click begins with a click, which selects the item under the pointer.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, where);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, where);
   }
   // Opens a directory in Dir1 by its shown name, as a double click does.
   void openInDir1(const QString& name) {
@@ -586,6 +637,128 @@ TEST(Form1, TheDemoByHandGivesTheSameFilesAsTheCommandLine) {
     return all;
   };
   EXPECT_EQ(files(byWindow), files(byCli));
+}
+
+// ---------------------------------------------------------------------------
+// The preview
+
+TEST(Form2, ADoubleClickShowsTheFirstLinesOfTheFile) {
+  TempTree t;
+  layOut(t);
+  std::string text = "// Dworzec \xB3\xF3\xBF\r\nCR\rLF\n(p1) (p2) (p3)\r\n";
+  for (int i = 5; i <= 600; ++i) text += "linia " + std::to_string(i) + "\r\n";
+  t.write("base/scenery/dworzec.inc", text);
+  Window w(t, t.path("base"));
+  ASSERT_TRUE(w.click("Command1").empty());
+
+  QString want = u("// Dworzec łóż\nCR\nLF\n(p1) (p2) (p3)");
+  for (int i = 5; i <= 400; ++i) want += "\nlinia " + QString::number(i);
+  const QSize design(715, 456);  // 10725 x 6840 twips
+  auto first = previewing([&] { w.doubleClick("dworzec.inc"); },
+                          [](Form2& form) {
+                            type(form.findChild<QPlainTextEdit*>("Text1"), "zmiana");
+                            form.resize(900, 600);
+                          });
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].caption, u("Podgląd pliku: dworzec.inc"));
+  EXPECT_EQ(first[0].text, want);
+  EXPECT_EQ(first[0].size, design);
+  EXPECT_FALSE(first[0].waitPointer);
+
+  // Afresh: the file's text again, at the design size.
+  auto second = previewing([&] { w.doubleClick("dworzec.inc"); });
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_EQ(second[0].text, want);
+  EXPECT_EQ(second[0].size, design);
+
+  auto sub = previewing([&] { w.doubleClick("linie\\a.inc"); });
+  ASSERT_EQ(sub.size(), 1u);
+  EXPECT_EQ(sub[0].caption, u("Podgląd pliku: linie\\a.inc"));
+  EXPECT_EQ(sub[0].text, "a = (p1)\nb = (p2)\nc = (p3)");
+
+  // Nothing changed: lists, selection, stage, files.
+  EXPECT_EQ(w.items("List1").size(), 4);
+  EXPECT_EQ(w.selected("List1"), "linie\\a.inc");
+  EXPECT_EQ(w.state(), assigning("linie\\"));
+  EXPECT_EQ(t.read("base/scenery/dworzec.inc"), text);
+  for (QWidget* top : QApplication::topLevelWidgets()) EXPECT_NE(top->objectName(), "Form2");
+}
+
+TEST(Form2, WithoutASelectionADoubleClickDoesNothing) {
+  TempTree t;
+  layOut(t);
+  Window w(t, t.path("base"));
+  ASSERT_TRUE(w.click("Command1").empty());
+  auto* view = w.get<QListView>("List1");
+  view->selectionModel()->clearSelection();  // as a control-click on the selected item does
+  ASSERT_FALSE(w.run().selectedFile().has_value());
+  bool pointerChanged = false;
+  QTimer watch;
+  watch.setInterval(0);
+  QObject::connect(&watch, &QTimer::timeout, [&] { pointerChanged |= QApplication::overrideCursor() != nullptr; });
+  watch.start();
+  std::vector<Message> messages;
+  const auto previews = previewing([&] { messages = answering([&] { w.doubleClick(""); }); });
+  watch.stop();
+  EXPECT_TRUE(previews.empty());
+  EXPECT_TRUE(messages.empty());
+  EXPECT_FALSE(pointerChanged);
+}
+
+TEST(Form2, AFileThatCannotBeReadIsToldAndNoWindowIsLeft) {
+  const struct {
+    std::function<void(const TempTree&)> spoil;
+    const char* says;
+    const char* why;
+  } rows[] = {
+      {[](const TempTree& t) { std::filesystem::remove(t.path("base/scenery/dworzec.inc")); }, "nie istnieje",
+       "deleted since Start"},
+      {[](const TempTree& t) { t.write("base/scenery/dworzec.inc", ""); }, "pusty", "emptied since Start"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    TempTree t;
+    layOut(t);
+    Window w(t, t.path("base"));
+    ASSERT_TRUE(w.click("Command1").empty());
+    row.spoil(t);
+    std::vector<Message> messages;
+    const auto previews = previewing([&] { messages = answering([&] { w.doubleClick("dworzec.inc"); }); });
+    EXPECT_TRUE(previews.empty());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].title, "Borvantel");
+    EXPECT_TRUE(messages[0].text.contains(QString::fromStdString(t.path("base/scenery/dworzec.inc"))))
+        << messages[0].text.toStdString();
+    EXPECT_TRUE(messages[0].text.contains(u(row.says))) << messages[0].text.toStdString();
+    EXPECT_FALSE(messages[0].waitPointer);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(w.items("List1").size(), 4);
+    EXPECT_EQ(w.state(), assigning(kRoot));
+    for (QWidget* top : QApplication::topLevelWidgets()) EXPECT_NE(top->objectName(), "Form2");
+  }
+}
+
+TEST(Form2, TheTextBoxFollowsEveryEdgeAndACrushingSizeSpringsBack) {
+  Form2 form(nullptr);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  auto* box = form.findChild<QPlainTextEdit*>("Text1");
+  EXPECT_EQ(box->geometry(), QRect(8, 8, 705, 441));  // 120, 120, 10575 x 6615 twips
+  EXPECT_TRUE(box->lineWrapMode() == QPlainTextEdit::NoWrap);
+  EXPECT_EQ(box->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(box->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+
+  form.resize(900, 600);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form.size() == QSize(900, 600); }, 2000));
+  EXPECT_EQ(box->geometry(), QRect(8, 8, 890, 585));  // 30 twips to the right, 105 below
+
+  form.resize(10, 600);  // 150 twips: no width left for the box
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form.size() == QSize(900, 600); }, 2000)) << form.width();
+  EXPECT_EQ(box->geometry(), QRect(8, 8, 890, 585));
+
+  form.resize(11, 16);  // the smallest size that fits
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form.size() == QSize(11, 16); }, 2000));
+  EXPECT_EQ(box->geometry(), QRect(8, 8, 1, 1));
 }
 
 // ---------------------------------------------------------------------------

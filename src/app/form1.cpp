@@ -1,8 +1,10 @@
 #include "app/form1.h"
 
 #include "app/byte_list_model.h"
+#include "app/design.h"
 #include "app/directory_list.h"
 #include "app/drive_list.h"
+#include "app/form2.h"
 #include "app/form3.h"
 #include "app/qt_text.h"
 #include "app/wrapping_button.h"
@@ -16,7 +18,6 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
-#include <QScreen>
 #include <QStorageInfo>
 
 #include <exception>
@@ -85,26 +86,13 @@ void Form1::Form_Load() {
 Form1::~Form1() = default;
 
 void Form1::createControls() {
-  // The design's font; where it is missing, the closest in width, so that
-  // the captions fit their fixed places.
-  static const bool substituted = [] {
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
-                                QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed")});
-    return true;
-  }();
-  (void)substituted;
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSizeF(8.25);
-  setFont(font);
-  const qreal dpi = screen() ? screen()->logicalDotsPerInchX() : 96.0;
-  auto place = [dpi](QWidget* control, const char* name, int left, int top, int width, int height) {
+  setFont(designFont());
+  const Twips twips(this);
+  auto place = [&twips](QWidget* control, const char* name, int left, int top, int width, int height) {
     control->setObjectName(QString::fromLatin1(name));
-    control->setGeometry(twipsToPixels(left, dpi), twipsToPixels(top, dpi), twipsToPixels(width, dpi),
-                         twipsToPixels(height, dpi));
+    control->setGeometry(twips.toPixels(left, top, width, height));
   };
-  setFixedSize(twipsToPixels(11880, dpi), twipsToPixels(8490, dpi));
+  setFixedSize(twips.toPixels(11880), twips.toPixels(8490));
 
   auto list = [this](const std::vector<std::string>& items, text::TextKind kind, ByteListModel*& model) {
     auto* view = new QListView(this);
@@ -143,7 +131,7 @@ void Form1::createControls() {
   place(Command4, "Command4", 2760, 5040, 1695, 495);
   Command5 = new WrappingButton(utf8("Zmień pliki *.inc i sceneryjne"), this);
   place(Command5, "Command5", 5160, 6240, 2055, 735);
-  QFont bold = font;
+  QFont bold = designFont();
   bold.setBold(true);
   Command5->setFont(bold);
   Drive1 = new DriveList(this);
@@ -189,6 +177,13 @@ void Form1::connectControls() {
     run_.selectCategory(rows.isEmpty() ? std::nullopt : std::optional<size_t>(static_cast<size_t>(rows.first().row())));
   });
   connect(Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
+  // A double click anywhere in the list previews the selected file.
+  List1->viewport()->installEventFilter(this);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == List1->viewport() && event->type() == QEvent::MouseButtonDblClick) List1_DblClick();
+  return QWidget::eventFilter(watched, event);
 }
 
 // --- the directory choice
@@ -242,6 +237,17 @@ void Form1::List1_Click() {
   const QModelIndexList rows = List1->selectionModel()->selectedRows();
   run_.selectFile(rows.isEmpty() ? std::nullopt : std::optional<size_t>(static_cast<size_t>(rows.first().row())));
   Label5->setText(fromFileName(run_.controls().label5));
+}
+
+void Form1::List1_DblClick() {
+  if (!run_.selectedFile()) return;  // no entry: nothing at all, not even the pointer
+  std::optional<run::Preview> preview;
+  if (!attempt(true, [&] { preview = run_.previewSelectedFile(); }) || !preview) return;
+  // The file is read before the window exists: a failure leaves no window behind.
+  Form2 form(this);
+  form.setWindowTitle(utf8("Podgląd pliku: ") + fromFileName(preview->entry));
+  form.setText(fromCp1250(preview->text));
+  form.exec();
 }
 
 void Form1::Command2_Click() {

@@ -45,6 +45,7 @@ class Form1 : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private slots:
   void Drive1_Change(const QByteArray& root);
@@ -56,6 +57,7 @@ class Form1 : public QWidget {
   void Command5_Click();
   void Command6_Click();
   void List1_Click();
+  void List1_DblClick();
   void Text1_Change(const QString& text);
 
  private:

@@ -1,19 +1,18 @@
 #include "app/form3.h"
 
+#include "app/design.h"
 #include "app/qt_text.h"
 
 #include <QApplication>
 #include <QLabel>
-#include <QScreen>
 
 namespace borvantel::app {
 
 Form3::Form3() : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
   setObjectName("Form3");
   setWindowTitle(QString::fromUtf8("Przerabianie plików: czekaj"));
-  const qreal dpi = screen() ? screen()->logicalDotsPerInchX() : 96.0;
-  auto tw = [dpi](int twips) { return twipsToPixels(twips, dpi); };
-  setFixedSize(tw(6840), tw(2070));
+  const Twips twips(this);
+  setFixedSize(twips.toPixels(6840), twips.toPixels(2070));
   QPalette colours = palette();
   colours.setColor(QPalette::Window, colours.color(QPalette::ToolTipBase));
   colours.setColor(QPalette::WindowText, colours.color(QPalette::ToolTipText));
@@ -22,10 +21,10 @@ Form3::Form3() : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::Win
 
   Label2 = new QLabel(QString::fromUtf8("Przerabiam plik:"), this);
   Label2->setObjectName("Label2");
-  Label2->setGeometry(tw(1800), tw(120), tw(2775), tw(495));
+  Label2->setGeometry(twips.toPixels(1800, 120, 2775, 495));
   Label1 = new QLabel(this);
   Label1->setObjectName("Label1");
-  Label1->setGeometry(tw(240), tw(960), tw(5895), tw(615));
+  Label1->setGeometry(twips.toPixels(240, 960, 5895, 615));
   Label1->setWordWrap(true);
   Label1->setTextFormat(Qt::PlainText);
   Label1->setAccessibleDescription(Label2->text());

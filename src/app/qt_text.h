@@ -1,12 +1,11 @@
 // The window's side of the text rules: bytes of the core shown as QString,
-// typed or chosen paths back to bytes, and design geometry in twips.
+// and chosen paths back to bytes.
 #pragma once
 
 #include "text/codepage.h"
 
 #include <QFile>
 #include <QString>
-#include <QtMath>
 
 #include <string>
 #include <string_view>
@@ -22,8 +21,5 @@ inline QString fromCp1250(std::string_view bytes) { return QString::fromStdStrin
 
 // A path as the file system takes it.
 inline std::string toNativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
-// Design geometry is in twips (1/1440 inch): 15 twips per pixel at 96 DPI.
-inline int twipsToPixels(int twips, qreal logicalDpi) { return qRound(twips * logicalDpi / 1440.0); }
 
 }  // namespace borvantel::app

@@ -3,6 +3,7 @@
 #include "categories/assignment.h"
 #include "categories/categories.h"
 #include "categories/save.h"
+#include "preview/preview_text.h"
 #include "run/base_directory.h"
 #include "text/codepage.h"
 #include "text/collation.h"
@@ -144,6 +145,15 @@ std::vector<std::string> Run::assignDirectory(std::string_view target) {
   selectedFile_.reset();
   afterAssignment();
   return assigned;
+}
+
+std::optional<Preview> Run::previewSelectedFile() const {
+  if (!selectedFile_ || files_[*selectedFile_].empty()) return std::nullopt;
+  const std::string& entry = files_[*selectedFile_];
+  if (!text::isSafeRelative(entry)) {
+    throw text::Failure("Ścieżki " + text::quotedPath(entry) + " z pliku p_inc.txt nie można otworzyć.");
+  }
+  return Preview{entry, preview::previewText(text::fullPath(paths_.sceneryRoot(), entry))};
 }
 
 std::string Run::addCategory(std::string_view typedUtf8) {

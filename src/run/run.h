@@ -33,6 +33,12 @@ class NotStarted : public text::Failure {
   using text::Failure::Failure;
 };
 
+// What the preview shows for an entry of the file list.
+struct Preview {
+  std::string entry;  // the list's item (file-name bytes): the caption names it
+  std::string text;   // the first lines, joined by CR LF (Windows-1250)
+};
+
 // Include files still wait for a category: nothing may be converted.
 class FilesWaiting : public text::Failure {
  public:
@@ -79,6 +85,10 @@ class Run {
   // The same for a directory given as a relative path ending in "\" (empty:
   // the scenery directory itself).
   std::vector<std::string> assignDirectory(std::string_view target);
+
+  // List1_DblClick: the text of the selected file; nullopt when no entry is
+  // selected. Changes nothing.
+  std::optional<Preview> previewSelectedFile() const;
 
   // Command3_Click: the typed name (UTF-8) as a category name, appended to
   // "kategorie.txt" and added to the category list in its sorted place; the
