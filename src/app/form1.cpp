@@ -22,6 +22,7 @@
 
 #include <exception>
 #include <optional>
+#include <utility>
 
 namespace borvantel::app {
 namespace {
@@ -146,12 +147,10 @@ void Form1::createControls() {
 
   // Each list, the entry box and Label5 are named by the label beside them,
   // for screen readers and UI automation; the directory choice by its role.
-  Label1->setBuddy(List1);
-  List1->setAccessibleName(Label1->text());
-  Label2->setBuddy(List2);
-  List2->setAccessibleName(Label2->text());
-  Label3->setBuddy(Text1);
-  Text1->setAccessibleName(Label3->text());
+  for (auto [label, control] : {std::pair{Label1, static_cast<QWidget*>(List1)}, {Label2, List2}, {Label3, Text1}}) {
+    label->setBuddy(control);
+    control->setAccessibleName(label->text());
+  }
   Label5->setAccessibleDescription(Label4->text());
   Label5->setTextFormat(Qt::PlainText);
   Drive1->setAccessibleName(utf8("Napęd"));
@@ -189,17 +188,19 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 // --- the directory choice
 
 void Form1::Drive1_Change(const QByteArray& root) {
+  auto opens = [](const std::string& dir) {
+    try {
+      run::checkBaseDirectory(dir);
+      return true;
+    } catch (const text::Failure&) {
+      return false;
+    }
+  };
+  // The directory last used on the volume, or its root when that is gone.
   const std::string volume = root.toStdString();
   const auto last = lastDirectoryOn_.find(volume);
-  std::string target = last != lastDirectoryOn_.end() ? last->second : volume;
-  try {
-    run::checkBaseDirectory(target);
-  } catch (const text::Failure&) {
-    target = volume;  // the directory last used there is gone: the volume's root
-  }
-  try {
-    run::checkBaseDirectory(target);
-  } catch (const text::Failure&) {
+  const std::string target = last != lastDirectoryOn_.end() && opens(last->second) ? last->second : volume;
+  if (!opens(target)) {
     // Dir1, sciezka_katalogu and Start stay as they were; Drive1 keeps the pick.
     QMessageBox box(QMessageBox::NoIcon, "Borvantel", utf8("Napęd nie gotowy"), QMessageBox::Ok, this);
     box.exec();
@@ -292,8 +293,7 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  const bool system = sessionEnding_ || (qApp && qApp->isSavingSession());
-  Form_QueryUnload(system ? UnloadMode::System : UnloadMode::User);
+  Form_QueryUnload(sessionEnding_ ? UnloadMode::System : UnloadMode::User);
   event->accept();
 }
 

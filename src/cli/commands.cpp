@@ -48,12 +48,12 @@ void expectBase(const std::string& base) {
   if (base.empty()) throw UsageError{"katalog BAZA nie może być pusty"};
 }
 
-// A base directory that must exist.
-text::RunPaths existingBase(const Context& ctx, const std::string& base) {
+// The run on a base directory that must exist.
+Run existing(const Context& ctx, const std::string& base) {
   expectBase(base);
-  const text::RunPaths paths = text::RunPaths::make(ctx.programDir, base);
-  run::checkBaseDirectory(paths.sciezka_katalogu);
-  return paths;
+  Run r(ctx.programDir, base);
+  run::checkBaseDirectory(r.paths().sciezka_katalogu);
+  return r;
 }
 
 // The run on a base directory on which start has run, so that an empty answer
@@ -159,9 +159,7 @@ int cmdAddCategory(const Context& ctx, const std::vector<std::string>& args) {
 
 int cmdSave(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 1, "save");
-  existingBase(ctx, args[0]);
-  Run r(ctx.programDir, args[0]);
-  const size_t n = r.save();
+  const size_t n = existing(ctx, args[0]).save();
   ctx.err << "Dopisano do predef.txt wierszy: " << n << ".\n";
   return 0;
 }
@@ -194,8 +192,7 @@ int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
 
 int cmdClean(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 1, "clean");
-  existingBase(ctx, args[0]);
-  Run(ctx.programDir, args[0]).close();
+  existing(ctx, args[0]).close();
   return 0;
 }
 
