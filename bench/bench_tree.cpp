@@ -1,24 +1,39 @@
-// bench_tree: lays out a synthetic scenery tree and times Start, a whole-tree
-// assignment and the conversion (with each flush mode) against a plain copy of
-// the same bytes, the speed the tool should come close to.
+// bench_tree: the one benchmark of the core on a whole tree. It lays out a
+// synthetic scenery tree once, then in each of several interleaved rounds
+// times, each step as a process of its own on a fresh copy of the tree:
 //
-//   bench_tree [--files N] [--settle SECONDS] [--keep] DIR
+//   read floor     every include and scenery file read once
+//   cp -a          a plain copy of the whole tree (and the round's fresh copy)
+//   start          Start on the fresh copy
+//   assign         every waiting file assigned, one directory at a time
+//   convert        the conversion (one flush per file system)
+//   copy changed   a copy of just the files the conversion changed
+//   convert fsync  (--compare-flush) the conversion with an fsync per file,
+//                  on a second fresh copy of the same round
 //
-// DIR must be empty or missing; the trees are removed at the end unless --keep.
-// --settle waits before each conversion: ext4 without a journal avoids
-// reusing inodes freed in the last 30 seconds, which makes creating files
-// right after many renames over old files much slower than usual.
+// and prints, per step, the minimum and median wall time over the rounds, each
+// as a ratio to its floor, CPU time and the step's peak memory (its process's
+// maximum resident set).
+//
+//   bench_tree [--files N] [--runs R] [--threads T] [--compare-flush] [--keep] --dir DIR
+//
+// DIR must be empty or missing; everything under it is removed at the end
+// unless --keep. Put it on tmpfs (/dev/shm) to compare without disk noise.
 #include "categories/assignment.h"
 #include "convert/conversion.h"
 #include "run/start.h"
-#include "text/files.h"
 #include "text/paths.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -26,16 +41,24 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <functional>
+#include <fstream>
+#include <map>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
+
+extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using borvantel::text::RunPaths;
 
-// A fixed, portable generator, so that every platform lays out the same tree.
+// ---------------------------------------------------------------------------
+// The synthetic tree.
+
+// A fixed, portable generator, so that every run lays out the same tree.
 struct SplitMix {
   std::uint64_t state;
   std::uint64_t next() {
@@ -108,186 +131,361 @@ std::string contentOf(size_t i, size_t files, SplitMix& rng) {
   return out;
 }
 
-void writeWhole(const std::string& path, const std::string& data, bool sync) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw std::runtime_error("cannot create " + path);
-  if (::write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
-    ::close(fd);
-    throw std::runtime_error("cannot write " + path);
+// A "predef.txt" of a few hundred patterns, a few of which match: Start
+// tries every pattern against every waiting file.
+std::string predefText() {
+  std::string out = "f0000* MOSTY\r\n*5.inc DROGI\r\n";
+  char line[64];
+  for (int k = 0; k < 300; ++k) {
+    std::snprintf(line, sizeof line, "*wzor%03d BUDYNKI\r\nwzor%03d* TORY\r\n", k, k);
+    out += line;
   }
-  if (sync && ::fsync(fd) != 0) throw std::runtime_error("cannot fsync " + path);
+  return out;
+}
+
+void writeWhole(const std::string& path, const std::string& data) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+  const bool ok = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
   ::close(fd);
+  if (!ok) throw std::runtime_error("cannot write " + path);
 }
 
-void readWhole(const std::string& path, std::string& data) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("cannot open " + path);
-  struct stat st {};
-  ::fstat(fd, &st);
-  data.resize(static_cast<size_t>(st.st_size));
-  size_t got = 0;
-  while (got < data.size()) {
-    const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
+std::uint64_t generateTree(const std::string& root, size_t files) {
+  SplitMix rng{20240601};
+  std::uint64_t bytes = 0;
+  for (size_t i = 0; i < files; ++i) {
+    const std::string path = root + "/base/scenery/" + relativeOf(i);
+    if (i % kFilesPerDir == 0) fs::create_directories(fs::path(path).parent_path());
+    const std::string data = contentOf(i, files, rng);
+    bytes += data.size();
+    writeWhole(path, data);
   }
+  fs::create_directories(root + "/prog");
+  writeWhole(root + "/prog/predef.txt", predefText());
+  writeWhole(root + "/prog/kategorie.txt", "MOSTY\r\nDROGI\r\nBUDYNKI\r\nTORY\r\n");
+  return bytes;
+}
+
+// ---------------------------------------------------------------------------
+// The steps, each run in a process of its own (bench_tree --step NAME ...), so
+// that its peak memory is its own.
+
+RunPaths pathsOf(const std::string& tree) { return RunPaths::make(tree + "/prog", tree + "/base"); }
+
+// Reads the file through a buffer of the conversion's size; returns its bytes.
+std::uint64_t readThrough(const char* path, std::vector<char>& buffer) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error(std::string("cannot open ") + path);
+  std::uint64_t total = 0;
+  ssize_t n;
+  while ((n = ::read(fd, buffer.data(), buffer.size())) > 0) total += static_cast<std::uint64_t>(n);
   ::close(fd);
+  if (n < 0) throw std::runtime_error(std::string("cannot read ") + path);
+  return total;
 }
 
-void syncFileSystemOf(const std::string& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::syncfs(fd);
-    ::close(fd);
+int stepRead(const std::string& tree) {
+  std::vector<char> buffer(256 * 1024);
+  for (const auto& entry : fs::recursive_directory_iterator(tree + "/base/scenery")) {
+    const auto ext = entry.path().extension();
+    if (entry.is_regular_file() && (ext == ".inc" || ext == ".scn")) readThrough(entry.path().c_str(), buffer);
   }
+  return 0;
 }
 
-long maxRssMb() {
+int stepStart(const std::string& tree) {
+  const auto result = borvantel::run::runStart(pathsOf(tree));
+  return result.fileList.empty() && result.scan.sceneryFiles == 0 ? 1 : 0;
+}
+
+int stepAssign(const std::string& tree) {
+  const RunPaths paths = pathsOf(tree);
+  std::vector<std::string> list = borvantel::categories::pendingFiles(paths);
+  while (!list.empty()) {
+    const std::string target(borvantel::text::directoryPartOf(list.front()));
+    borvantel::categories::przypisz_katalog(paths, list, target, "MOSTY");
+  }
+  return 0;
+}
+
+int stepConvert(const std::string& tree, const std::string& flush, unsigned threads, const std::string& changedOut) {
+  borvantel::convert::ConversionEvents events;
+  borvantel::convert::ConversionOptions options;
+  options.flush = flush == "file" ? borvantel::convert::FlushMode::PerFile
+                                  : borvantel::convert::FlushMode::PerFileSystem;
+  options.threads = threads;
+  const auto result = borvantel::convert::runConversion(pathsOf(tree), events, options);
+  if (!changedOut.empty()) {
+    std::ofstream out(changedOut, std::ios::binary);
+    for (const std::string& name : result.changedFiles) out << name << '\n';
+    out << "#read " << result.bytesRead << " written " << result.bytesWritten << '\n';
+  }
+  return 0;
+}
+
+// Copies each changed file of the list from the pristine tree to a new file
+// beside its copy in `tree`, as the conversion writes its temporary files.
+int stepCopyChanged(const std::string& pristine, const std::string& tree, const std::string& list) {
+  std::ifstream in(list, std::ios::binary);
+  std::vector<char> buffer(256 * 1024);
+  std::string name;
+  while (std::getline(in, name)) {
+    if (name.empty() || name[0] == '#') continue;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    const std::string from = pristine + "/base/" + name;
+    const std::string to = tree + "/base/" + name + ".copy";
+    const int src = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    const int dst = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (src < 0 || dst < 0) throw std::runtime_error("cannot copy " + from);
+    ssize_t n;
+    while ((n = ::read(src, buffer.data(), buffer.size())) > 0) {
+      if (::write(dst, buffer.data(), static_cast<size_t>(n)) != n) throw std::runtime_error("cannot write " + to);
+    }
+    ::close(src);
+    ::close(dst);
+  }
+  return 0;
+}
+
+int runStep(const std::vector<std::string>& args) {
+  const std::string& step = args.at(0);
+  if (step == "idle") return 0;
+  if (step == "read") return stepRead(args.at(1));
+  if (step == "start") return stepStart(args.at(1));
+  if (step == "assign") return stepAssign(args.at(1));
+  if (step == "convert") {
+    return stepConvert(args.at(1), args.at(2), static_cast<unsigned>(std::stoul(args.at(3))),
+                       args.size() > 4 ? args[4] : "");
+  }
+  if (step == "copy-changed") return stepCopyChanged(args.at(1), args.at(2), args.at(3));
+  throw std::runtime_error("unknown step " + step);
+}
+
+// ---------------------------------------------------------------------------
+// Timing a step as a child process.
+
+struct Sample {
+  double wall = 0;
+  double user = 0;
+  double system = 0;
+  long peakKb = 0;
+};
+
+double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
+
+Sample spawnTimed(const std::vector<std::string>& argv) {
+  std::vector<char*> raw;
+  for (const std::string& a : argv) raw.push_back(const_cast<char*>(a.c_str()));
+  raw.push_back(nullptr);
+  const auto begin = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  if (const int err = ::posix_spawn(&pid, raw[0], nullptr, nullptr, raw.data(), environ)) {
+    throw std::runtime_error("cannot run " + argv[0] + ": " + std::strerror(err));
+  }
+  int status = 0;
   rusage usage {};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss / 1024;
+  if (::wait4(pid, &status, 0, &usage) != pid) throw std::runtime_error("wait4 failed");
+  Sample s;
+  s.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::string cmd;
+    for (const std::string& a : argv) cmd += " " + a;
+    throw std::runtime_error("step failed:" + cmd);
+  }
+  s.user = seconds(usage.ru_utime);
+  s.system = seconds(usage.ru_stime);
+  s.peakKb = usage.ru_maxrss;
+  return s;
 }
 
-double cpuSeconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
+struct Series {
+  std::string name;
+  std::string floor;  // the name of the series this one is compared with, or empty
+  std::vector<Sample> samples;
 
-// CPU time of the last timed() call, in user space and in the kernel.
-double lastUser = 0;
-double lastSystem = 0;
+  double min() const {
+    double m = samples.front().wall;
+    for (const Sample& s : samples) m = std::min(m, s.wall);
+    return m;
+  }
+  double median() const {
+    std::vector<double> w;
+    for (const Sample& s : samples) w.push_back(s.wall);
+    std::sort(w.begin(), w.end());
+    return w.size() % 2 ? w[w.size() / 2] : (w[w.size() / 2 - 1] + w[w.size() / 2]) / 2;
+  }
+  // CPU time of the fastest run.
+  const Sample& fastest() const {
+    return *std::min_element(samples.begin(), samples.end(),
+                             [](const Sample& a, const Sample& b) { return a.wall < b.wall; });
+  }
+  long peakMb() const {
+    long m = 0;
+    for (const Sample& s : samples) m = std::max(m, s.peakKb);
+    return m / 1024;
+  }
+};
 
-double timed(const std::function<void()>& fn) {
-  rusage before {};
-  ::getrusage(RUSAGE_SELF, &before);
-  const auto start = std::chrono::steady_clock::now();
-  fn();
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  rusage after {};
-  ::getrusage(RUSAGE_SELF, &after);
-  lastUser = cpuSeconds(after.ru_utime) - cpuSeconds(before.ru_utime);
-  lastSystem = cpuSeconds(after.ru_stime) - cpuSeconds(before.ru_stime);
-  return seconds;
+std::string fileSystemOf(const std::string& dir) {
+  struct statfs st {};
+  if (::statfs(dir.c_str(), &st) != 0) return "?";
+  switch (static_cast<unsigned long>(st.f_type)) {
+    case 0x01021994: return "tmpfs";
+    case 0xEF53: return "ext4";
+    case 0x9123683E: return "btrfs";
+    case 0x58465342: return "xfs";
+    case 0x794c7630: return "overlayfs";
+    default: {
+      char buf[32];
+      std::snprintf(buf, sizeof buf, "0x%lx", static_cast<unsigned long>(st.f_type));
+      return buf;
+    }
+  }
 }
 
-void report(const char* what, double seconds, size_t files, std::uint64_t bytes) {
-  const double mb = static_cast<double>(bytes) / 1e6;
-  std::printf("%-34s %7.2f s %7zu files %7.0f files/s %7.1f MB %7.1f MB/s  user %5.2f s sys %5.2f s  max RSS %ld MB\n",
-              what, seconds, files, static_cast<double>(files) / seconds, mb, mb / seconds, lastUser, lastSystem,
-              maxRssMb());
-  std::fflush(stdout);
+std::string cpuModel() {
+  std::ifstream in("/proc/cpuinfo");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
+  }
+  return "?";
+}
+
+void usage() {
+  std::fprintf(stderr,
+               "usage: bench_tree [--files N] [--runs R] [--threads T] [--compare-flush] [--keep] --dir DIR\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  size_t files = 100000;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    if (!args.empty() && args[0] == "--step") return runStep({args.begin() + 1, args.end()});
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_tree step: %s\n", e.what());
+    return 1;
+  }
+
+  size_t files = 20000;
+  size_t runs = 5;
+  unsigned threads = 0;
   bool keep = false;
-  unsigned settle = 0;
+  bool compareFlush = false;
   std::string dir;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--files" && i + 1 < argc) {
-      files = std::strtoul(argv[++i], nullptr, 10);
-    } else if (arg == "--settle" && i + 1 < argc) {
-      settle = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (arg == "--files" && hasValue) {
+      files = std::strtoul(args[++i].c_str(), nullptr, 10);
+    } else if (arg == "--runs" && hasValue) {
+      runs = std::strtoul(args[++i].c_str(), nullptr, 10);
+    } else if (arg == "--threads" && hasValue) {
+      threads = static_cast<unsigned>(std::strtoul(args[++i].c_str(), nullptr, 10));
+    } else if (arg == "--dir" && hasValue) {
+      dir = args[++i];
     } else if (arg == "--keep") {
       keep = true;
-    } else if (dir.empty() && arg[0] != '-') {
-      dir = arg;
+    } else if (arg == "--compare-flush") {
+      compareFlush = true;
     } else {
-      std::fprintf(stderr, "usage: bench_tree [--files N] [--settle SECONDS] [--keep] DIR\n");
+      usage();
       return 2;
     }
   }
-  if (dir.empty() || files == 0) {
-    std::fprintf(stderr, "usage: bench_tree [--files N] [--settle SECONDS] [--keep] DIR\n");
+  if (dir.empty() || files == 0 || runs == 0) {
+    usage();
     return 2;
   }
   try {
     if (fs::exists(dir) && !fs::is_empty(dir)) throw std::runtime_error(dir + " is not empty");
-    const std::string root = fs::absolute(dir).lexically_normal().string();
+    fs::create_directories(dir);
+    const std::string root = fs::canonical(dir).string();
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const std::string pristine = root + "/pristine";
+    const std::string tree = root + "/run";
+    const std::string treeFsync = root + "/run-fsync";
+    const std::string changed = root + "/changed.txt";
+    const std::string threadArg = std::to_string(threads);
 
-    // The pristine tree.
-    std::vector<std::string> relatives(files);
-    std::uint64_t bytes = 0;
-    const double generate = timed([&] {
-      SplitMix rng{20240601};
-      for (size_t i = 0; i < files; ++i) {
-        relatives[i] = relativeOf(i);
-        const std::string path = root + "/pristine/base/scenery/" + relatives[i];
-        if (i % kFilesPerDir == 0) fs::create_directories(fs::path(path).parent_path());
-        const std::string data = contentOf(i, files, rng);
-        bytes += data.size();
-        writeWhole(path, data, false);
-      }
-      fs::create_directories(root + "/pristine/prog");
-    });
-    report("generate", generate, files, bytes);
+    utsname uts {};
+    ::uname(&uts);
+    std::printf("machine: %s, %u hardware threads, Linux %s; tree on %s (%s)\n", cpuModel().c_str(),
+                std::thread::hardware_concurrency(), uts.release, root.c_str(), fileSystemOf(root).c_str());
 
-    // The baseline: read and write the same bytes, as plain copies that are
-    // also the trees the runs below convert.
-    auto copyTree = [&](const std::string& to, bool fsyncEach) {
-      std::string data;
-      for (size_t i = 0; i < files; ++i) {
-        if (i % kFilesPerDir == 0) fs::create_directories(fs::path(root + "/" + to + "/base/scenery/" + relatives[i]).parent_path());
-        readWhole(root + "/pristine/base/scenery/" + relatives[i], data);
-        writeWhole(root + "/" + to + "/base/scenery/" + relatives[i], data, fsyncEach);
-      }
-      fs::create_directories(root + "/" + to + "/prog");
+    const auto generated = std::chrono::steady_clock::now();
+    const std::uint64_t bytes = generateTree(pristine, files);
+    std::printf("tree: %zu files, %.1f MB, laid out in %.1f s; %zu interleaved rounds\n", files,
+                static_cast<double>(bytes) / 1e6,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - generated).count(), runs);
+    std::fflush(stdout);
+
+    std::map<std::string, Series> series;
+    std::vector<std::string> order;
+    auto add = [&](const std::string& name, const std::string& floor, const Sample& s) {
+      auto [it, fresh] = series.try_emplace(name, Series{name, floor, {}});
+      if (fresh) order.push_back(name);
+      it->second.samples.push_back(s);
     };
-    // The same bytes put back by safe replacement (temporary file beside the
-    // original, renamed over it): what any all-or-nothing rewrite must pay.
-    auto rewriteTree = [&](const std::string& tree) {
-      std::string data;
-      for (size_t i = 0; i < files; ++i) {
-        const std::string path = root + "/" + tree + "/base/scenery/" + relatives[i];
-        readWhole(path, data);
-        std::string temp = path.substr(0, path.rfind('/') + 1) + ".bench-XXXXXX";
-        const int fd = ::mkstemp(temp.data());
-        if (fd < 0 || ::write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
-          throw std::runtime_error("cannot write a temporary file beside " + path);
-        }
-        ::close(fd);
-        if (::rename(temp.c_str(), path.c_str()) != 0) throw std::runtime_error("cannot rename over " + path);
-      }
+    auto step = [&](std::vector<std::string> rest) {
+      rest.insert(rest.begin(), {self, "--step"});
+      return spawnTimed(rest);
     };
-    syncFileSystemOf(root);
-    report("copy (read+write, no flush)", timed([&] { copyTree("fs", false); }), files, bytes);
-    report("  + one syncfs", timed([&] { syncFileSystemOf(root); }), 0, 0);
-    report("copy + fsync per file", timed([&] { copyTree("file", true); }), files, bytes);
-    if (settle > 0) ::sleep(settle);
-    report("rewrite in place (temp + rename)", timed([&] { rewriteTree("fs"); }), files, bytes);
-    report("  + one syncfs", timed([&] { syncFileSystemOf(root); }), 0, 0);
+    auto freshCopy = [&](const std::string& to) { return spawnTimed({"/bin/cp", "-a", pristine, to}); };
+    auto prepare = [&](const std::string& to) {  // untimed: a copy that waits for its conversion
+      freshCopy(to);
+      step({"start", to});
+      step({"assign", to});
+    };
 
-    for (const auto& [tree, mode, name] :
-         {std::tuple{"fs", borvantel::convert::FlushMode::PerFileSystem, "syncfs per file system"},
-          std::tuple{"file", borvantel::convert::FlushMode::PerFile, "fsync per file"}}) {
-      std::printf("-- tree converted with %s\n", name);
-      const RunPaths paths = RunPaths::make(root + "/" + tree + "/prog", root + "/" + tree + "/base");
-      syncFileSystemOf(root);
-      borvantel::run::StartResult start;
-      report("start (scan + completion)", timed([&] { start = borvantel::run::runStart(paths); }), files, bytes);
-
-      size_t assigned = 0;
-      const double assign = timed([&] {
-        std::vector<std::string> list = borvantel::categories::pendingFiles(paths);
-        while (!list.empty()) {
-          const std::string target(borvantel::text::directoryPartOf(list.front()));
-          assigned += borvantel::categories::przypisz_katalog(paths, list, target, "most").size();
-        }
-      });
-      report("assign (per directory)", assign, assigned, 0);
-
-      syncFileSystemOf(root);
-      if (settle > 0) ::sleep(settle);
-      borvantel::convert::ConversionEvents progress;
-      borvantel::convert::ConversionOptions options;
-      options.flush = mode;
-      borvantel::convert::ConversionResult result;
-      const double convert = timed([&] { result = borvantel::convert::runConversion(paths, progress, options); });
-      report("convert (read)", convert, result.includeFiles + result.sceneryListed, result.bytesRead);
-      report("convert (written)", convert, result.changedFiles.size(), result.bytesWritten);
-      std::printf("   include files %zu, scenery files listed %zu, rewritten %zu\n", result.includeFiles,
-                  result.sceneryListed, result.sceneryFiles);
+    const Sample idle = step({"idle"});
+    for (size_t round = 0; round < runs; ++round) {
+      add("read floor", "", step({"read", pristine}));
+      add("cp -a", "", freshCopy(tree));
+      add("start", "read floor", step({"start", tree}));
+      add("assign", "read floor", step({"assign", tree}));
+      if (compareFlush) prepare(treeFsync);
+      add("convert", "cp -a", step({"convert", tree, "fs", threadArg, changed}));
+      if (compareFlush) add("convert, fsync per file", "convert", step({"convert", treeFsync, "file", threadArg}));
+      add("copy changed", "", step({"copy-changed", pristine, tree, changed}));
+      fs::remove_all(tree);
+      if (compareFlush) fs::remove_all(treeFsync);
     }
+
+    std::ifstream list(changed);
+    size_t changedFiles = 0;
+    std::string line;
+    std::string totals;
+    while (std::getline(list, line)) {
+      if (line.rfind('#', 0) == 0) {
+        totals = line.substr(1);
+      } else {
+        ++changedFiles;
+      }
+    }
+    std::printf("conversion: %zu files changed, bytes %s\n\n", changedFiles, totals.c_str());
+
+    std::printf("%-24s %9s %9s %9s %9s  %-14s %7s %7s %8s\n", "step", "min s", "median s", "min x", "median x",
+                "floor", "user s", "sys s", "peak MB");
+    auto row = [&](const Series& s, const std::string& floor) {
+      const Sample& f = s.fastest();
+      if (floor.empty()) {
+        std::printf("%-24s %9.3f %9.3f %9s %9s  %-14s %7.2f %7.2f %8ld\n", s.name.c_str(), s.min(), s.median(), "",
+                    "", "", f.user, f.system, s.peakMb());
+      } else {
+        const Series& base = series.at(floor);
+        std::printf("%-24s %9.3f %9.3f %9.2f %9.2f  %-14s %7.2f %7.2f %8ld\n", s.name.c_str(), s.min(), s.median(),
+                    s.min() / base.min(), s.median() / base.median(), floor.c_str(), f.user, f.system, s.peakMb());
+      }
+    };
+    for (const std::string& name : order) row(series.at(name), series.at(name).floor);
+    // The conversion also against copying only what it changes.
+    row(series.at("convert"), "copy changed");
+    std::printf("(an idle step process peaks at %ld MB; per file: start %.1f us, convert %.1f us)\n",
+                idle.peakKb / 1024, series.at("start").min() / static_cast<double>(files) * 1e6,
+                series.at("convert").min() / static_cast<double>(files) * 1e6);
     if (!keep) fs::remove_all(root);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_tree: %s\n", e.what());

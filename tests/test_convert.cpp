@@ -212,6 +212,11 @@ TEST(AssignmentTableTest, MatchesTheLiteralExchangeSortOnRandomTables) {
                                        [&](const AssignmentRow& r) { return text::equalsIgnoreCase(r.path, p); });
       ASSERT_EQ(found != nullptr, present) << p;
       EXPECT_EQ(table.findFolded(text::toFolded(p)), found) << p;
+      const std::string* category = table.categoryFolded(text::toFolded(p));
+      ASSERT_EQ(category != nullptr, found != nullptr) << p;
+      if (found) {
+        EXPECT_EQ(*category, found->category) << p;
+      }
       if (found && !table.usedExchangeSort()) {
         // Fast path only when equal paths agree: any of them gives the answer.
         EXPECT_TRUE(text::equalsIgnoreCase(found->path, p));
@@ -268,9 +273,9 @@ struct RecordingOs : testing::FailingOs {
   int failSyncfsAt = 0;  // this syncfs call (1-based) fails
   int syncfsCalls = 0;
 
-  int mkstemp(char* pathTemplate) override {
+  int mkstemp(char* pathTemplate, mode_t mode) override {
     log.push_back("mkstemp");
-    return FailingOs::mkstemp(pathTemplate);
+    return FailingOs::mkstemp(pathTemplate, mode);
   }
   int fsync(int fd) override {
     log.push_back("fsync");

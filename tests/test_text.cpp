@@ -734,17 +734,26 @@ TEST(Files, AtomicFileReplacesTheTargetOnlyOnCommit) {
   EXPECT_EQ(t.allFiles(), (Lines{"base/new.txt", "base/p_scn.txt"}));
 }
 
-TEST(Files, AtomicFileKeepsTheGivenPermissions) {
-  TempTree t;
-  t.write("base/f.txt", "old");
-  {
-    AtomicFile f(t.path("base/f.txt"), 0640);
-    f.write("new");
-    f.commit();
+TEST(Files, AtomicFileKeepsTheGivenPermissionsWhateverTheUmask) {
+  // 0666 and 0660 lose bits to the umask 022 when created and must be set
+  // again; the others are created as they are.
+  struct Umask {
+    mode_t old;
+    ~Umask() { ::umask(old); }
+  } restore{::umask(022)};
+  for (const mode_t mode : {mode_t{0640}, mode_t{0600}, mode_t{0666}, mode_t{0660}, mode_t{0755}}) {
+    SCOPED_TRACE(mode);
+    TempTree t;
+    t.write("base/f.txt", "old");
+    {
+      AtomicFile f(t.path("base/f.txt"), mode);
+      f.write("new");
+      f.commit();
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(t.path("base/f.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode);
   }
-  struct stat st {};
-  ASSERT_EQ(::stat(t.path("base/f.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 TEST(Files, AtomicFileLeavesNoTemporaryFileWhenAbandonedOrFailing) {
@@ -752,6 +761,7 @@ TEST(Files, AtomicFileLeavesNoTemporaryFileWhenAbandonedOrFailing) {
     FailingOs::Rule rule;
     bool abandon;
     const char* why;
+    mode_t mode = AtomicFile::kNewFileMode;
   };
   const Row rows[] = {
       {{Call::Open, 0, "never"}, true, "destroyed without commit"},
@@ -759,7 +769,7 @@ TEST(Files, AtomicFileLeavesNoTemporaryFileWhenAbandonedOrFailing) {
       {{Call::Fsync, EIO}, false, "the data cannot be made durable"},
       {{Call::Close, EIO}, false, "a late error reported by close"},
       {{Call::Rename, EACCES}, false, "the rename over the target fails"},
-      {{Call::Fchmod, EPERM}, false, "the permissions cannot be set"},
+      {{Call::Fchmod, EPERM}, false, "the permissions cannot be set", 04644},
       {{Call::Mkstemp, EACCES}, false, "the temporary file cannot be created"},
   };
   for (const auto& r : rows) {
@@ -776,7 +786,7 @@ TEST(Files, AtomicFileLeavesNoTemporaryFileWhenAbandonedOrFailing) {
         f.write("half");
       } else {
         try {
-          AtomicFile f(t.path("base/p_inc.txt"));
+          AtomicFile f(t.path("base/p_inc.txt"), r.mode);
           f.write("new\r\n");
           f.commit();
           ADD_FAILURE() << "no error";

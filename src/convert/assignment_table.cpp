@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <unordered_map>
 #include <utility>
 
 namespace borvantel::convert {
@@ -81,13 +82,24 @@ AssignmentTable::AssignmentTable(std::vector<AssignmentRow> rows) {
 
 namespace {
 
+// Eight bytes a step: the keys are paths of a few dozen bytes, hashed once per
+// "include" line of every scenery file.
 std::uint64_t hashOf(std::string_view bytes) noexcept {
-  std::uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a
-  for (char c : bytes) {
-    h ^= static_cast<unsigned char>(c);
-    h *= 0x100000001b3ull;
+  constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  std::uint64_t h = 0xcbf29ce484222325ull ^ bytes.size();
+  size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + i, 8);
+    h = (h ^ word) * kMul;
+    h ^= h >> 32;
   }
-  return h ^ (h >> 29);
+  std::uint64_t tail = 0;
+  if (i < bytes.size()) std::memcpy(&tail, bytes.data() + i, bytes.size() - i);
+  h = (h ^ tail) * kMul;
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  return h ^ (h >> 32);
 }
 
 }  // namespace
@@ -96,6 +108,8 @@ void AssignmentTable::index() {
   size_t capacity = 16;
   while (capacity < 2 * rows_.size()) capacity *= 2;
   slots_.assign(capacity, Slot{});
+  categories_.clear();
+  std::unordered_map<std::string_view, std::uint32_t> categoryIndex;
   const size_t mask = capacity - 1;
   for (const AssignmentRow& row : rows_) {
     const std::string folded = text::toFolded(row.path);
@@ -107,6 +121,10 @@ void AssignmentTable::index() {
     while (slots_[i].entry != 0) i = (i + 1) & mask;
     Slot& slot = slots_[i];
     slot.entry = static_cast<std::uint32_t>(found - rows_.data() + 1);
+    const auto [category, fresh] =
+        categoryIndex.try_emplace(found->category, static_cast<std::uint32_t>(categories_.size()));
+    if (fresh) categories_.push_back(found->category);
+    slot.category = category->second;
     slot.tag = static_cast<std::uint32_t>(h >> 32);
     slot.size = static_cast<std::uint32_t>(folded.size());
     std::memcpy(slot.key, folded.data(), std::min(folded.size(), kInline));
@@ -125,7 +143,7 @@ bool AssignmentTable::matches(const Slot& slot, std::string_view foldedKey) cons
          std::string_view(longKeys_).substr(slot.rest, foldedKey.size() - kInline) == foldedKey.substr(kInline);
 }
 
-const AssignmentRow* AssignmentTable::findFolded(std::string_view foldedKey) const noexcept {
+const AssignmentTable::Slot* AssignmentTable::slotFor(std::string_view foldedKey) const noexcept {
   if (slots_.empty()) return nullptr;
   const std::uint64_t h = hashOf(foldedKey);
   const auto tag = static_cast<std::uint32_t>(h >> 32);
@@ -133,8 +151,18 @@ const AssignmentRow* AssignmentTable::findFolded(std::string_view foldedKey) con
   for (size_t i = static_cast<size_t>(h) & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
     if (slot.entry == 0) return nullptr;
-    if (slot.tag == tag && matches(slot, foldedKey)) return &rows_[slot.entry - 1];
+    if (slot.tag == tag && matches(slot, foldedKey)) return &slot;
   }
+}
+
+const AssignmentRow* AssignmentTable::findFolded(std::string_view foldedKey) const noexcept {
+  const Slot* slot = slotFor(foldedKey);
+  return slot ? &rows_[slot->entry - 1] : nullptr;
+}
+
+const std::string* AssignmentTable::categoryFolded(std::string_view foldedKey) const noexcept {
+  const Slot* slot = slotFor(foldedKey);
+  return slot ? &categories_[slot->category] : nullptr;
 }
 
 const AssignmentRow* AssignmentTable::find(std::string_view key) const noexcept {

@@ -41,6 +41,9 @@ class AssignmentTable {
   // so its answer is worked out once per distinct path when the table is made.
   // The hot path of the scenery rewrite, hence a flat table that stays in cache.
   const AssignmentRow* findFolded(std::string_view foldedKey) const noexcept;
+  // Only the category of that row: the slot holds it, so the row itself (far
+  // away in memory) is never touched.
+  const std::string* categoryFolded(std::string_view foldedKey) const noexcept;
 
   bool empty() const noexcept { return rows_.empty(); }
   size_t size() const noexcept { return rows_.size(); }
@@ -53,17 +56,20 @@ class AssignmentTable {
  private:
   // One cache line per path: a lookup costs one memory access, which matters
   // when the files streamed through have pushed the table out of the caches.
-  static constexpr size_t kInline = 48;
+  static constexpr size_t kInline = 44;
   struct alignas(64) Slot {
-    std::uint32_t entry = 0;  // 1 + the index of the row find() gives; 0: empty
-    std::uint32_t tag = 0;    // high half of the path's hash
-    std::uint32_t size = 0;   // of the folded path
-    std::uint32_t rest = 0;   // where bytes past kInline lie in longKeys_
-    char key[kInline] = {};   // the folded path's first bytes
+    std::uint32_t entry = 0;     // 1 + the index of the row find() gives; 0: empty
+    std::uint32_t tag = 0;       // high half of the path's hash
+    std::uint32_t size = 0;      // of the folded path
+    std::uint32_t rest = 0;      // where bytes past kInline lie in longKeys_
+    std::uint32_t category = 0;  // the row's category, as an index into categories_
+    char key[kInline] = {};      // the folded path's first bytes
   };
   void index();
+  const Slot* slotFor(std::string_view foldedKey) const noexcept;
   bool matches(const Slot& slot, std::string_view foldedKey) const noexcept;
   std::vector<AssignmentRow> rows_;
+  std::vector<std::string> categories_;  // each distinct category once: few, so always in cache
   std::vector<Slot> slots_;  // open addressing, a power of two, at most half full
   std::string longKeys_;
   bool exchangeSorted_ = false;

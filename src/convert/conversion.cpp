@@ -5,6 +5,7 @@
 #include "convert/scenery_file.h"
 #include "text/working_files.h"
 #include "text/lines.h"
+#include "text/in_order.h"
 #include "text/os.h"
 
 #include <fcntl.h>
@@ -13,10 +14,13 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <exception>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace borvantel::convert {
@@ -73,34 +77,67 @@ class Phase {
 // One conversion run. Invariant: every file rewritten so far exists only as a
 // finished temporary file owned by prepared_; no user file is touched before
 // commit().
+//
+// Each phase prepares its files on several threads (text::InOrder): a worker
+// opens, reads, rewrites and writes one file into its temporary file; the
+// calling thread then takes the outcomes up in list order, reports progress,
+// keeps the first copy of a file reached under two names and stops at the
+// first failure, exactly as if it had done every file itself in turn.
 class ConversionRun {
  public:
   ConversionRun(const text::RunPaths& paths, ConversionEvents& events, const ConversionOptions& options);
 
   void zmiana_inc();
-  void zmien_inc(std::string_view relative, std::string_view category);
   void zmiana_scn();
   ConversionResult commit();
 
  private:
   struct Prepared {
     std::unique_ptr<text::AtomicFile> file;  // null in a dry run
-    std::string shown;                       // relative to the base directory
+    size_t source;                           // index into incOut_, or kScenery + index into sceneryList_
   };
-  struct Seen {
-    int phase;
-    size_t prepared;  // index into prepared_, or kNone
+  static constexpr size_t kScenery = size_t{1} << 62;
+
+  // A directory as the files in it are rewritten: its real path (with a
+  // separator) and the file system the temporary files go to.
+  struct Directory {
+    std::string real;
+    dev_t device;
+  };
+  // What one thread keeps from file to file.
+  struct Worker {
+    explicit Worker(const AssignmentTable& table) : reader(-1, {}, kReadBlock), lines(table) {}
+    text::LineReader reader;
+    SceneryLineRewriter lines;
+    std::string out;
+    std::string scratch;
+    std::unordered_map<std::string, Directory> directories;
+  };
+  // One file as its worker left it.
+  struct Outcome {
+    std::string target;  // the real path; empty when the file was not opened
+    dev_t device = 0;
+    std::unique_ptr<text::AtomicFile> file;
+    bool rewritten = false;  // a new version was prepared (in a dry run: would be)
+    size_t earlier = kNone;  // scenery phase: the include file of the first phase it is
+    std::uint64_t bytesRead = 0;
+    std::uint64_t bytesWritten = 0;
   };
 
   // Opens `full` for reading and sets `target` to the file's real path, where
-  // it is rewritten; each directory is resolved once. Returns 0 or an errno.
-  int openResolved(const std::string& full, text::Fd& fd, std::string& target);
-  std::unique_ptr<text::AtomicFile> createTemp(const std::string& target, const struct stat& st);
-  void emit(text::AtomicFile* file);
-  void finish(text::AtomicFile& file);
-  void rewriteScenery(const std::string& listed);
+  // it is rewritten, and `device` to the file system of its directory. Returns
+  // 0 or an errno.
+  int openResolved(Worker& w, const std::string& full, text::Fd& fd, std::string& target, dev_t& device);
+  std::unique_ptr<text::AtomicFile> createTemp(const std::string& target, const struct stat& st, dev_t device);
+  void emit(Worker& w, text::AtomicFile* file, Outcome& o);
+  void prepareInclude(Worker& w, const AssignmentRow& row, Outcome& o);
+  void prepareScenery(Worker& w, const std::string& listed, Outcome& o);
+  Prepared keep(Outcome& o, size_t source);
+  template <typename Prepare, typename Take>
+  void inOrder(size_t count, Prepare&& prepare, Take&& take);
   void syncFileSystems();
   void syncDirectories();
+  std::string shownName(const Prepared& p) const;
   std::vector<std::string> shownNames(size_t count) const;
 
   ConversionEvents& events_;
@@ -115,25 +152,19 @@ class ConversionRun {
   std::vector<std::string> sceneryList_;
 
   std::vector<Prepared> prepared_;  // include files first, then scenery files
-  std::unordered_map<std::string, Seen> seen_;             // by the file's real path
-  std::unordered_map<std::string, std::string> realDirs_;  // directory -> its real path
-  std::map<dev_t, std::string> fileSystems_;               // device -> a directory on it
-
-  text::LineReader reader_;
-  SceneryLineRewriter lines_;
-  std::string out_;
-  std::string scratch_;
+  // The real paths of the files of each phase: the first phase's with their
+  // place in prepared_ (the scenery phase reads them while it runs, so they
+  // do not change then).
+  std::unordered_map<std::string, size_t> includeTargets_;
+  std::unordered_set<std::string> sceneryTargets_;
+  std::map<dev_t, std::string> fileSystems_;  // device -> a directory on it
+  std::vector<std::unique_ptr<Worker>> workers_;
   ConversionResult result_;
 };
 
 ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& events,
                              const ConversionOptions& options)
-    : events_(events),
-      options_(options),
-      root_(paths.sceneryRoot()),
-      base_(paths.sciezka_katalogu),
-      reader_(-1, {}, kReadBlock),
-      lines_(table_) {
+    : events_(events), options_(options), root_(paths.sceneryRoot()), base_(paths.sciezka_katalogu) {
   rootShown_ = text::nativeToRelative(std::string_view(root_).substr(std::min(base_.size(), root_.size())));
 
   // Every working file is read and checked before anything is written.
@@ -157,8 +188,11 @@ ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& even
   });
 }
 
-int ConversionRun::openResolved(const std::string& full, text::Fd& fd, std::string& target) {
+int ConversionRun::openResolved(Worker& w, const std::string& full, text::Fd& fd, std::string& target,
+                                dev_t& device) {
   int raw = text::os().open(full.c_str(), O_RDONLY | O_NOFOLLOW, 0);
+  std::string_view dir;
+  std::string_view name;
   if (raw < 0 && errno == ELOOP) {
     // A link is rewritten where it points, and stays a link.
     int err = 0;
@@ -167,25 +201,36 @@ int ConversionRun::openResolved(const std::string& full, text::Fd& fd, std::stri
     raw = text::os().open(target.c_str(), O_RDONLY, 0);
     if (raw < 0) return errno;
     fd = text::Fd(raw);
+    struct stat st {};
+    if (::stat(directoryOf(target).c_str(), &st) != 0) return errno;
+    device = st.st_dev;
     return 0;
   }
   if (raw < 0) return errno;
   fd = text::Fd(raw);
   const size_t slash = full.rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string(".") : full.substr(0, slash);
-  auto it = realDirs_.find(dir);
-  if (it == realDirs_.end()) {
+  dir = slash == std::string::npos ? std::string_view(".") : std::string_view(full).substr(0, slash);
+  name = std::string_view(full).substr(slash + 1);
+  auto it = w.directories.find(std::string(dir));
+  if (it == w.directories.end()) {
     int err = 0;
-    std::string real = realPath(dir, err);
+    std::string real = realPath(std::string(dir), err);
     if (err != 0) return err;
+    struct stat st {};
+    if (::stat(real.c_str(), &st) != 0) return errno;
     if (real.size() > 1) real += '/';
-    it = realDirs_.emplace(dir, std::move(real)).first;
+    it = w.directories.emplace(std::string(dir), Directory{std::move(real), st.st_dev}).first;
   }
-  target.assign(it->second).append(std::string_view(full).substr(slash + 1));
+  target.assign(it->second.real).append(name);
+  device = it->second.device;
   return 0;
 }
 
-std::unique_ptr<text::AtomicFile> ConversionRun::createTemp(const std::string& target, const struct stat& st) {
+std::unique_ptr<text::AtomicFile> ConversionRun::createTemp(const std::string& target, const struct stat& st,
+                                                            dev_t device) {
+  // A file mounted over on its own could not be renamed over: found now,
+  // before anything has changed, rather than half-way through the renames.
+  if (st.st_dev != device) throw FileError(FileOp::Rename, target, EXDEV);
   // The original's permissions, but writable by its owner: a read-only file
   // comes back writable.
   const mode_t mode = static_cast<mode_t>((st.st_mode & 07777) | S_IWUSR);
@@ -200,160 +245,191 @@ std::unique_ptr<text::AtomicFile> ConversionRun::createTemp(const std::string& t
       throw FileError(FileOp::Create, target, errno);
     }
   }
-  struct stat temp {};
-  if (::fstat(file->fd(), &temp) != 0) throw FileError(FileOp::Stat, file->tempPath(), errno);
-  // A file mounted over on its own could not be renamed over: found now,
-  // before anything has changed, rather than half-way through the renames.
-  if (temp.st_dev != st.st_dev) throw FileError(FileOp::Rename, target, EXDEV);
-  if (options_.flush == FlushMode::PerFileSystem) fileSystems_.try_emplace(temp.st_dev, directoryOf(target));
   return file;
 }
 
-void ConversionRun::emit(text::AtomicFile* file) {
+void ConversionRun::emit(Worker& w, text::AtomicFile* file, Outcome& o) {
   if (file) {
-    text::writeAll(file->fd(), out_, file->target());
-    result_.bytesWritten += out_.size();
+    text::writeAll(file->fd(), w.out, file->target());
+    o.bytesWritten += w.out.size();
   }
-  out_.clear();
+  w.out.clear();
 }
 
-void ConversionRun::finish(text::AtomicFile& file) { file.finish(options_.flush == FlushMode::PerFile); }
+template <typename Prepare, typename Take>
+void ConversionRun::inOrder(size_t count, Prepare&& prepare, Take&& take) {
+  text::InOrder pool(text::threadsFor(options_.threads, count));
+  while (workers_.size() < pool.threads()) workers_.push_back(std::make_unique<Worker>(table_));
+  std::vector<Outcome> outcomes(pool.slots());
+  pool.run(
+      count,
+      [&](size_t i, size_t slot, unsigned worker) {
+        Outcome& o = outcomes[slot];
+        o = Outcome{};
+        prepare(*workers_[worker], i, o);
+      },
+      [&](size_t i, size_t slot, const std::exception_ptr& error) { take(i, outcomes[slot], error); });
+}
+
+ConversionRun::Prepared ConversionRun::keep(Outcome& o, size_t source) {
+  if (o.file && fileSystems_.count(o.device) == 0) fileSystems_.emplace(o.device, directoryOf(o.target));
+  result_.bytesWritten += o.bytesWritten;
+  return Prepared{std::move(o.file), source};
+}
 
 void ConversionRun::zmiana_inc() {
   if (incOut_.empty()) return;
   Phase phase(events_, ConversionPhase::IncludeFiles, incOut_.size());
-  for (const AssignmentRow& row : incOut_) {
-    phase.file(row.path);
-    zmien_inc(row.path, row.category);
-  }
+  inOrder(
+      incOut_.size(), [&](Worker& w, size_t i, Outcome& o) { prepareInclude(w, incOut_[i], o); },
+      [&](size_t i, Outcome& o, const std::exception_ptr& error) {
+        phase.file(incOut_[i].path);
+        // The same file under another name is rewritten once; what happened to
+        // the second copy does not matter.
+        const bool again = !o.target.empty() && includeTargets_.count(o.target) != 0;
+        if (again) return;
+        if (error) std::rethrow_exception(error);
+        includeTargets_.emplace(o.target, prepared_.size());
+        result_.bytesRead += o.bytesRead;
+        prepared_.push_back(keep(o, i));
+        ++result_.includeFiles;
+      });
 }
 
-void ConversionRun::zmien_inc(std::string_view relative, std::string_view category) {
-  const std::string full = text::fullPath(root_, relative);
+void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome& o) {
+  const std::string full = text::fullPath(root_, row.path);
   text::Fd in;
-  std::string target;
-  if (const int err = openResolved(full, in, target)) throw FileError(FileOp::Open, full, err);
-  const auto [seen, fresh] = seen_.try_emplace(target, Seen{1, kNone});
-  if (!fresh) return;  // the same file under another name: rewritten once
+  if (const int err = openResolved(w, full, in, o.target, o.device)) throw FileError(FileOp::Open, full, err);
 
   struct stat st {};
-  if (::fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, target, errno);
-  std::unique_ptr<text::AtomicFile> file = options_.dryRun ? nullptr : createTemp(target, st);
+  if (::fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, o.target, errno);
+  std::unique_ptr<text::AtomicFile> file = options_.dryRun ? nullptr : createTemp(o.target, st, o.device);
 
   // The whole file is read, however short: a file of one byte keeps it.
-  out_.clear();
-  appendHeader(category, out_);
-  reader_.reset(in.get(), target);
+  w.out.clear();
+  appendHeader(row.category, w.out);
+  w.reader.reset(in.get(), o.target);
   std::string_view line;
-  while (reader_.next(line)) {
+  while (w.reader.next(line)) {
     if (carriesHeader(line)) {
       throw text::Failure("Plik " + text::quotedPath(full) + " ma już nagłówek //$infotype: (wiersz " +
-                          std::to_string(reader_.lineNumber()) +
+                          std::to_string(w.reader.lineNumber()) +
                           "): drzewo scenerii zmieniło się od uruchomienia Start albo zostało już przerobione. "
                           "Nie zmieniono żadnego pliku; uruchom Start ponownie.");
     }
-    appendIncludeLine(line, out_);
-    out_.append(text::kLineEnd);
-    if (out_.size() >= kWriteChunk) emit(file.get());
+    appendIncludeLine(line, w.out);
+    w.out.append(text::kLineEnd);
+    if (w.out.size() >= kWriteChunk) emit(w, file.get(), o);
   }
-  emit(file.get());
-  if (file) finish(*file);
-  result_.bytesRead += static_cast<std::uint64_t>(st.st_size);
-  seen->second.prepared = prepared_.size();
-  std::string shown = rootShown_;
-  shown.append("\\").append(relative);
-  prepared_.push_back(Prepared{std::move(file), std::move(shown)});
-  ++result_.includeFiles;
+  emit(w, file.get(), o);
+  if (file) file->finish(options_.flush == FlushMode::PerFile);
+  o.bytesRead += static_cast<std::uint64_t>(st.st_size);
+  o.file = std::move(file);
+  o.rewritten = true;
 }
 
 void ConversionRun::zmiana_scn() {
   if (table_.empty() || sceneryList_.empty()) return;
   Phase phase(events_, ConversionPhase::SceneryFiles, sceneryList_.size());
-  for (const std::string& listed : sceneryList_) {
-    phase.file(listed);
-    ++result_.sceneryListed;
-    rewriteScenery(listed);
-  }
+  // The workers of this phase read prepared_ (an include file of the first
+  // phase met again here is rewritten from its prepared text), so it changes
+  // only once the phase is over.
+  std::vector<Prepared> rewritten;
+  std::vector<std::pair<size_t, std::unique_ptr<text::AtomicFile>>> replacements;
+  inOrder(
+      sceneryList_.size(), [&](Worker& w, size_t i, Outcome& o) { prepareScenery(w, sceneryList_[i], o); },
+      [&](size_t i, Outcome& o, const std::exception_ptr& error) {
+        phase.file(sceneryList_[i]);
+        ++result_.sceneryListed;
+        // Done under another name: a second pass changes nothing.
+        const bool again = !o.target.empty() && sceneryTargets_.count(o.target) != 0;
+        if (again) return;
+        if (error) std::rethrow_exception(error);
+        if (o.target.empty()) return;  // no longer there
+        sceneryTargets_.insert(o.target);
+        result_.bytesRead += o.bytesRead;
+        if (!o.rewritten) return;
+        if (o.earlier != kNone) {
+          result_.bytesWritten += o.bytesWritten;
+          replacements.emplace_back(o.earlier, std::move(o.file));
+          return;
+        }
+        rewritten.push_back(keep(o, kScenery + i));
+        ++result_.sceneryFiles;
+      });
+  for (auto& [earlier, file] : replacements) prepared_[earlier].file = std::move(file);
+  std::move(rewritten.begin(), rewritten.end(), std::back_inserter(prepared_));
 }
 
-void ConversionRun::rewriteScenery(const std::string& listed) {
+void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome& o) {
   // A file that no longer exists (a dangling link too), or is shorter than
   // 2 bytes, is skipped.
   text::Fd in;
   std::string target;
-  if (const int err = openResolved(listed, in, target)) {
+  if (const int err = openResolved(w, listed, in, target, o.device)) {
     if (err == ENOENT || err == ENOTDIR) return;
     throw FileError(FileOp::Open, listed, err);
   }
-  const auto [seen, fresh] = seen_.try_emplace(target, Seen{2, kNone});
-  size_t earlier = kNone;
-  if (!fresh) {
-    if (seen->second.phase == 2) return;  // done under another name; a second pass changes nothing
+  o.target = std::move(target);
+  const std::string* source = &o.target;
+  if (const auto it = includeTargets_.find(o.target); it != includeTargets_.end()) {
     // An include file of the first phase under another name: its lines are
-    // rewritten from its prepared text, as if the first phase had already
-    // put it in place.
-    seen->second.phase = 2;
-    earlier = seen->second.prepared;
+    // rewritten from its prepared text, as if the first phase had already put
+    // it in place.
+    o.earlier = it->second;
+    if (const text::AtomicFile* earlier = prepared_[o.earlier].file.get()) {
+      source = &earlier->tempPath();
+      in = text::openForReading(*source);
+    }
   }
-  const text::AtomicFile* earlierFile = earlier == kNone ? nullptr : prepared_[earlier].file.get();
-  const std::string source = earlierFile ? earlierFile->tempPath() : target;
-  if (earlierFile) in = text::openForReading(source);
 
   struct stat st {};
-  if (::fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, source, errno);
+  if (::fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, *source, errno);
   if (st.st_size < 2) return;
 
-  // Hold: the text so far is kept in out_ until a line converts (then Write)
+  // Hold: the text so far is kept in w.out until a line converts (then Write)
   // or it grows past the look-ahead (then Scan: read on without keeping text,
   // and start over writing if a line converts after all).
   enum class Mode { Hold, Scan, Write } mode = Mode::Hold;
   std::unique_ptr<text::AtomicFile> file;
-  out_.clear();
-  reader_.reset(in.get(), source);
-  result_.bytesRead += static_cast<std::uint64_t>(st.st_size);
+  w.out.clear();
+  w.reader.reset(in.get(), *source);
+  o.bytesRead += static_cast<std::uint64_t>(st.st_size);
   std::string_view line;
-  while (reader_.next(line)) {
+  while (w.reader.next(line)) {
     if (mode == Mode::Scan) {
-      scratch_.clear();
-      if (lines_.append(line, scratch_) != SceneryLine::Converted) continue;
+      w.scratch.clear();
+      if (w.lines.append(line, w.scratch) != SceneryLine::Converted) continue;
       mode = Mode::Write;
       if (options_.dryRun) break;
-      file = createTemp(target, st);
-      if (::lseek(in.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, source, errno);
-      reader_.reset(in.get(), source);
-      result_.bytesRead += static_cast<std::uint64_t>(st.st_size);
+      file = createTemp(o.target, st, o.device);
+      if (::lseek(in.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, *source, errno);
+      w.reader.reset(in.get(), *source);
+      o.bytesRead += static_cast<std::uint64_t>(st.st_size);
       continue;
     }
-    const SceneryLine kind = lines_.append(line, out_);
-    out_.append(text::kLineEnd);
+    const SceneryLine kind = w.lines.append(line, w.out);
+    w.out.append(text::kLineEnd);
     if (kind == SceneryLine::Converted && mode == Mode::Hold) {
       mode = Mode::Write;
       if (options_.dryRun) break;
-      file = createTemp(target, st);
+      file = createTemp(o.target, st, o.device);
     }
     if (mode == Mode::Write) {
-      if (out_.size() >= kWriteChunk) emit(file.get());
-    } else if (out_.size() > options_.sceneryLookahead) {
+      if (w.out.size() >= kWriteChunk) emit(w, file.get(), o);
+    } else if (w.out.size() > options_.sceneryLookahead) {
       mode = Mode::Scan;
-      out_.clear();
+      w.out.clear();
     }
   }
   if (mode != Mode::Write) {
-    out_.clear();  // no line converted: the file stays exactly as it is
+    w.out.clear();  // no line converted: the file stays exactly as it is
     return;
   }
-  emit(file.get());
-  if (file) finish(*file);
-
-  if (earlier != kNone) {
-    prepared_[earlier].file = std::move(file);  // the earlier temporary file goes
-    return;
-  }
-  seen->second.prepared = prepared_.size();
-  std::string_view rest = listed;
-  rest.remove_prefix(std::min(base_.size(), rest.size()));
-  prepared_.push_back(Prepared{std::move(file), text::nativeToRelative(rest)});
-  ++result_.sceneryFiles;
+  emit(w, file.get(), o);
+  if (file) file->finish(options_.flush == FlushMode::PerFile);
+  o.file = std::move(file);
+  o.rewritten = true;
 }
 
 void ConversionRun::syncFileSystems() {
@@ -376,10 +452,17 @@ void ConversionRun::syncDirectories() {
   }
 }
 
+std::string ConversionRun::shownName(const Prepared& p) const {
+  if (p.source < kScenery) return rootShown_ + "\\" + incOut_[p.source].path;
+  std::string_view rest = sceneryList_[p.source - kScenery];
+  rest.remove_prefix(std::min(base_.size(), rest.size()));
+  return text::nativeToRelative(rest);
+}
+
 std::vector<std::string> ConversionRun::shownNames(size_t count) const {
   std::vector<std::string> names;
   names.reserve(count);
-  for (size_t i = 0; i < count; ++i) names.push_back(prepared_[i].shown);
+  for (size_t i = 0; i < count; ++i) names.push_back(shownName(prepared_[i]));
   return names;
 }
 

@@ -36,6 +36,10 @@ struct ConversionOptions {
   // converted line is met; past that the file is read through first, and read
   // again to be written only if a line converts.
   size_t sceneryLookahead = size_t{1} << 20;
+  // Threads that prepare files at once: 0 takes one per hardware thread, 1
+  // prepares on the calling thread alone. The result, the files and every
+  // message are the same whatever the number.
+  unsigned threads = 0;
 };
 
 struct ConversionResult {

@@ -47,14 +47,14 @@ SceneryLine SceneryLineRewriter::append(std::string_view line, std::string& out)
   for (char& c : key_) {
     c = c == '/' ? '\\' : fold_[static_cast<unsigned char>(c)];
   }
-  const AssignmentRow* row = table_.findFolded(key_);
-  if (!row) {
+  const std::string* category = table_.categoryFolded(key_);
+  if (!category) {
     out.append(line);
     return SceneryLine::AsRead;
   }
   out.append(normal.substr(0, end2));
   out.push_back(' ');
-  out.append(row->category);
+  out.append(*category);
   out.append(kTypeSuffix);
   out.append(normal.substr(end2));
   return SceneryLine::Converted;

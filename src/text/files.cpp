@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -48,13 +49,23 @@ std::string directoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-mode_t newFileMode() {
-  static const mode_t mode = [] {
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    return static_cast<mode_t>(0666 & ~mask);
+// The process's umask, read without changing it where the system allows: the
+// conversion creates files on several threads at once.
+mode_t processUmask() {
+  static const mode_t mask = [] {
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+      char line[128];
+      unsigned value = 0;
+      bool found = false;
+      while (!found && std::fgets(line, sizeof line, status)) found = std::sscanf(line, "Umask: %o", &value) == 1;
+      std::fclose(status);
+      if (found) return static_cast<mode_t>(value & 0777);
+    }
+    const mode_t old = ::umask(022);
+    ::umask(old);
+    return old;
   }();
-  return mode;
+  return mask;
 }
 
 }  // namespace
@@ -211,12 +222,14 @@ AtomicFile::AtomicFile(std::string target, mode_t mode) : target_(std::move(targ
   std::string tmpl = directoryOf(target_);
   if (tmpl.back() != '/') tmpl += '/';
   tmpl += ".borvantel-XXXXXX";
-  const int fd = os().mkstemp(tmpl.data());
+  const mode_t wanted = mode == kNewFileMode ? 0666 : static_cast<mode_t>(mode & 07777);
+  const int fd = os().mkstemp(tmpl.data(), wanted);
   if (fd < 0) throw FileError(FileOp::Create, target_, errno);
   temp_ = std::move(tmpl);
   fd_ = Fd(fd);
-  if (mode == kNewFileMode) mode = newFileMode();
-  if (os().fchmod(fd, mode) != 0) {
+  // Creation applied the umask; only a mode it cut short needs setting again.
+  const mode_t created = static_cast<mode_t>(wanted & 0777 & ~processUmask());
+  if (mode != kNewFileMode && created != wanted && os().fchmod(fd, wanted) != 0) {
     const int err = errno;
     fd_.close();
     os().unlink(temp_.c_str());

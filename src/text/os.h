@@ -12,7 +12,10 @@ class Os {
  public:
   virtual ~Os() = default;
   virtual int open(const char* path, int flags, mode_t mode);
-  virtual int mkstemp(char* pathTemplate);  // O_EXCL creation beside the target
+  // Creates a new file exclusively (O_EXCL), opened for writing with `mode`
+  // (less the umask), named by replacing the trailing "XXXXXX" of
+  // `pathTemplate` with random characters; -1 and errno on failure.
+  virtual int mkstemp(char* pathTemplate, mode_t mode);
   virtual ssize_t read(int fd, void* buf, size_t n);
   virtual ssize_t write(int fd, const void* buf, size_t n);
   virtual int close(int fd);

@@ -108,6 +108,7 @@ std::string readFile(const std::string& path) {
 }
 
 bool FailingOs::failing(Call call, std::string_view path, std::string_view data) {
+  const std::lock_guard lock(mutex_);
   for (Rule& rule : rules_) {
     if (rule.call != call) continue;
     if (!rule.path.empty() && path.find(rule.path) == std::string_view::npos) continue;
@@ -124,21 +125,28 @@ bool FailingOs::failing(Call call, std::string_view path, std::string_view data)
 }
 
 std::string FailingOs::pathOf(int fd) const {
+  const std::lock_guard lock(mutex_);
   const auto it = paths_.find(fd);
   return it == paths_.end() ? std::string() : it->second;
+}
+
+void FailingOs::remember(int fd, const char* path) {
+  if (fd < 0) return;
+  const std::lock_guard lock(mutex_);
+  paths_[fd] = path;
 }
 
 int FailingOs::open(const char* path, int flags, mode_t mode) {
   if (failing(Call::Open, path)) return -1;
   const int fd = Os::open(path, flags, mode);
-  if (fd >= 0) paths_[fd] = path;
+  remember(fd, path);
   return fd;
 }
 
-int FailingOs::mkstemp(char* pathTemplate) {
+int FailingOs::mkstemp(char* pathTemplate, mode_t mode) {
   if (failing(Call::Mkstemp, pathTemplate)) return -1;
-  const int fd = Os::mkstemp(pathTemplate);
-  if (fd >= 0) paths_[fd] = pathTemplate;
+  const int fd = Os::mkstemp(pathTemplate, mode);
+  remember(fd, pathTemplate);
   return fd;
 }
 
@@ -155,8 +163,14 @@ ssize_t FailingOs::write(int fd, const void* buf, size_t n) {
 }
 
 int FailingOs::close(int fd) {
-  const std::string path = pathOf(fd);
-  paths_.erase(fd);
+  std::string path;
+  {
+    const std::lock_guard lock(mutex_);
+    if (const auto it = paths_.find(fd); it != paths_.end()) {
+      path = std::move(it->second);
+      paths_.erase(it);
+    }
+  }
   if (failing(Call::Close, path)) {
     Os::close(fd);  // the descriptor is gone either way, as with a real failed close
     return -1;

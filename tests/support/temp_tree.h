@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,7 +85,7 @@ class FailingOs : public text::Os {
   size_t failures() const { return failures_; }
 
   int open(const char* path, int flags, mode_t mode) override;
-  int mkstemp(char* pathTemplate) override;
+  int mkstemp(char* pathTemplate, mode_t mode) override;
   ssize_t read(int fd, void* buf, size_t n) override;
   ssize_t write(int fd, const void* buf, size_t n) override;
   int close(int fd) override;
@@ -98,6 +99,10 @@ class FailingOs : public text::Os {
   // True when a rule fails this call; sets errno.
   bool failing(Call call, std::string_view path, std::string_view data = {});
   std::string pathOf(int fd) const;
+  void remember(int fd, const char* path);
+
+  // The conversion calls the seam from several threads.
+  mutable std::mutex mutex_;
 
   std::vector<Rule> rules_;
   std::map<int, std::string> paths_;
