@@ -5,8 +5,11 @@
 #include "text/paths.h"
 #include "text/records.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <numeric>
 #include <unordered_map>
 #include <utility>
@@ -78,6 +81,17 @@ AssignmentTable::AssignmentTable(std::vector<AssignmentRow> rows) {
   rows_.reserve(n);
   for (size_t from : order) rows_.push_back(std::move(rows[from]));
   index();
+}
+
+void* allocateHugePages(size_t bytes) {
+  constexpr size_t kHuge = size_t{2} << 20;
+  const size_t alignment = bytes >= kHuge ? kHuge : 64;
+  void* p = std::aligned_alloc(alignment, (bytes + alignment - 1) / alignment * alignment);
+  if (!p) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+  if (bytes >= kHuge) (void)::madvise(p, (bytes + kHuge - 1) / kHuge * kHuge, MADV_HUGEPAGE);
+#endif
+  return p;
 }
 
 namespace {

@@ -10,11 +10,34 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace borvantel::convert {
+
+// Memory for a large table read at random: from 2 MiB on it is aligned to and
+// advised as huge pages where the system has them, so that a lookup costs one
+// cache miss and no page-table walk.
+template <typename T>
+struct HugePageAllocator {
+  using value_type = T;
+  HugePageAllocator() = default;
+  template <typename U>
+  HugePageAllocator(const HugePageAllocator<U>&) noexcept {}
+  T* allocate(size_t n);
+  void deallocate(T* p, size_t) noexcept { std::free(p); }
+  template <typename U>
+  bool operator==(const HugePageAllocator<U>&) const noexcept { return true; }
+};
+
+void* allocateHugePages(size_t bytes);
+
+template <typename T>
+T* HugePageAllocator<T>::allocate(size_t n) {
+  return static_cast<T*>(allocateHugePages(n * sizeof(T)));
+}
 
 struct AssignmentRow {
   std::string path;      // relative to the scenery directory, "\" separated
@@ -70,7 +93,7 @@ class AssignmentTable {
   bool matches(const Slot& slot, std::string_view foldedKey) const noexcept;
   std::vector<AssignmentRow> rows_;
   std::vector<std::string> categories_;  // each distinct category once: few, so always in cache
-  std::vector<Slot> slots_;  // open addressing, a power of two, at most half full
+  std::vector<Slot, HugePageAllocator<Slot>> slots_;  // open addressing, a power of two, at most half full
   std::string longKeys_;
   bool exchangeSorted_ = false;
 };
