@@ -22,6 +22,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <random>
 
 namespace borvantel::convert {
@@ -268,26 +271,32 @@ struct RecordingEvents : ConversionEvents {
 
 // The failing seam of the test support, also recording the order of the calls
 // that make files durable or put them in place, and able to fail syncfs.
+// Files are prepared on several threads, so the log has a lock.
 struct RecordingOs : testing::FailingOs {
   std::vector<std::string> log;
   int failSyncfsAt = 0;  // this syncfs call (1-based) fails
   int syncfsCalls = 0;
+  std::mutex mutex;
 
+  void record(const char* call) {
+    const std::lock_guard lock(mutex);
+    log.push_back(call);
+  }
   int mkstemp(char* pathTemplate, mode_t mode) override {
-    log.push_back("mkstemp");
+    record("mkstemp");
     return FailingOs::mkstemp(pathTemplate, mode);
   }
   int fsync(int fd) override {
-    log.push_back("fsync");
+    record("fsync");
     return FailingOs::fsync(fd);
   }
   int syncfs(int fd) override {
-    log.push_back("syncfs");
+    record("syncfs");
     if (++syncfsCalls == failSyncfsAt) return errno = EIO, -1;
     return FailingOs::syncfs(fd);
   }
   int rename(const char* from, const char* to) override {
-    log.push_back("rename");
+    record("rename");
     return FailingOs::rename(from, to);
   }
 };
@@ -554,6 +563,127 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
       EXPECT_NE(std::string(e.what()).find(fault.names), std::string::npos) << fault.what << ": " << e.what();
     }
     EXPECT_EQ(tree.snapshot(), before) << fault.what;
+  }
+}
+
+// A tree of a few hundred files in which the same file is reached under
+// several names and include files are also listed as scenery files: what the
+// threads could get wrong if they were not taken up in order.
+void prepareBusyTree(const TempTree& tree) {
+  std::mt19937 rng(7);
+  for (int d = 0; d < 12; ++d) {
+    for (int f = 0; f < 30; ++f) {
+      const std::string name = "base/scenery/d" + std::to_string(d) + "/f" + std::to_string(f);
+      std::string text = (f % 3 == 0) ? std::string(kMost) : std::string();
+      for (int k = 0; k < 20; ++k) {
+        text += "include d" + std::to_string(rng() % 12) + "/f" + std::to_string(rng() % 30 / 3 * 3) +
+                ".inc " + std::to_string(k) + " end\r\n";
+      }
+      tree.write(name + (f % 3 == 0 ? ".inc" : ".scn"), text);
+    }
+  }
+  tree.symlink("../d0/f0.inc", "base/scenery/d1/link.inc");  // one file, two include names
+  tree.symlink("../d2/f3.inc", "base/scenery/d3/widok.scn");  // an include file as a scenery file
+  tree.symlink("../d4/f1.scn", "base/scenery/d5/drugi.scn");  // one scenery file, two names
+  tree.write("base/scenery/d6/krotki.scn", "x");
+  // The working files as Start and a whole-tree assignment would leave them,
+  // written directly: this tree is laid out many times.
+  std::string incOut;
+  std::string pScn;
+  for (const auto& [name, bytes] : tree.snapshot()) {
+    const std::string rel = name.substr(std::string("base/scenery/").size());
+    if (name.ends_with(".inc") && rel.find('/') != std::string::npos) {
+      std::string item = rel;
+      std::replace(item.begin(), item.end(), '/', '\\');
+      incOut += item + " kat" + rel.substr(1, rel.find('/') - 1) + "\r\n";
+    } else if (name.ends_with(".scn")) {
+      pScn += tree.path(name) + "\r\n";
+    }
+  }
+  pScn += tree.path("base/scenery/d3/widok.scn") + "\r\n";
+  tree.write("base/inc_out.txt", incOut);
+  tree.write("base/p_scn.txt", pScn);
+}
+
+TEST(ConversionRun, EveryThreadCountGivesTheSameFilesResultEventsAndMessage) {
+  struct Case {
+    const char* what;
+    void (*prepare)(const TempTree&);
+    std::function<void(const TempTree&, RecordingOs&)> arrange;
+  };
+  const auto none = [](const TempTree&, RecordingOs&) {};
+  const Case cases[] = {
+      {"small tree", prepareTree, none},
+      {"busy tree", prepareBusyTree, none},
+      {"busy tree, dry run", prepareBusyTree, none},
+      {"disk full everywhere", prepareBusyTree, [](const TempTree&, RecordingOs& os) { os.fail({Call::Write, ENOSPC}); }},
+      {"two unreadable files", prepareBusyTree,
+       [](const TempTree&, RecordingOs& os) {
+         os.fail({Call::Read, EIO, "d7/f4.scn"});
+         os.fail({Call::Read, EIO, "d2/f8.scn"});
+       }},
+      {"an include file converted after Start", prepareBusyTree,
+       [](const TempTree& t, RecordingOs&) { t.write("base/scenery/d9/f6.inc", "//$infotype: X\r\n"); }},
+      {"a scenery file gone, another unopenable", prepareBusyTree,
+       [](const TempTree& t, RecordingOs& os) {
+         std::filesystem::remove(t.path("base/scenery/d3/f5.scn"));
+         os.fail({Call::Open, EACCES, "d8/f2.scn"});
+       }},
+      {"rename failing part-way", prepareBusyTree,
+       [](const TempTree&, RecordingOs& os) { os.fail({Call::Rename, EIO, "d5/f1.scn"}); }},
+  };
+  struct Outcome {
+    std::map<std::string, std::string> files;
+    std::vector<std::string> events;
+    std::string message;
+    std::vector<std::string> changed;
+    std::vector<std::uint64_t> counts;
+  };
+  for (const Case& c : cases) {
+    const bool dryRun = std::string(c.what).find("dry run") != std::string::npos;
+    std::optional<Outcome> first;
+    for (const unsigned threads : {1u, 2u, 3u, 8u}) {
+      SCOPED_TRACE(std::string(c.what) + ", threads " + std::to_string(threads));
+      const TempTree tree(TempTree::Where::InMemory);
+      c.prepare(tree);
+      RecordingOs os;
+      c.arrange(tree, os);
+      RecordingEvents events;
+      Outcome out;
+      // The trees lie in different places.
+      const auto unrooted = [&](std::string text) {
+        for (size_t at; (at = text.find(tree.root())) != std::string::npos;) text.replace(at, tree.root().size(), "ROOT");
+        return text;
+      };
+      ConversionOptions options;
+      options.threads = threads;
+      options.dryRun = dryRun;
+      try {
+        text::ScopedOs guard(os);
+        const ConversionResult r = runConversion(tree.runPaths(), events, options);
+        out.changed = r.changedFiles;
+        out.counts = {r.includeFiles, r.sceneryListed, r.sceneryFiles, r.bytesRead, r.bytesWritten};
+      } catch (const text::Failure& e) {
+        out.message = unrooted(e.what());
+      }
+      for (const auto& [name, bytes] : tree.snapshot()) out.files.emplace(name, unrooted(bytes));
+      for (const std::string& call : events.calls) out.events.push_back(unrooted(call));
+      if (!first) {
+        first = out;
+        continue;
+      }
+      EXPECT_EQ(out.message, first->message);
+      EXPECT_EQ(out.changed, first->changed);
+      EXPECT_EQ(out.counts, first->counts);
+      EXPECT_EQ(out.events, first->events);
+      EXPECT_EQ(out.files, first->files);
+    }
+    // Each case does what it says: the faults fail, the others convert.
+    const bool fails = std::string(c.what).find("tree") == std::string::npos;
+    EXPECT_EQ(!first->message.empty(), fails) << c.what << ": " << first->message;
+    if (!fails) {
+      EXPECT_FALSE(first->changed.empty()) << c.what;
+    }
   }
 }
 

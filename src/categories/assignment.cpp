@@ -36,20 +36,29 @@ void przypisz_plik(const text::RunPaths& paths, std::string_view item, std::stri
 std::vector<std::string> przypisz_katalog(const text::RunPaths& paths, std::vector<std::string>& list,
                                           std::string_view target, std::string_view category) {
   checkCategory(category);
-  std::vector<std::string> assigned;
-  std::vector<std::string> kept;
+  // Decided and written first, moved only then: on failure the list is as before.
+  std::vector<char> belongs(list.size());
   std::string lines;
-  for (auto& item : list) {
-    if (text::belongsToDirectory(item, target)) {
-      checkItem(item);
-      lines.append(item).append(" ").append(category).append(text::kLineEnd);
-      assigned.push_back(item);
-    } else {
-      kept.push_back(item);
-    }
+  size_t count = 0;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (!text::belongsToDirectory(list[i], target)) continue;
+    checkItem(list[i]);
+    lines.append(list[i]).append(" ").append(category).append(text::kLineEnd);
+    belongs[i] = 1;
+    ++count;
   }
   text::appendRecords(paths.workingFile(text::kIncOut), lines);
-  list = std::move(kept);
+  std::vector<std::string> assigned;
+  assigned.reserve(count);
+  size_t kept = 0;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (belongs[i]) {
+      assigned.push_back(std::move(list[i]));
+    } else if (kept++ != i) {
+      list[kept - 1] = std::move(list[i]);
+    }
+  }
+  list.resize(kept);
   return assigned;
 }
 

@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <deque>
 #include <exception>
 #include <iterator>
 #include <map>
@@ -155,8 +156,11 @@ class ConversionRun {
   // The real paths of the files of each phase: the first phase's with their
   // place in prepared_ (the scenery phase reads them while it runs, so they
   // do not change then).
-  std::unordered_map<std::string, size_t> includeTargets_;
-  std::unordered_set<std::string> sceneryTargets_;
+  // The keys view the targets kept by the prepared files or, failing those,
+  // by the list or by storedTargets_: no path is held twice.
+  std::unordered_map<std::string_view, size_t> includeTargets_;
+  std::unordered_set<std::string_view> sceneryTargets_;
+  std::deque<std::string> storedTargets_;
   std::map<dev_t, std::string> fileSystems_;  // device -> a directory on it
   std::vector<std::unique_ptr<Worker>> workers_;
   ConversionResult result_;
@@ -289,9 +293,11 @@ void ConversionRun::zmiana_inc() {
         const bool again = !o.target.empty() && includeTargets_.count(o.target) != 0;
         if (again) return;
         if (error) std::rethrow_exception(error);
-        includeTargets_.emplace(o.target, prepared_.size());
         result_.bytesRead += o.bytesRead;
         prepared_.push_back(keep(o, i));
+        const text::AtomicFile* file = prepared_.back().file.get();
+        includeTargets_.emplace(file ? std::string_view(file->target()) : storedTargets_.emplace_back(o.target),
+                                prepared_.size() - 1);
         ++result_.includeFiles;
       });
 }
@@ -346,7 +352,8 @@ void ConversionRun::zmiana_scn() {
         if (again) return;
         if (error) std::rethrow_exception(error);
         if (o.target.empty()) return;  // no longer there
-        sceneryTargets_.insert(o.target);
+        sceneryTargets_.insert(o.target == sceneryList_[i] ? std::string_view(sceneryList_[i])
+                                                           : std::string_view(storedTargets_.emplace_back(o.target)));
         result_.bytesRead += o.bytesRead;
         if (!o.rewritten) return;
         if (o.earlier != kNone) {
@@ -357,6 +364,7 @@ void ConversionRun::zmiana_scn() {
         rewritten.push_back(keep(o, kScenery + i));
         ++result_.sceneryFiles;
       });
+  includeTargets_.clear();  // its keys may view the files replaced now
   for (auto& [earlier, file] : replacements) prepared_[earlier].file = std::move(file);
   std::move(rewritten.begin(), rewritten.end(), std::back_inserter(prepared_));
 }
@@ -371,6 +379,7 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
     throw FileError(FileOp::Open, listed, err);
   }
   o.target = std::move(target);
+  std::string earlierTemp;
   const std::string* source = &o.target;
   if (const auto it = includeTargets_.find(o.target); it != includeTargets_.end()) {
     // An include file of the first phase under another name: its lines are
@@ -378,7 +387,8 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
     // it in place.
     o.earlier = it->second;
     if (const text::AtomicFile* earlier = prepared_[o.earlier].file.get()) {
-      source = &earlier->tempPath();
+      earlierTemp = earlier->tempPath();
+      source = &earlierTemp;
       in = text::openForReading(*source);
     }
   }

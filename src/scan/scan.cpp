@@ -3,6 +3,7 @@
 #include "text/working_files.h"
 #include "text/codepage.h"
 #include "text/files.h"
+#include "text/in_order.h"
 #include "text/lines.h"
 #include "text/os.h"
 #include "text/records.h"
@@ -15,6 +16,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <set>
 #include <unordered_set>
@@ -219,60 +221,98 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
     filesOf.push_back(std::move(rootListing.files));
   }
 
-  text::LineReader reader(-1, {});
-  std::string full;
+  // Every file in walk order; the include files are read on several threads
+  // and the outputs written here, in that order.
+  struct Item {
+    size_t dir;
+    const std::string* name;
+  };
+  std::vector<Item> items;
   for (size_t d = 0; d < queue.size(); ++d) {
-    const std::string dirPrefix = queue[d] + "/";
-    const std::string_view nativeRelDir =
-        dirPrefix.size() > offset ? std::string_view(dirPrefix).substr(offset) : std::string_view{};
-    const std::string relDir = text::nativeToRelative(nativeRelDir);
-    const bool dirFitsRecord = text::fitsRecordField(nativeRelDir) && text::fitsOneLine(dirPrefix);
-    for (const std::string& name : filesOf[d]) {
-      full.assign(dirPrefix).append(name);
-      if (text::endsWithIgnoreCase(name, ".inc")) {
-        const int raw = text::os().open(full.c_str(), O_RDONLY, 0);
-        if (raw < 0) throw FileError(FileOp::Open, full, errno);
-        text::Fd fd(raw);
-        struct stat st {};
-        if (::fstat(fd.get(), &st) != 0) throw FileError(FileOp::Stat, full, errno);
-        if (st.st_size < 2) continue;
-        reader.reset(fd.get(), full);
-        const IncludeExamination found = examineInclude(reader);
-        const bool fitsRecord = dirFitsRecord && text::fitsRecordField(name);
-        switch (found.kind) {
-          case IncludeExamination::Kind::Header:
-            if (!found.category) break;
-            if (fitsRecord) {
-              out.categorised(relDir, name, *found.category);
-            } else {
-              out.result.passedOver.push_back(relDir + name);
-            }
-            break;
-          case IncludeExamination::Kind::FewMarkers:
-            if (text::fitsOneLine(full)) {
-              out.scenery(full);
-            } else {
-              out.result.passedOver.push_back(relDir + name);
-            }
-            break;
-          case IncludeExamination::Kind::NeedsCategory:
-            if (fitsRecord) {
-              out.needsCategory(full);
-            } else {
-              out.result.passedOver.push_back(relDir + name);
-            }
-            break;
-        }
-      } else if (text::endsWithIgnoreCase(name, ".scn") || text::endsWithIgnoreCase(name, ".scm") ||
-                 text::endsWithIgnoreCase(name, ".ctr")) {
-        if (text::fitsOneLine(full)) {
-          out.scenery(full);
-        } else {
-          out.result.passedOver.push_back(relDir + name);
-        }
+    for (const std::string& name : filesOf[d]) items.push_back(Item{d, &name});
+  }
+  auto fullOf = [&](const Item& item) {
+    std::string full = queue[item.dir];
+    return full.append("/").append(*item.name);
+  };
+  struct Examined {
+    bool tooShort = false;
+    IncludeExamination found;
+  };
+  text::InOrder pool(text::threadsFor(0, items.size()));
+  std::vector<text::LineReader> readers(pool.threads(), text::LineReader(-1, {}));
+  std::vector<Examined> examined(pool.slots());
+  const auto prepare = [&](size_t i, size_t slot, unsigned worker) {
+    if (!text::endsWithIgnoreCase(*items[i].name, ".inc")) return;
+    Examined& e = examined[slot];
+    e = Examined{};
+    const std::string full = fullOf(items[i]);
+    const int raw = text::os().open(full.c_str(), O_RDONLY, 0);
+    if (raw < 0) throw FileError(FileOp::Open, full, errno);
+    text::Fd fd(raw);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) throw FileError(FileOp::Stat, full, errno);
+    e.tooShort = st.st_size < 2;
+    if (e.tooShort) return;
+    readers[worker].reset(fd.get(), full);
+    e.found = examineInclude(readers[worker]);
+  };
+
+  size_t currentDir = static_cast<size_t>(-1);
+  std::string dirPrefix;
+  std::string relDir;
+  bool dirFitsRecord = false;
+  const auto take = [&](size_t i, size_t slot, const std::exception_ptr& error) {
+    if (error) std::rethrow_exception(error);
+    const Item& item = items[i];
+    const std::string& name = *item.name;
+    if (item.dir != currentDir) {
+      currentDir = item.dir;
+      dirPrefix = queue[item.dir] + "/";
+      const std::string_view nativeRelDir =
+          dirPrefix.size() > offset ? std::string_view(dirPrefix).substr(offset) : std::string_view{};
+      relDir = text::nativeToRelative(nativeRelDir);
+      dirFitsRecord = text::fitsRecordField(nativeRelDir) && text::fitsOneLine(dirPrefix);
+    }
+    const std::string full = dirPrefix + name;
+    if (text::endsWithIgnoreCase(name, ".inc")) {
+      const Examined& e = examined[slot];
+      if (e.tooShort) return;
+      const bool fitsRecord = dirFitsRecord && text::fitsRecordField(name);
+      switch (e.found.kind) {
+        case IncludeExamination::Kind::Header:
+          if (!e.found.category) break;
+          if (fitsRecord) {
+            out.categorised(relDir, name, *e.found.category);
+          } else {
+            out.result.passedOver.push_back(relDir + name);
+          }
+          break;
+        case IncludeExamination::Kind::FewMarkers:
+          if (text::fitsOneLine(full)) {
+            out.scenery(full);
+          } else {
+            out.result.passedOver.push_back(relDir + name);
+          }
+          break;
+        case IncludeExamination::Kind::NeedsCategory:
+          if (fitsRecord) {
+            out.needsCategory(full);
+          } else {
+            out.result.passedOver.push_back(relDir + name);
+          }
+          break;
+      }
+    } else if (text::endsWithIgnoreCase(name, ".scn") || text::endsWithIgnoreCase(name, ".scm") ||
+               text::endsWithIgnoreCase(name, ".ctr")) {
+      if (text::fitsOneLine(full)) {
+        out.scenery(full);
+      } else {
+        out.result.passedOver.push_back(relDir + name);
       }
     }
-  }
+  };
+  pool.run(items.size(), prepare, take);
   out.commit();
   return std::move(out.result);
 }

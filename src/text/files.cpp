@@ -218,36 +218,50 @@ void renameOver(const std::string& from, const std::string& to) {
   if (os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
 }
 
+namespace {
+constexpr std::string_view kTempPrefix = ".borvantel-";
+}  // namespace
+
 AtomicFile::AtomicFile(std::string target, mode_t mode) : target_(std::move(target)) {
   std::string tmpl = directoryOf(target_);
   if (tmpl.back() != '/') tmpl += '/';
-  tmpl += ".borvantel-XXXXXX";
+  tmpl.append(kTempPrefix).append("XXXXXX");
   const mode_t wanted = mode == kNewFileMode ? 0666 : static_cast<mode_t>(mode & 07777);
   const int fd = os().mkstemp(tmpl.data(), wanted);
   if (fd < 0) throw FileError(FileOp::Create, target_, errno);
-  temp_ = std::move(tmpl);
+  tmpl.copy(unique_, 6, tmpl.size() - 6);
   fd_ = Fd(fd);
   // Creation applied the umask; only a mode it cut short needs setting again.
   const mode_t created = static_cast<mode_t>(wanted & 0777 & ~processUmask());
   if (mode != kNewFileMode && created != wanted && os().fchmod(fd, wanted) != 0) {
     const int err = errno;
     fd_.close();
-    os().unlink(temp_.c_str());
+    os().unlink(tmpl.c_str());
+    unique_[0] = '\0';
     throw FileError(FileOp::Create, target_, err);
   }
 }
 
 AtomicFile::AtomicFile(AtomicFile&& other) noexcept
     : target_(std::move(other.target_)),
-      temp_(std::exchange(other.temp_, {})),
       fd_(std::move(other.fd_)),
       buffer_(std::move(other.buffer_)),
       finished_(other.finished_),
-      placed_(other.placed_) {}
+      placed_(other.placed_) {
+  std::memcpy(unique_, other.unique_, sizeof unique_);
+  other.unique_[0] = '\0';
+}
 
 AtomicFile::~AtomicFile() {
   fd_.close();
-  if (!placed_ && !temp_.empty()) os().unlink(temp_.c_str());
+  if (!placed_ && unique_[0] != '\0') os().unlink(tempPath().c_str());
+}
+
+std::string AtomicFile::tempPath() const {
+  if (placed_ || unique_[0] == '\0') return {};
+  std::string path = directoryOf(target_);
+  if (path.back() != '/') path += '/';
+  return path.append(kTempPrefix).append(unique_);
 }
 
 void AtomicFile::flush() {
@@ -277,7 +291,7 @@ void AtomicFile::finish(bool sync) {
 }
 
 void AtomicFile::replaceTarget() {
-  if (os().rename(temp_.c_str(), target_.c_str()) != 0) throw FileError(FileOp::Rename, target_, errno);
+  if (os().rename(tempPath().c_str(), target_.c_str()) != 0) throw FileError(FileOp::Rename, target_, errno);
   placed_ = true;
 }
 

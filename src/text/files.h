@@ -114,13 +114,17 @@ class AtomicFile {
   void commit(bool sync = true);
 
   const std::string& target() const noexcept { return target_; }
-  const std::string& tempPath() const noexcept { return temp_; }
+  // Beside the target; empty once it has been put in place or removed.
+  std::string tempPath() const;
   int fd() const noexcept { return fd_.get(); }
 
  private:
   void flush();
   std::string target_;
-  std::string temp_;
+  // The random part of the temporary file's name, empty when there is no
+  // temporary file: a conversion holds one AtomicFile per changed file until
+  // the renames, so the full name is not kept twice.
+  char unique_[8] = {};
   Fd fd_;
   std::string buffer_;
   bool finished_ = false;

@@ -4,6 +4,7 @@
 #include "text/lines.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,8 +17,13 @@ namespace fs = std::filesystem;
 
 namespace borvantel::testing {
 
-TempTree::TempTree() {
-  std::string tmpl = (fs::temp_directory_path() / "borvantel-test-XXXXXX").string();
+TempTree::TempTree(Where where) {
+  std::error_code ec;
+  const fs::path parent =
+      where == Where::InMemory && fs::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0
+          ? fs::path("/dev/shm")
+          : fs::temp_directory_path();
+  std::string tmpl = (parent / "borvantel-test-XXXXXX").string();
   if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
   root_ = tmpl;
   fs::create_directories(root_ + "/prog");

@@ -16,7 +16,10 @@ namespace borvantel::testing {
 
 class TempTree {
  public:
-  TempTree();
+  // Where: the system's temporary directory, or kInMemory for tests that
+  // lay out and flush many trees (a flush of a whole disk can take a second).
+  enum class Where { TempDir, InMemory };
+  explicit TempTree(Where where = Where::TempDir);
   ~TempTree();
   TempTree(const TempTree&) = delete;
   TempTree& operator=(const TempTree&) = delete;
