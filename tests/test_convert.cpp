@@ -282,9 +282,9 @@ struct RecordingOs : testing::FailingOs {
     const std::lock_guard lock(mutex);
     log.push_back(call);
   }
-  int mkstemp(char* pathTemplate, mode_t mode) override {
-    record("mkstemp");
-    return FailingOs::mkstemp(pathTemplate, mode);
+  int createExclusive(const char* path, mode_t mode) override {
+    record(std::string_view(path).find("/scenery/") != std::string_view::npos ? "mkstemp" : "mkstemp outside");
+    return FailingOs::createExclusive(path, mode);
   }
   int fsync(int fd) override {
     record("fsync");
@@ -296,7 +296,7 @@ struct RecordingOs : testing::FailingOs {
     return FailingOs::syncfs(fd);
   }
   int rename(const char* from, const char* to) override {
-    record("rename");
+    record(std::string_view(to).ends_with(".borvantel-journal") ? "rename journal" : "rename");
     return FailingOs::rename(from, to);
   }
 };
@@ -507,16 +507,21 @@ TEST(ConversionRun, EveryTemporaryFileIsDurableBeforeTheFirstRename) {
     EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);
     const auto firstRename = std::find(os.log.begin(), os.log.end(), "rename");
     const auto lastRename = std::find(os.log.rbegin(), os.log.rend(), "rename").base();
+    // The journal naming every rename is put in place, durable, before the first.
+    const auto journal = std::find(os.log.begin(), os.log.end(), "rename journal");
+    ASSERT_LT(journal, firstRename);
     const long temps = std::count(os.log.begin(), os.log.end(), "mkstemp");
     ASSERT_EQ(temps, 4);
     if (mode == FlushMode::PerFile) {
-      EXPECT_EQ(std::count(os.log.begin(), firstRename, "fsync"), temps);
+      EXPECT_EQ(std::count(os.log.begin(), journal, "fsync"), temps + 1);  // and the journal itself
+      EXPECT_EQ(std::count(journal, firstRename, "fsync"), 1);              // its directory
       EXPECT_GT(std::count(lastRename, os.log.end(), "fsync"), 0);
     } else {
-      EXPECT_EQ(std::count(os.log.begin(), firstRename, "syncfs"), 1);
+      EXPECT_EQ(std::count(os.log.begin(), journal, "syncfs"), 1);
       EXPECT_EQ(std::count(lastRename, os.log.end(), "syncfs"), 1);
-      EXPECT_EQ(std::count(os.log.begin(), os.log.end(), "fsync"), 0);
+      EXPECT_EQ(std::count(os.log.begin(), journal, "fsync"), 1);  // the journal itself
     }
+    EXPECT_FALSE(tree.exists("base/.borvantel-journal"));
   }
 }
 
@@ -533,13 +538,16 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
        [](const TempTree& t, RecordingOs&) { std::filesystem::remove(t.path("base/scenery/tory/most1.inc")); },
        "tory/most1.inc"},
       {"unwritable directory", [](const TempTree&, RecordingOs& os) { os.fail({Call::Mkstemp, EACCES, "/scenery/tory/"}); }, "tory/most1.inc"},
-      {"disk full at once", [](const TempTree&, RecordingOs& os) { os.fail({Call::Write, ENOSPC}); }, "plot.inc"},
+      {"disk full at once", [](const TempTree&, RecordingOs& os) { os.fail({Call::Write, ENOSPC}); }, "borvantel-journal"},
+      {"disk full at the first file", [](const TempTree&, RecordingOs& os) { os.fail({Call::Write, ENOSPC, "/scenery/"}); }, "plot.inc"},
       {"disk full in the scenery phase", [](const TempTree&, RecordingOs& os) { os.fail({Call::Write, ENOSPC, "", "MOST_&type"}); }, "stacja.scn"},
       {"unreadable scenery file", [](const TempTree&, RecordingOs& os) { os.fail({Call::Read, EIO, "main.scn"}); }, "main.scn"},
       {"late write error on close",
        [](const TempTree&, RecordingOs& os) { os.fail({Call::Close, EIO, "/tory/.borvantel-"}); }, "tory/most1.inc"},
       {"flush fails", [](const TempTree&, RecordingOs& os) { os.failSyncfsAt = 1; }, "scenery"},
-      {"first rename fails", [](const TempTree&, RecordingOs& os) { os.fail({Call::Rename, EIO}); }, "plot.inc"},
+      {"first rename fails", [](const TempTree&, RecordingOs& os) { os.fail({Call::Rename, EIO, "/scenery/"}); }, "plot.inc"},
+      {"the journal cannot be put in place",
+       [](const TempTree&, RecordingOs& os) { os.fail({Call::Rename, EIO, "borvantel-journal"}); }, "borvantel-journal"},
       {"already converted",
        [](const TempTree& t, RecordingOs&) {
          t.write("base/scenery/tory/most1.inc", std::string(kMost) + "// //$InfoType: X\r\n");
@@ -691,7 +699,7 @@ TEST(ConversionRun, RenameFailingPartWaySaysWhatWasAlreadyReplaced) {
   const TempTree tree;
   prepareTree(tree);
   RecordingOs os;
-  os.fail({Call::Rename, EIO, "", "", 2});
+  os.fail({Call::Rename, EIO, "/scenery/", "", 2});
   const auto before = tree.allFiles();
   ConversionEvents progress;
   try {

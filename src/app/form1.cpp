@@ -230,6 +230,7 @@ void Form1::spr_exist_scenery() { Command1->setEnabled(run_.controls().command1)
 void Form1::Command1_Click() {
   std::vector<std::string> passedOver;
   attempt(true, [&] { passedOver = run_.start().passedOver; });
+  if (!run_.recovered().empty()) message(QString::fromStdString(run_.recovered()), false);
   if (!passedOver.empty()) message(QString::fromStdString(run::passedOverMessage(passedOver, 20)), false);
 }
 

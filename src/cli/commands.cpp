@@ -53,6 +53,8 @@ Run existing(const Context& ctx, const std::string& base) {
   expectBase(base);
   Run r(ctx.programDir, base);
   run::checkBaseDirectory(r.paths().sciezka_katalogu);
+  const std::string recovered = r.recover();
+  if (!recovered.empty()) ctx.err << recovered << '\n';
   return r;
 }
 
@@ -61,7 +63,9 @@ Run existing(const Context& ctx, const std::string& base) {
 Run resumed(const Context& ctx, const std::string& base) {
   expectBase(base);
   try {
-    return Run::resume(ctx.programDir, base);
+    Run r = Run::resume(ctx.programDir, base);
+    if (!r.recovered().empty()) ctx.err << r.recovered() << '\n';
+    return r;
   } catch (const run::NotStarted& e) {
     throw text::Failure(std::string(e.what()) + " Uruchom najpierw: borvantel-cli start BAZA.");
   }
@@ -87,6 +91,7 @@ int cmdStart(const Context& ctx, const std::vector<std::string>& args) {
   expectBase(args[0]);
   Run r(ctx.programDir, args[0]);
   const run::StartResult result = r.start();
+  if (!result.recovered.empty()) ctx.err << result.recovered << '\n';
   printPaths(ctx.out, result.fileList);
   ctx.err << "Pliki *.inc do kategoryzacji: " << result.scan.needCategory
           << ", przypisane automatycznie: " << result.autoAssigned

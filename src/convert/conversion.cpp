@@ -2,6 +2,7 @@
 
 #include "convert/assignment_table.h"
 #include "convert/include_file.h"
+#include "convert/journal.h"
 #include "convert/scenery_file.h"
 #include "text/working_files.h"
 #include "text/lines.h"
@@ -19,6 +20,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
@@ -129,6 +131,7 @@ class ConversionRun {
   // it is rewritten, and `device` to the file system of its directory. Returns
   // 0 or an errno.
   int openResolved(Worker& w, const std::string& full, text::Fd& fd, std::string& target, dev_t& device);
+  void checkInside(const std::string& listed, const std::string& target) const;
   std::unique_ptr<text::AtomicFile> createTemp(const std::string& target, const struct stat& st, dev_t device);
   void emit(Worker& w, text::AtomicFile* file, Outcome& o);
   void prepareInclude(Worker& w, const AssignmentRow& row, Outcome& o);
@@ -139,10 +142,15 @@ class ConversionRun {
   void syncFileSystems();
   void syncDirectories();
   std::string shownName(const Prepared& p) const;
+  // After a failure already being reported: the journal goes if it can.
+  void removeJournal() noexcept;
   std::vector<std::string> shownNames(size_t count) const;
 
   ConversionEvents& events_;
   const ConversionOptions& options_;
+  // Declared before everything that owns temporary files: it goes last.
+  std::optional<Journal> journal_;
+  std::string realBase_;   // the base directory's real path, with separator
   std::string root_;       // the scenery directory, found once per run
   std::string rootShown_;  // its name, relative to the base directory
   std::string base_;       // the base directory, with separator
@@ -169,6 +177,10 @@ class ConversionRun {
 ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& events,
                              const ConversionOptions& options)
     : events_(events), options_(options), root_(paths.sceneryRoot()), base_(paths.sciezka_katalogu) {
+  int err = 0;
+  realBase_ = realPath(base_, err);
+  if (err != 0) throw FileError(FileOp::Open, base_, err);
+  if (realBase_.back() != '/') realBase_ += '/';
   rootShown_ = text::nativeToRelative(std::string_view(root_).substr(std::min(base_.size(), root_.size())));
 
   // Every working file is read and checked before anything is written.
@@ -190,6 +202,7 @@ ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& even
     sceneryList_.emplace_back(line);
     return true;
   });
+  if (!options_.dryRun) journal_.emplace(paths);
 }
 
 int ConversionRun::openResolved(Worker& w, const std::string& full, text::Fd& fd, std::string& target,
@@ -230,6 +243,16 @@ int ConversionRun::openResolved(Worker& w, const std::string& full, text::Fd& fd
   return 0;
 }
 
+void ConversionRun::checkInside(const std::string& listed, const std::string& target) const {
+  // A link may point anywhere; the tool rewrites only what lies in the base
+  // directory, where its journal can find every file again.
+  if (target.compare(0, realBase_.size(), realBase_) != 0) {
+    throw text::Failure("Plik " + text::quotedPath(listed) + " wskazuje na plik " + text::quotedPath(target) +
+                        " poza katalogiem " + text::quotedPath(base_) +
+                        "; takich plików program nie zmienia. Nie zmieniono żadnego pliku.");
+  }
+}
+
 std::unique_ptr<text::AtomicFile> ConversionRun::createTemp(const std::string& target, const struct stat& st,
                                                             dev_t device) {
   // A file mounted over on its own could not be renamed over: found now,
@@ -238,7 +261,7 @@ std::unique_ptr<text::AtomicFile> ConversionRun::createTemp(const std::string& t
   // The original's permissions, but writable by its owner: a read-only file
   // comes back writable.
   const mode_t mode = static_cast<mode_t>((st.st_mode & 07777) | S_IWUSR);
-  auto file = std::make_unique<text::AtomicFile>(target, mode);
+  auto file = std::make_unique<text::AtomicFile>(target, mode, journal_ ? &*journal_ : nullptr);
   if (st.st_uid != euid_ || st.st_gid != egid_) {
     // Keep the owner where we may; an ordinary user may not give files away.
     if (::fchown(file->fd(), st.st_uid, st.st_gid) == 0) {
@@ -306,6 +329,7 @@ void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome&
   const std::string full = text::fullPath(root_, row.path);
   text::Fd in;
   if (const int err = openResolved(w, full, in, o.target, o.device)) throw FileError(FileOp::Open, full, err);
+  checkInside(full, o.target);
 
   struct stat st {};
   if (::fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, o.target, errno);
@@ -379,6 +403,7 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
     throw FileError(FileOp::Open, listed, err);
   }
   o.target = std::move(target);
+  checkInside(listed, o.target);
   std::string earlierTemp;
   const std::string* source = &o.target;
   if (const auto it = includeTargets_.find(o.target); it != includeTargets_.end()) {
@@ -462,6 +487,14 @@ void ConversionRun::syncDirectories() {
   }
 }
 
+void ConversionRun::removeJournal() noexcept {
+  try {
+    journal_->remove();
+  } catch (const text::Failure&) {
+    // The next run finds it, finds every temporary file gone and removes it.
+  }
+}
+
 std::string ConversionRun::shownName(const Prepared& p) const {
   if (p.source < kScenery) return rootShown_ + "\\" + incOut_[p.source].path;
   std::string_view rest = sceneryList_[p.source - kScenery];
@@ -481,13 +514,17 @@ ConversionResult ConversionRun::commit() {
     result_.changedFiles = shownNames(prepared_.size());
     return std::move(result_);
   }
-  // Every temporary file durable before the first rename.
-  if (options_.flush == FlushMode::PerFileSystem) {
-    try {
-      syncFileSystems();
-    } catch (const FileError& e) {
-      rethrowUnchanged(e);
-    }
+  // Every temporary file durable before the first rename, and the journal
+  // naming every rename durable too: from here on the next run finishes the
+  // renames if this one is stopped.
+  try {
+    if (options_.flush == FlushMode::PerFileSystem) syncFileSystems();
+    std::vector<std::pair<std::string, std::string>> renames;
+    renames.reserve(prepared_.size());
+    for (const Prepared& p : prepared_) renames.emplace_back(p.file->tempPath(), p.file->target());
+    journal_->commit(renames);
+  } catch (const FileError& e) {
+    rethrowUnchanged(e);
   }
   for (size_t done = 0; done < prepared_.size(); ++done) {
     try {
@@ -497,6 +534,7 @@ ConversionResult ConversionRun::commit() {
       std::vector<std::string> replaced = shownNames(done);
       const size_t total = prepared_.size();
       prepared_.clear();  // removes the temporary files not yet in place
+      removeJournal();
       throw IncompleteConversion(
           std::string(e.what()) + " Konwersję przerwano: " + std::to_string(done) + " z " + std::to_string(total) +
               " plików podmieniono już na przerobione, pozostałe są bez zmian. Uruchom Start ponownie, aby ją dokończyć.",
@@ -511,11 +549,13 @@ ConversionResult ConversionRun::commit() {
       syncFileSystems();
     }
   } catch (const FileError& e) {
+    removeJournal();
     throw IncompleteConversion(std::string(e.what()) +
                                    " Wszystkie pliki podmieniono już na przerobione, ale nie udało się potwierdzić "
                                    "trwałości zapisu.",
                                shownNames(prepared_.size()));
   }
+  journal_->remove();
   result_.changedFiles = shownNames(prepared_.size());
   return std::move(result_);
 }

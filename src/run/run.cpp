@@ -3,6 +3,7 @@
 #include "categories/assignment.h"
 #include "categories/categories.h"
 #include "categories/save.h"
+#include "convert/journal.h"
 #include "preview/preview_text.h"
 #include "run/base_directory.h"
 #include "text/codepage.h"
@@ -47,9 +48,12 @@ Run::Run(std::string_view programDir, std::string_view baseDir) : paths_(text::R
   startUsable_ = spr_exist_scenery(paths_.sciezka_katalogu, entries_);
 }
 
+std::string Run::recover() { return convert::recoverInterruptedConversion(paths_).message; }
+
 Run Run::resume(std::string_view programDir, std::string_view baseDir) {
   Run run(programDir, baseDir);
   checkBaseDirectory(run.paths_.sciezka_katalogu);
+  run.recovered_ = run.recover();
   if (!text::fileSize(run.paths_.workingFile(text::kPInc))) {
     throw NotStarted("W katalogu " + text::quotedPath(run.paths_.sciezka_katalogu) +
                      " nie uruchomiono Start (nie ma pliku p_inc.txt).");
@@ -83,7 +87,9 @@ StartResult Run::start() {
     throw text::Failure("Start jest niedostępny dla " + text::quotedPath(paths_.sciezka_katalogu) +
                         ": to katalog scenery albo nie ma w nim podkatalogu scenery.");
   }
+  recovered_ = recover();
   StartResult result = runStart(paths_);
+  result.recovered = recovered_;
   // Everything that can fail is done before the run changes its stage.
   std::vector<std::string> names;
   if (!result.wszystkie_inc_przypisane) names = categories::categoryListAfterStart(paths_);

@@ -54,8 +54,15 @@ class Run {
   // A run that continues after a Start made earlier (by another process) on
   // `baseDir`: the file list is what still waits in the working files, the
   // category list is read anew. Throws text::Failure when the base directory
-  // does not exist, NotStarted when Start has not run there.
+  // does not exist, NotStarted when Start has not run there. An interrupted
+  // conversion is put right first (see recover()).
   static Run resume(std::string_view programDir, std::string_view baseDir);
+
+  // Finishes or undoes a conversion that was interrupted in the base
+  // directory (the journal it left); returns what was done, for the user, or
+  // "" when there was nothing to do. Throws text::Failure, changing nothing,
+  // for a journal that cannot be followed. Start and resume() call it.
+  std::string recover();
 
   // --- operations, in the order a run uses them
 
@@ -113,6 +120,9 @@ class Run {
   // --- state
 
   const text::RunPaths& paths() const noexcept { return paths_; }
+  // What resume() or the last start() did about an interrupted conversion
+  // ("" when nothing); kept even when Start then failed.
+  const std::string& recovered() const noexcept { return recovered_; }
   bool wszystkie_inc_przypisane() const noexcept { return wszystkie_inc_przypisane_; }
   Stage stage() const noexcept { return stage_; }
   Controls controls() const;
@@ -153,6 +163,7 @@ class Run {
   std::vector<std::string> entries_;
   bool startUsable_ = false;
   bool converted_ = false;  // Command5 pressed
+  std::string recovered_;
   bool saved_ = false;      // Command6 pressed
   std::string label5_;
 

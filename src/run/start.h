@@ -13,6 +13,9 @@
 namespace borvantel::run {
 
 struct StartResult {
+  // What was done about a conversion that was interrupted in this base
+  // directory before (empty: there was none). Polish UTF-8, for the user.
+  std::string recovered;
   // The include files left for manual assignment, in list order.
   std::vector<std::string> fileList;
   // Nothing is left to assign (the flag wszystkie_inc_przypisane).

@@ -5,10 +5,12 @@
 #include "text/os.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -219,24 +221,41 @@ void renameOver(const std::string& from, const std::string& to) {
 }
 
 namespace {
-constexpr std::string_view kTempPrefix = ".borvantel-";
+
+// Six random characters for a temporary file's name.
+void fillUnique(char* out) {
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::uint64_t state = 0;
+  if (state == 0 && ::getrandom(&state, sizeof state, 0) != static_cast<ssize_t>(sizeof state)) {
+    state = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^ reinterpret_cast<std::uintptr_t>(&state);
+  }
+  state = state * 6364136223846793005ull + 1442695040888963407ull;
+  std::uint64_t bits = state >> 16;
+  for (int k = 0; k < 6; ++k, bits /= 62) out[k] = kChars[bits % 62];
+}
+
 }  // namespace
 
-AtomicFile::AtomicFile(std::string target, mode_t mode) : target_(std::move(target)) {
-  std::string tmpl = directoryOf(target_);
-  if (tmpl.back() != '/') tmpl += '/';
-  tmpl.append(kTempPrefix).append("XXXXXX");
+AtomicFile::AtomicFile(std::string target, mode_t mode, TempFileLog* log) : target_(std::move(target)) {
+  std::string path = directoryOf(target_);
+  if (path.back() != '/') path += '/';
+  path.append(kTempPrefix).append("XXXXXX");
   const mode_t wanted = mode == kNewFileMode ? 0666 : static_cast<mode_t>(mode & 07777);
-  const int fd = os().mkstemp(tmpl.data(), wanted);
-  if (fd < 0) throw FileError(FileOp::Create, target_, errno);
-  tmpl.copy(unique_, 6, tmpl.size() - 6);
+  int fd = -1;
+  for (int attempt = 0; fd < 0; ++attempt) {
+    fillUnique(path.data() + path.size() - 6);
+    if (log) log->creating(path);
+    fd = os().createExclusive(path.c_str(), wanted);
+    if (fd < 0 && (errno != EEXIST || attempt == 100)) throw FileError(FileOp::Create, target_, errno);
+  }
+  path.copy(unique_, 6, path.size() - 6);
   fd_ = Fd(fd);
   // Creation applied the umask; only a mode it cut short needs setting again.
   const mode_t created = static_cast<mode_t>(wanted & 0777 & ~processUmask());
   if (mode != kNewFileMode && created != wanted && os().fchmod(fd, wanted) != 0) {
     const int err = errno;
     fd_.close();
-    os().unlink(tmpl.c_str());
+    os().unlink(path.c_str());
     unique_[0] = '\0';
     throw FileError(FileOp::Create, target_, err);
   }

@@ -89,6 +89,19 @@ void removeFile(const std::string& path);
 // Renames `from` over `to` atomically.
 void renameOver(const std::string& from, const std::string& to);
 
+// Temporary files are named this prefix and six random letters and digits.
+inline constexpr std::string_view kTempPrefix = ".borvantel-";
+
+// Told the name of each temporary file before the file is created, so that a
+// run stopped at any moment leaves no temporary file nobody knows of.
+class TempFileLog {
+ public:
+  virtual void creating(const std::string& tempPath) = 0;
+
+ protected:
+  ~TempFileLog() = default;
+};
+
 // A new version of a file, written to a temporary file created exclusively in
 // the same directory and put in place by one atomic rename. Until replaceTarget()
 // the target is untouched; an AtomicFile destroyed before that removes its
@@ -98,7 +111,7 @@ class AtomicFile {
   // `mode`: permissions of the new file (the target's, kept on rewrite);
   // kNewFileMode gives a new file's usual permissions (0666 less the umask).
   static constexpr mode_t kNewFileMode = static_cast<mode_t>(-1);
-  explicit AtomicFile(std::string target, mode_t mode = kNewFileMode);
+  explicit AtomicFile(std::string target, mode_t mode = kNewFileMode, TempFileLog* log = nullptr);
   AtomicFile(AtomicFile&& other) noexcept;
   AtomicFile& operator=(AtomicFile&&) = delete;
   AtomicFile(const AtomicFile&) = delete;

@@ -12,10 +12,9 @@ class Os {
  public:
   virtual ~Os() = default;
   virtual int open(const char* path, int flags, mode_t mode);
-  // Creates a new file exclusively (O_EXCL), opened for writing with `mode`
-  // (less the umask), named by replacing the trailing "XXXXXX" of
-  // `pathTemplate` with random characters; -1 and errno on failure.
-  virtual int mkstemp(char* pathTemplate, mode_t mode);
+  // Creates a new file exclusively (O_EXCL), opened for reading and writing
+  // with `mode` (less the umask); -1 and errno (EEXIST: the name is taken).
+  virtual int createExclusive(const char* path, mode_t mode);
   virtual ssize_t read(int fd, void* buf, size_t n);
   virtual ssize_t write(int fd, const void* buf, size_t n);
   virtual int close(int fd);

@@ -11,6 +11,7 @@ inline constexpr std::string_view kPInc1 = "p_inc1.txt";      // the same, while
 inline constexpr std::string_view kPScn = "p_scn.txt";        // files whose "include" lines get rewritten
 inline constexpr std::string_view kIncOut1 = "inc_out1.txt";  // include files with a category header
 inline constexpr std::string_view kIncOut = "inc_out.txt";    // categories assigned in this run
+inline constexpr std::string_view kJournal = ".borvantel-journal";  // an unfinished conversion
 
 inline constexpr std::string_view kKategorie = "kategorie.txt";
 inline constexpr std::string_view kPredef = "predef.txt";

@@ -149,10 +149,10 @@ int FailingOs::open(const char* path, int flags, mode_t mode) {
   return fd;
 }
 
-int FailingOs::mkstemp(char* pathTemplate, mode_t mode) {
-  if (failing(Call::Mkstemp, pathTemplate)) return -1;
-  const int fd = Os::mkstemp(pathTemplate, mode);
-  remember(fd, pathTemplate);
+int FailingOs::createExclusive(const char* path, mode_t mode) {
+  if (failing(Call::Mkstemp, path)) return -1;
+  const int fd = Os::createExclusive(path, mode);
+  remember(fd, path);
   return fd;
 }
 

@@ -88,7 +88,7 @@ class FailingOs : public text::Os {
   size_t failures() const { return failures_; }
 
   int open(const char* path, int flags, mode_t mode) override;
-  int mkstemp(char* pathTemplate, mode_t mode) override;
+  int createExclusive(const char* path, mode_t mode) override;
   ssize_t read(int fd, void* buf, size_t n) override;
   ssize_t write(int fd, const void* buf, size_t n) override;
   int close(int fd) override;

@@ -1,0 +1,243 @@
+#include "convert/journal.h"
+
+#include "text/os.h"
+#include "text/working_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <algorithm>
+#include <map>
+#include <string_view>
+
+namespace borvantel::convert {
+namespace {
+
+using text::FileError;
+using text::FileOp;
+using text::kTempPrefix;
+
+constexpr std::string_view kPreparing = "borvantel journal 1 PREPARING\n";
+constexpr std::string_view kCommit = "borvantel journal 1 COMMIT\n";
+constexpr std::string_view kEnd = "END ";
+
+std::string directoryOf(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return ".";
+  return slash == 0 ? std::string("/") : std::string(path.substr(0, slash));
+}
+
+std::string realBase(const text::RunPaths& paths) {
+  char* resolved = ::realpath(paths.sciezka_katalogu.c_str(), nullptr);
+  if (!resolved) throw FileError(FileOp::Open, paths.sciezka_katalogu, errno);
+  std::string out(resolved);
+  std::free(resolved);
+  if (out.back() != '/') out += '/';
+  return out;
+}
+
+bool isTempName(std::string_view path) {
+  const std::string_view name = path.substr(path.rfind('/') + 1);
+  if (name.size() != kTempPrefix.size() + 6 || name.substr(0, kTempPrefix.size()) != kTempPrefix) return false;
+  for (const char c : name.substr(kTempPrefix.size())) {
+    const bool alnum = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (!alnum) return false;
+  }
+  return true;
+}
+
+// An absolute path below `base` without "." or ".." parts.
+bool isInside(std::string_view path, std::string_view base) {
+  if (path.size() <= base.size() || path.substr(0, base.size()) != base) return false;
+  for (size_t at = 0; (at = path.find("/.", at)) != std::string_view::npos; ++at) {
+    const std::string_view rest = path.substr(at + 2);
+    if (rest.empty() || rest[0] == '/' || (rest[0] == '.' && (rest.size() == 1 || rest[1] == '/'))) return false;
+  }
+  return true;
+}
+
+void syncDirectory(const std::string& dir) {
+  const int raw = text::os().open(dir.c_str(), O_RDONLY | O_DIRECTORY, 0);
+  if (raw < 0) throw FileError(FileOp::Sync, dir, errno);
+  text::Fd fd(raw);
+  if (text::os().fsync(fd.get()) != 0) throw FileError(FileOp::Sync, dir, errno);
+}
+
+std::string readWhole(const std::string& path) {
+  text::Fd fd = text::openForReading(path);
+  std::string data;
+  char buf[64 * 1024];
+  for (;;) {
+    const ssize_t n = text::os().read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw FileError(FileOp::Read, path, errno);
+    }
+    if (n == 0) break;
+    data.append(buf, static_cast<size_t>(n));
+  }
+  return data;
+}
+
+[[noreturn]] void refuse(const std::string& journal, const std::string& why) {
+  throw text::Failure("Plik dziennika przerwanej konwersji " + text::quotedPath(journal) + " " + why +
+                      ". Nie zmieniono żadnego pliku; sprawdź drzewo scenerii i usuń ten plik ręcznie.");
+}
+
+}  // namespace
+
+Journal::Journal(const text::RunPaths& paths)
+    : path_(paths.workingFile(text::kJournal)), directory_(directoryOf(path_)) {
+  const int raw = text::os().open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND, 0644);
+  if (raw < 0) {
+    if (errno == EEXIST) {
+      throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
+                          " jest już dziennik innej konwersji (" + text::quotedPath(path_) +
+                          "); uruchom Start, aby ją dokończyć.");
+    }
+    throw FileError(FileOp::Create, path_, errno);
+  }
+  fd_ = text::Fd(raw);
+  present_ = true;
+  try {
+    text::writeAll(fd_.get(), kPreparing, path_);
+  } catch (...) {
+    remove();
+    throw;
+  }
+}
+
+Journal::~Journal() {
+  if (!present_) return;
+  try {
+    remove();
+  } catch (const text::Failure&) {
+    // Left for the next run, which finds its files gone and removes it.
+  }
+}
+
+void Journal::creating(const std::string& tempPath) {
+  std::string entry = tempPath;
+  entry.push_back('\0');
+  // One write per entry, appended whole: a stop in the middle of the run
+  // leaves every entry before it complete.
+  const std::lock_guard lock(mutex_);
+  text::writeAll(fd_.get(), entry, path_);
+}
+
+void Journal::commit(const std::vector<std::pair<std::string, std::string>>& renames) {
+  std::string content(kCommit);
+  for (const auto& [temp, target] : renames) {
+    content.append(temp).push_back('\0');
+    content.append(target).push_back('\0');
+  }
+  content.append(kEnd).append(std::to_string(renames.size())).push_back('\n');
+  // Its own temporary file is noted in the log it replaces, like any other.
+  text::AtomicFile file(path_, text::AtomicFile::kNewFileMode, this);
+  file.write(content);
+  file.commit(true);
+  syncDirectory(directory_);
+  fd_.close();
+}
+
+void Journal::remove() {
+  fd_.close();
+  if (present_ && text::os().unlink(path_.c_str()) != 0 && errno != ENOENT) {
+    present_ = false;
+    throw FileError(FileOp::Remove, path_, errno);
+  }
+  present_ = false;
+}
+
+Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
+  const std::string journal = paths.workingFile(text::kJournal);
+  struct stat st {};
+  if (::lstat(journal.c_str(), &st) != 0) {
+    if (errno == ENOENT) return {};
+    throw FileError(FileOp::Stat, journal, errno);
+  }
+  if (!S_ISREG(st.st_mode)) refuse(journal, "nie jest zwykłym plikiem");
+  const std::string data = readWhole(journal);
+  const std::string base = realBase(paths);
+
+  Recovery recovery;
+  // A log stopped before its first line was whole had created nothing yet.
+  const bool preparing = data.size() < kPreparing.size() ? kPreparing.substr(0, data.size()) == data
+                                                         : data.compare(0, kPreparing.size(), kPreparing) == 0;
+  if (preparing) {
+    // Stopped while preparing: no user file was touched. Every complete entry
+    // names a temporary file that may exist; a last one cut short was never
+    // created.
+    std::vector<std::string> temps;
+    size_t at = std::min(data.size(), kPreparing.size());
+    for (size_t end; (end = data.find('\0', at)) != std::string::npos; at = end + 1) {
+      std::string temp = data.substr(at, end - at);
+      if (!isTempName(temp) || !isInside(temp, base)) refuse(journal, "wskazuje plik " + text::quotedPath(temp) + " spoza drzewa");
+      temps.push_back(std::move(temp));
+    }
+    for (const std::string& temp : temps) {
+      if (text::os().unlink(temp.c_str()) == 0) {
+        ++recovery.files;
+      } else if (errno != ENOENT) {
+        throw FileError(FileOp::Remove, temp, errno);
+      }
+    }
+    if (text::os().unlink(journal.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, journal, errno);
+    recovery.kind = Recovery::Kind::Removed;
+    recovery.message = "Poprzednia konwersja w tym katalogu została przerwana, zanim zmieniła jakikolwiek plik. "
+                       "Usunięto jej pliki tymczasowe (" + std::to_string(recovery.files) +
+                       "); drzewo scenerii jest takie jak przed nią.";
+    return recovery;
+  }
+
+  if (data.compare(0, kCommit.size(), kCommit) != 0) refuse(journal, "jest nieczytelny");
+  // Committed: every temporary file was durable before the first rename.
+  const size_t endAt = data.rfind(kEnd);
+  if (endAt == std::string::npos || data.back() != '\n') refuse(journal, "jest niekompletny");
+  std::vector<std::pair<std::string, std::string>> renames;
+  size_t at = kCommit.size();
+  while (at < endAt) {
+    const size_t tempEnd = data.find('\0', at);
+    const size_t targetEnd = tempEnd == std::string::npos ? tempEnd : data.find('\0', tempEnd + 1);
+    if (targetEnd == std::string::npos || targetEnd >= endAt) refuse(journal, "jest niekompletny");
+    std::string temp = data.substr(at, tempEnd - at);
+    std::string target = data.substr(tempEnd + 1, targetEnd - tempEnd - 1);
+    if (!isTempName(temp) || !isInside(temp, base) || !isInside(target, base) ||
+        directoryOf(temp) != directoryOf(target) || isTempName(target)) {
+      refuse(journal, "wskazuje plik " + text::quotedPath(target) + " spoza drzewa");
+    }
+    renames.emplace_back(std::move(temp), std::move(target));
+    at = targetEnd + 1;
+  }
+  if (data.substr(endAt + kEnd.size()) != std::to_string(renames.size()) + "\n") refuse(journal, "jest niekompletny");
+
+  std::map<dev_t, std::string> fileSystems;
+  for (const auto& [temp, target] : renames) {
+    struct stat tempStat {};
+    if (::lstat(temp.c_str(), &tempStat) != 0) {
+      if (errno == ENOENT) continue;  // put in place before the stop
+      throw FileError(FileOp::Stat, temp, errno);
+    }
+    if (text::os().rename(temp.c_str(), target.c_str()) != 0) throw FileError(FileOp::Rename, target, errno);
+    fileSystems.try_emplace(tempStat.st_dev, directoryOf(target));
+    ++recovery.files;
+  }
+  for (const auto& [device, dir] : fileSystems) {
+    const int raw = text::os().open(dir.c_str(), O_RDONLY | O_DIRECTORY, 0);
+    if (raw < 0) throw FileError(FileOp::Sync, dir, errno);
+    text::Fd fd(raw);
+    if (text::os().syncfs(fd.get()) != 0) throw FileError(FileOp::Sync, dir, errno);
+  }
+  if (text::os().unlink(journal.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, journal, errno);
+  syncDirectory(directoryOf(journal));
+  recovery.kind = Recovery::Kind::Finished;
+  recovery.message = "Poprzednia konwersja w tym katalogu została przerwana w trakcie podmiany plików. "
+                     "Dokończono ją: podmieniono jeszcze " + std::to_string(recovery.files) + " z " +
+                     std::to_string(renames.size()) + " plików; drzewo scenerii jest w całości przerobione.";
+  return recovery;
+}
+
+}  // namespace borvantel::convert
