@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <deque>
@@ -142,6 +143,7 @@ class ConversionRun {
   void syncFileSystems();
   void syncDirectories();
   std::string shownName(const Prepared& p) const;
+  void renameAll();
   // After a failure already being reported: the journal goes if it can.
   void removeJournal() noexcept;
   std::vector<std::string> shownNames(size_t count) const;
@@ -487,6 +489,54 @@ void ConversionRun::syncDirectories() {
   }
 }
 
+void ConversionRun::renameAll() {
+  // The journal holds every rename, so their order no longer matters: each
+  // thread takes a directory at a time (renames in one directory wait for
+  // each other), and every rename is tried, so that which ones fail does not
+  // depend on the threads.
+  std::vector<size_t> starts;
+  std::string_view previous;
+  for (size_t i = 0; i < prepared_.size(); ++i) {
+    const std::string& target = prepared_[i].file->target();
+    const std::string_view dir = std::string_view(target).substr(0, target.rfind('/'));
+    if (i == 0 || dir != previous) starts.push_back(i);
+    previous = dir;
+  }
+  starts.push_back(prepared_.size());
+  std::vector<int> errors(prepared_.size(), 0);
+  text::InOrder pool(text::threadsFor(options_.threads, starts.size() - 1));
+  pool.run(
+      starts.size() - 1,
+      [&](size_t chunk, size_t, unsigned) {
+        for (size_t i = starts[chunk]; i < starts[chunk + 1]; ++i) {
+          try {
+            prepared_[i].file->replaceTarget();
+          } catch (const FileError& e) {
+            errors[i] = e.error();
+          }
+        }
+      },
+      [](size_t, size_t, const std::exception_ptr& error) {
+        if (error) std::rethrow_exception(error);
+      });
+
+  const auto first = std::find_if(errors.begin(), errors.end(), [](int err) { return err != 0; });
+  if (first == errors.end()) return;
+  const FileError e(FileOp::Rename, prepared_[first - errors.begin()].file->target(), *first);
+  std::vector<std::string> replaced;
+  for (size_t i = 0; i < prepared_.size(); ++i) {
+    if (errors[i] == 0) replaced.push_back(shownName(prepared_[i]));
+  }
+  if (replaced.empty()) rethrowUnchanged(e);
+  const std::string message = std::string(e.what()) + " Konwersję przerwano: " + std::to_string(replaced.size()) +
+                              " z " + std::to_string(prepared_.size()) +
+                              " plików podmieniono już na przerobione, pozostałe są bez zmian. Uruchom Start "
+                              "ponownie, aby ją dokończyć.";
+  prepared_.clear();  // removes the temporary files not put in place
+  removeJournal();
+  throw IncompleteConversion(message, std::move(replaced));
+}
+
 void ConversionRun::removeJournal() noexcept {
   try {
     journal_->remove();
@@ -519,28 +569,13 @@ ConversionResult ConversionRun::commit() {
   // renames if this one is stopped.
   try {
     if (options_.flush == FlushMode::PerFileSystem) syncFileSystems();
-    std::vector<std::pair<std::string, std::string>> renames;
-    renames.reserve(prepared_.size());
-    for (const Prepared& p : prepared_) renames.emplace_back(p.file->tempPath(), p.file->target());
-    journal_->commit(renames);
+    journal_->commit(prepared_.size(), [&](size_t i) {
+      return std::pair(prepared_[i].file->tempPath(), prepared_[i].file->target());
+    });
   } catch (const FileError& e) {
     rethrowUnchanged(e);
   }
-  for (size_t done = 0; done < prepared_.size(); ++done) {
-    try {
-      prepared_[done].file->replaceTarget();
-    } catch (const FileError& e) {
-      if (done == 0) rethrowUnchanged(e);
-      std::vector<std::string> replaced = shownNames(done);
-      const size_t total = prepared_.size();
-      prepared_.clear();  // removes the temporary files not yet in place
-      removeJournal();
-      throw IncompleteConversion(
-          std::string(e.what()) + " Konwersję przerwano: " + std::to_string(done) + " z " + std::to_string(total) +
-              " plików podmieniono już na przerobione, pozostałe są bez zmian. Uruchom Start ponownie, aby ją dokończyć.",
-          std::move(replaced));
-    }
-  }
+  renameAll();
   // The renames durable too.
   try {
     if (options_.flush == FlushMode::PerFile) {

@@ -122,22 +122,24 @@ Journal::~Journal() {
 void Journal::creating(const std::string& tempPath) {
   std::string entry = tempPath;
   entry.push_back('\0');
-  // One write per entry, appended whole: a stop in the middle of the run
-  // leaves every entry before it complete.
-  const std::lock_guard lock(mutex_);
+  // One write per entry to a file opened for appending: the threads' entries
+  // never mix, and a stop in the middle of the run leaves every entry before
+  // it whole.
   text::writeAll(fd_.get(), entry, path_);
 }
 
-void Journal::commit(const std::vector<std::pair<std::string, std::string>>& renames) {
-  std::string content(kCommit);
-  for (const auto& [temp, target] : renames) {
-    content.append(temp).push_back('\0');
-    content.append(target).push_back('\0');
-  }
-  content.append(kEnd).append(std::to_string(renames.size())).push_back('\n');
+void Journal::commit(size_t count, const std::function<std::pair<std::string, std::string>(size_t)>& rename) {
   // Its own temporary file is noted in the log it replaces, like any other.
   text::AtomicFile file(path_, text::AtomicFile::kNewFileMode, this);
-  file.write(content);
+  file.write(kCommit);
+  std::string entry;
+  for (size_t i = 0; i < count; ++i) {
+    const auto [temp, target] = rename(i);
+    entry.assign(temp).push_back('\0');
+    entry.append(target).push_back('\0');
+    file.write(entry);
+  }
+  file.write(std::string(kEnd) + std::to_string(count) + "\n");
   file.commit(true);
   syncDirectory(directory_);
   fd_.close();

@@ -13,7 +13,8 @@
 #include "text/files.h"
 #include "text/paths.h"
 
-#include <mutex>
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,9 +33,10 @@ class Journal : public text::TempFileLog {
   // Notes a temporary file about to be created (any thread). Throws
   // text::FileError when the note cannot be written.
   void creating(const std::string& tempPath) override;
-  // Replaces the log by the list of renames (temporary file, target) and makes
-  // it durable. After this the next run finishes the renames.
-  void commit(const std::vector<std::pair<std::string, std::string>>& renames);
+  // Replaces the log by the list of `count` renames, rename(i) giving the
+  // i-th (temporary file, target), and makes it durable. After this the next
+  // run finishes the renames.
+  void commit(size_t count, const std::function<std::pair<std::string, std::string>(size_t)>& rename);
   // Removes the journal (the run is over, one way or the other).
   void remove();
 
@@ -44,7 +46,6 @@ class Journal : public text::TempFileLog {
   std::string path_;
   std::string directory_;
   text::Fd fd_;
-  std::mutex mutex_;
   bool present_ = false;
 };
 
