@@ -138,6 +138,8 @@ TEST(SceneryLines, CandidatesAreNormalisedAndConvertedByTheTable) {
       {"include\ttory/most1.inc 12.5;3 end", "include tory/most1.inc MOST_&type 12.5 3 end", SceneryLine::Converted},
       {"include tory/inny.inc  1 end", "include tory/inny.inc  1 end", SceneryLine::AsRead},
       {"// include tory/most1.inc 1 end", "// include tory/most1.inc 1 end", SceneryLine::AsRead},
+      {"//include tory/most1.inc 1 end", "//include tory/most1.inc 1 end", SceneryLine::AsRead},  // no space either
+      {"//INCLUDE\ttory/most1.inc 1 2 3", "//INCLUDE\ttory/most1.inc 1 2 3", SceneryLine::AsRead},
       {"include  tory/most1.inc\tend", "include  tory/most1.inc\tend", SceneryLine::AsRead},  // three fields
       {"include  tory/most1.inc\tMOST_&TYPE 1 end", "include tory/most1.inc MOST_&TYPE 1 end",
        SceneryLine::Normalised},
@@ -307,9 +309,9 @@ const char* const kMostDone =
     "//$infotype: MOST\r\n// p2 = wysokosc, p3 = dlugosc\r\nnode -1 0 (p2) track normal (p3) 1.435 end\r\n"
     "node (p4) end\r\n";
 const char* const kStacja = "include\ttory/most1.inc 12.5;3 end\r\ninclude tory/inny.inc  1 end\r\n"
-                            "// include tory/most1.inc 1 end\r\n";
+                            "// include tory/most1.inc 1 end\r\n//include tory/most1.inc 1 end\r\n";
 const char* const kStacjaDone = "include tory/most1.inc MOST_&type 12.5 3 end\r\ninclude tory/inny.inc  1 end\r\n"
-                                "// include tory/most1.inc 1 end\r\n";
+                                "// include tory/most1.inc 1 end\r\n//include tory/most1.inc 1 end\r\n";
 
 // A small tree after Start and the assignment of every waiting file to "most".
 void prepareTree(const TempTree& tree) {
@@ -553,6 +555,13 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
          t.write("base/scenery/tory/most1.inc", std::string(kMost) + "// //$InfoType: X\r\n");
        },
        "Start"},
+      {"a header without a space gained after Start",
+       [](const TempTree& t, RecordingOs&) { t.write("base/scenery/tory/most1.inc", "//$infotype:X\r\n" + std::string(kMost)); },
+       "Start"},
+      {"a listed scenery file that cannot be opened",
+       [](const TempTree&, RecordingOs& os) { os.fail({Call::Open, EACCES, "main.scn"}); }, "main.scn"},
+      {"a listed include file that cannot be opened",
+       [](const TempTree&, RecordingOs& os) { os.fail({Call::Open, EACCES, "plot.inc"}); }, "plot.inc"},
   };
   for (const Fault& fault : faults) {
     const TempTree tree;
