@@ -562,6 +562,19 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
        [](const TempTree&, RecordingOs& os) { os.fail({Call::Open, EACCES, "main.scn"}); }, "main.scn"},
       {"a listed include file that cannot be opened",
        [](const TempTree&, RecordingOs& os) { os.fail({Call::Open, EACCES, "plot.inc"}); }, "plot.inc"},
+      {"the size of a listed file cannot be read",
+       [](const TempTree&, RecordingOs& os) { os.fail({Call::Stat, EIO, "most1.inc"}); }, "most1.inc"},
+      {"a directory's real place cannot be found",
+       [](const TempTree&, RecordingOs& os) { os.fail({Call::Realpath, EACCES, "/scenery/tory"}); }, "tory/most1.inc"},
+      {"a long scenery file cannot be read again",
+       [](const TempTree& t, RecordingOs& os) {
+         // Past the look-ahead before its first converted line: read through, then again.
+         std::string text;
+         while (text.size() < (size_t{3} << 20) / 2) text += "node -1 0 none track normal 1.0 2.0 end\r\n";
+         t.write("base/scenery/tory/stacja.scn", text + kStacja);
+         os.fail({Call::Lseek, EIO, "stacja.scn"});
+       },
+       "stacja.scn"},
   };
   for (const Fault& fault : faults) {
     const TempTree tree;
@@ -701,6 +714,33 @@ TEST(ConversionRun, EveryThreadCountGivesTheSameFilesResultEventsAndMessage) {
     if (!fails) {
       EXPECT_FALSE(first->changed.empty()) << c.what;
     }
+  }
+}
+
+// An owner that may not be kept (an ordinary user cannot give files away) is
+// no reason to stop; any other failure to set it is.
+TEST(ConversionRun, AnOwnerThatCannotBeKeptIsNoFailureButAnErrorIs) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another owner";
+  for (const int err : {EPERM, EIO}) {
+    SCOPED_TRACE(err);
+    const TempTree tree;
+    prepareTree(tree);
+    ASSERT_EQ(::chown(tree.path("base/scenery/tory/most1.inc").c_str(), 4242, 4242), 0);
+    const auto before = tree.snapshot();
+    RecordingOs os;
+    os.fail({Call::Fchown, err, "/tory/"});
+    ConversionEvents progress;
+    try {
+      text::ScopedOs guard(os);
+      runConversion(tree.runPaths(), progress);
+      EXPECT_EQ(err, EPERM) << "no failure reported";
+      EXPECT_EQ(tree.read("base/scenery/tory/most1.inc"), kMostDone);
+    } catch (const text::Failure& e) {
+      EXPECT_EQ(err, EIO) << e.what();
+      EXPECT_NE(std::string(e.what()).find("most1.inc"), std::string::npos) << e.what();
+      EXPECT_EQ(tree.snapshot(), before);
+    }
+    EXPECT_GE(os.failures(), 1u);
   }
 }
 

@@ -357,12 +357,17 @@ TEST(Scan, FailureLeavesThePreviousWorkingFilesAndNoTemporaryFile) {
       {{Call::Mkstemp, EACCES, "", "", 2}, "inc_out1.txt", "the third output cannot be created"},
       {{Call::Read, EIO, "a.inc"}, "a.inc", "an include file cannot be read"},
       {{Call::Open, EACCES, "a.inc"}, "a.inc", "an include file cannot be opened"},
+      {{Call::Stat, EIO, "a.inc"}, "a.inc", "an include file's size cannot be read"},
+      {{Call::Stat, EIO, "odnosnik.inc"}, "odnosnik.inc", "a link met in the walk cannot be examined"},
+      {{Call::Stat, EIO, "scenery/linie"}, "linie", "a directory met in the walk cannot be examined"},
+      {{Call::List, EIO, "scenery/linie"}, "linie", "a directory cannot be listed"},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.why);
     TempTree t;
     t.write("base/scenery/linie/a.inc", kThreeMarkers);
     t.write("base/scenery/linie/s.scn", "x");
+    t.symlink("a.inc", "base/scenery/linie/odnosnik.inc");
     t.write("base/scenery/h.inc", "//$infotype: Las\r\n");
     t.write("base/p_inc.txt", "old p_inc\r\n");
     t.write("base/p_scn.txt", "old p_scn\r\n");

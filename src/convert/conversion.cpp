@@ -44,14 +44,8 @@ std::string directoryOf(const std::string& path) {
 }
 
 std::string realPath(const std::string& path, int& err) {
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (!resolved) {
-    err = errno;
-    return {};
-  }
-  std::string out(resolved);
-  std::free(resolved);
-  err = 0;
+  std::string out = text::os().realpath(path.c_str());
+  err = out.empty() ? errno : 0;
   return out;
 }
 
@@ -221,7 +215,7 @@ int ConversionRun::openResolved(Worker& w, const std::string& full, text::Fd& fd
     if (raw < 0) return errno;
     fd = text::Fd(raw);
     struct stat st {};
-    if (::stat(directoryOf(target).c_str(), &st) != 0) return errno;
+    if (text::os().stat(directoryOf(target).c_str(), &st) != 0) return errno;
     device = st.st_dev;
     return 0;
   }
@@ -236,7 +230,7 @@ int ConversionRun::openResolved(Worker& w, const std::string& full, text::Fd& fd
     std::string real = realPath(std::string(dir), err);
     if (err != 0) return err;
     struct stat st {};
-    if (::stat(real.c_str(), &st) != 0) return errno;
+    if (text::os().stat(real.c_str(), &st) != 0) return errno;
     if (real.size() > 1) real += '/';
     it = w.directories.emplace(std::string(dir), Directory{std::move(real), st.st_dev}).first;
   }
@@ -266,10 +260,10 @@ std::unique_ptr<text::AtomicFile> ConversionRun::createTemp(const std::string& t
   auto file = std::make_unique<text::AtomicFile>(target, mode, journal_ ? &*journal_ : nullptr);
   if (st.st_uid != euid_ || st.st_gid != egid_) {
     // Keep the owner where we may; an ordinary user may not give files away.
-    if (::fchown(file->fd(), st.st_uid, st.st_gid) == 0) {
+    if (text::os().fchown(file->fd(), st.st_uid, st.st_gid) == 0) {
       if ((mode & (S_ISUID | S_ISGID)) != 0) (void)text::os().fchmod(file->fd(), mode);
     } else if (errno == EPERM) {
-      (void)::fchown(file->fd(), static_cast<uid_t>(-1), st.st_gid);
+      (void)text::os().fchown(file->fd(), static_cast<uid_t>(-1), st.st_gid);
     } else {
       throw FileError(FileOp::Create, target, errno);
     }
@@ -334,7 +328,7 @@ void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome&
   checkInside(full, o.target);
 
   struct stat st {};
-  if (::fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, o.target, errno);
+  if (text::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, o.target, errno);
   std::unique_ptr<text::AtomicFile> file = options_.dryRun ? nullptr : createTemp(o.target, st, o.device);
 
   // The whole file is read, however short: a file of one byte keeps it.
@@ -421,7 +415,7 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
   }
 
   struct stat st {};
-  if (::fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, *source, errno);
+  if (text::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, *source, errno);
   if (st.st_size < 2) return;
 
   // Hold: the text so far is kept in w.out until a line converts (then Write)
@@ -440,7 +434,7 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
       mode = Mode::Write;
       if (options_.dryRun) break;
       file = createTemp(o.target, st, o.device);
-      if (::lseek(in.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, *source, errno);
+      if (text::os().lseek(in.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, *source, errno);
       w.reader.reset(in.get(), *source);
       o.bytesRead += static_cast<std::uint64_t>(st.st_size);
       continue;

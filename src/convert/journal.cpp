@@ -31,10 +31,8 @@ std::string directoryOf(std::string_view path) {
 }
 
 std::string realBase(const text::RunPaths& paths) {
-  char* resolved = ::realpath(paths.sciezka_katalogu.c_str(), nullptr);
-  if (!resolved) throw FileError(FileOp::Open, paths.sciezka_katalogu, errno);
-  std::string out(resolved);
-  std::free(resolved);
+  std::string out = text::os().realpath(paths.sciezka_katalogu.c_str());
+  if (out.empty()) throw FileError(FileOp::Open, paths.sciezka_katalogu, errno);
   if (out.back() != '/') out += '/';
   return out;
 }
@@ -157,7 +155,7 @@ void Journal::remove() {
 Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
   const std::string journal = paths.workingFile(text::kJournal);
   struct stat st {};
-  if (::lstat(journal.c_str(), &st) != 0) {
+  if (text::os().lstat(journal.c_str(), &st) != 0) {
     if (errno == ENOENT) return {};
     throw FileError(FileOp::Stat, journal, errno);
   }
@@ -219,7 +217,7 @@ Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
   std::map<dev_t, std::string> fileSystems;
   for (const auto& [temp, target] : renames) {
     struct stat tempStat {};
-    if (::lstat(temp.c_str(), &tempStat) != 0) {
+    if (text::os().lstat(temp.c_str(), &tempStat) != 0) {
       if (errno == ENOENT) continue;  // put in place before the stop
       throw FileError(FileOp::Stat, temp, errno);
     }

@@ -38,7 +38,7 @@ std::string previewText(const std::string& path, size_t maxLines, size_t maxByte
   if (raw < 0) throw text::FileError(text::FileOp::Open, path, errno);
   text::Fd fd(raw);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) throw text::FileError(text::FileOp::Stat, path, errno);
+  if (text::os().fstat(fd.get(), &st) != 0) throw text::FileError(text::FileOp::Stat, path, errno);
   if (st.st_size < 2) throw text::Failure("Plik " + text::quotedPath(path) + " jest pusty: nie ma czego pokazać.");
 
   // Read until the wanted lines are complete, the file ends or the cap is reached.

@@ -3,6 +3,7 @@
 #include "text/codepage.h"
 #include "text/collation.h"
 #include "text/files.h"
+#include "text/os.h"
 #include "text/working_files.h"
 
 #include <dirent.h>
@@ -18,19 +19,16 @@ std::vector<std::string> subdirectories(const std::string& dir) {
   std::vector<std::string> out;
   std::string prefix = dir;
   if (prefix.empty() || prefix.back() != '/') prefix += '/';
-  DIR* handle = ::opendir(prefix.c_str());
-  if (!handle) return out;
-  std::unique_ptr<DIR, int (*)(DIR*)> guard(handle, ::closedir);
+  std::vector<text::DirEntry> entries;
+  if (text::os().listDirectory(prefix.c_str(), entries) != 0) return out;  // nothing to offer
   std::vector<std::string> names;
-  while (const dirent* e = ::readdir(handle)) {
-    const std::string_view name = e->d_name;
-    if (name == "." || name == "..") continue;
-    if (e->d_type != DT_DIR) {
-      if (e->d_type != DT_LNK && e->d_type != DT_UNKNOWN) continue;
+  for (text::DirEntry& e : entries) {
+    if (e.type != DT_DIR) {
+      if (e.type != DT_LNK && e.type != DT_UNKNOWN) continue;
       struct stat st {};
-      if (::stat((prefix + std::string(name)).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+      if (text::os().stat((prefix + e.name).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
     }
-    names.emplace_back(name);
+    names.push_back(std::move(e.name));
   }
   text::sortForList(names, text::TextKind::FileName);
   out.reserve(names.size());
@@ -52,16 +50,15 @@ void checkBaseDirectory(const std::string& path) {
   std::string dir = path;
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   struct stat st {};
-  if (::stat(dir.c_str(), &st) != 0) {
+  if (text::os().stat(dir.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) {
       throw text::Failure("Katalog " + text::quotedPath(dir) + " nie istnieje.");
     }
     throw text::FileError(text::FileOp::List, dir, errno);
   }
   if (!S_ISDIR(st.st_mode)) throw text::Failure(text::quotedPath(dir) + " nie jest katalogiem.");
-  DIR* handle = ::opendir(dir.c_str());
-  if (!handle) throw text::FileError(text::FileOp::List, dir, errno);
-  ::closedir(handle);
+  std::vector<text::DirEntry> entries;
+  if (const int err = text::os().listDirectory(dir.c_str(), entries)) throw text::FileError(text::FileOp::List, dir, err);
 }
 
 void removeWorkingFiles(const text::RunPaths& paths) {

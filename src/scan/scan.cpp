@@ -87,20 +87,29 @@ IncludeExamination examine(NextLine&& next) {
 
 enum class EntryKind { File, Directory, Other };
 
-EntryKind kindOf(const std::string& dir, const dirent& e) {
-  if (e.d_type == DT_REG) return EntryKind::File;
-  if (e.d_type == DT_DIR) return EntryKind::Directory;
-  if (e.d_type != DT_LNK && e.d_type != DT_UNKNOWN) return EntryKind::Other;
-  const std::string path = dir + "/" + e.d_name;
+// Vanished since the listing, or a link that leads nowhere: not an error.
+bool gone(int err) { return err == ENOENT || err == ENOTDIR || err == ELOOP; }
+
+EntryKind kindOf(const std::string& dir, const text::DirEntry& e) {
+  if (e.type == DT_REG) return EntryKind::File;
+  if (e.type == DT_DIR) return EntryKind::Directory;
+  if (e.type != DT_LNK && e.type != DT_UNKNOWN) return EntryKind::Other;
+  const std::string path = dir + "/" + e.name;
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return EntryKind::Other;
+  if (text::os().lstat(path.c_str(), &st) != 0) {
+    if (gone(errno)) return EntryKind::Other;
+    throw FileError(FileOp::Stat, path, errno);
+  }
   if (S_ISREG(st.st_mode)) return EntryKind::File;
   if (S_ISDIR(st.st_mode)) return EntryKind::Directory;
   if (!S_ISLNK(st.st_mode)) return EntryKind::Other;
   // A link to a plain file is a plain file; a link to a directory is never
   // followed (no loops, no leaving the tree).
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return EntryKind::File;
-  return EntryKind::Other;
+  if (text::os().stat(path.c_str(), &st) != 0) {
+    if (gone(errno)) return EntryKind::Other;
+    throw FileError(FileOp::Stat, path, errno);
+  }
+  return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
 }
 
 bool listingOrder(const std::string& a, const std::string& b) {
@@ -160,22 +169,16 @@ IncludeExamination examineIncludeText(std::string_view content) {
 
 DirListing listDirectory(const std::string& dir) {
   DirListing listing;
-  DIR* handle = ::opendir(dir.c_str());
-  if (!handle) throw FileError(FileOp::List, dir, errno);
-  std::unique_ptr<DIR, int (*)(DIR*)> guard(handle, ::closedir);
+  std::vector<text::DirEntry> entries;
+  if (const int err = text::os().listDirectory(dir.c_str(), entries)) throw FileError(FileOp::List, dir, err);
   std::vector<std::string> directories;
-  errno = 0;
-  while (const dirent* e = ::readdir(handle)) {
-    const std::string_view name = e->d_name;
-    if (name == "." || name == "..") continue;
-    switch (kindOf(dir, *e)) {
-      case EntryKind::File: listing.files.emplace_back(name); break;
-      case EntryKind::Directory: directories.emplace_back(name); break;
+  for (text::DirEntry& e : entries) {
+    switch (kindOf(dir, e)) {
+      case EntryKind::File: listing.files.push_back(std::move(e.name)); break;
+      case EntryKind::Directory: directories.push_back(std::move(e.name)); break;
       case EntryKind::Other: break;
     }
-    errno = 0;
   }
-  if (errno != 0) throw FileError(FileOp::List, dir, errno);
   // A directory is entered unless its name begins with "." or a plain file of
   // the same name (ignoring case) stands beside it; a hash lookup per name.
   std::unordered_set<std::string> fileNames;
@@ -202,12 +205,15 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
   std::set<std::pair<dev_t, ino_t>> visited;
   auto firstVisit = [&](const std::string& dir) {
     struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0) return true;
+    if (text::os().stat(dir.c_str(), &st) != 0) {
+      if (gone(errno)) return false;  // removed since it was listed
+      throw FileError(FileOp::List, dir, errno);
+    }
     return visited.emplace(st.st_dev, st.st_ino).second;
   };
 
   struct stat rootStat {};
-  if (::stat(root.c_str(), &rootStat) == 0 && S_ISDIR(rootStat.st_mode)) {
+  if (text::os().stat(root.c_str(), &rootStat) == 0 && S_ISDIR(rootStat.st_mode)) {
     firstVisit(root);
     DirListing rootListing = listDirectory(root);
     for (const auto& sub : rootListing.subdirs) queue.push_back(root + "/" + sub);
@@ -251,7 +257,7 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
     if (raw < 0) throw FileError(FileOp::Open, full, errno);
     text::Fd fd(raw);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) throw FileError(FileOp::Stat, full, errno);
+    if (text::os().fstat(fd.get(), &st) != 0) throw FileError(FileOp::Stat, full, errno);
     e.tooShort = st.st_size < 2;
     if (e.tooShort) return;
     readers[worker].reset(fd.get(), full);

@@ -138,7 +138,7 @@ void writeAll(int fd, std::string_view data, const std::string& path) {
 
 std::optional<std::uint64_t> fileSize(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
+  if (os().stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
     throw FileError(FileOp::Stat, path, errno);
   }
@@ -182,11 +182,11 @@ void appendRecords(const std::string& path, std::string_view lines) {
   if (raw < 0) throw FileError(FileOp::Append, path, errno);
   Fd fd(raw);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) throw FileError(FileOp::Append, path, errno);
+  if (os().fstat(fd.get(), &st) != 0) throw FileError(FileOp::Append, path, errno);
   std::string data;
   if (st.st_size > 0) {
     char last = 0;
-    if (::pread(fd.get(), &last, 1, st.st_size - 1) != 1) throw FileError(FileOp::Read, path, errno);
+    if (os().pread(fd.get(), &last, 1, st.st_size - 1) != 1) throw FileError(FileOp::Read, path, errno);
     if (last != '\n' && last != '\r') data.append(kLineEnd);
   }
   data.append(lines);

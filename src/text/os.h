@@ -6,7 +6,16 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <string>
+#include <vector>
+
 namespace borvantel::text {
+
+// One entry of a directory listing.
+struct DirEntry {
+  std::string name;
+  unsigned char type;  // DT_REG, DT_DIR, DT_LNK, ... or DT_UNKNOWN
+};
 
 class Os {
  public:
@@ -24,6 +33,17 @@ class Os {
   virtual int fchmod(int fd, mode_t mode);
   virtual int rename(const char* from, const char* to);
   virtual int unlink(const char* path);
+  virtual int stat(const char* path, struct stat* st);
+  virtual int lstat(const char* path, struct stat* st);
+  virtual int fstat(int fd, struct stat* st);
+  virtual ssize_t pread(int fd, void* buf, size_t n, off_t offset);
+  virtual off_t lseek(int fd, off_t offset, int whence);
+  virtual int fchown(int fd, uid_t uid, gid_t gid);
+  // The canonical path, or "" with errno set.
+  virtual std::string realpath(const char* path);
+  // Every entry of the directory but "." and "..", in the system's order;
+  // 0, or an errno when the directory cannot be opened or read to its end.
+  virtual int listDirectory(const char* path, std::vector<DirEntry>& entries);
 };
 
 Os& os();

@@ -1,5 +1,7 @@
 #include "text/paths.h"
 
+#include "text/os.h"
+
 #include "text/codepage.h"
 
 #include <dirent.h>
@@ -17,17 +19,15 @@ RunPaths RunPaths::make(std::string_view programDir, std::string_view baseDir) {
 
 std::string RunPaths::sceneryRoot() const {
   std::string found;
-  if (DIR* dir = ::opendir(sciezka_katalogu.c_str())) {
-    std::unique_ptr<DIR, int (*)(DIR*)> guard(dir, ::closedir);
-    while (const dirent* e = ::readdir(dir)) {
-      const std::string_view name = e->d_name;
-      if (!equalsIgnoreCase(name, "scenery")) continue;
-      struct stat st {};
-      const std::string path = sciezka_katalogu + std::string(name);
-      if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
-      if (name == "scenery") return path;
-      if (found.empty() || path < found) found = path;
-    }
+  std::vector<DirEntry> entries;
+  (void)os().listDirectory(sciezka_katalogu.c_str(), entries);  // unreadable: the plain name below
+  for (const DirEntry& e : entries) {
+    if (!equalsIgnoreCase(e.name, "scenery")) continue;
+    struct stat st {};
+    const std::string path = sciezka_katalogu + e.name;
+    if (os().stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+    if (e.name == "scenery") return path;
+    if (found.empty() || path < found) found = path;
   }
   return found.empty() ? sciezka_katalogu + "scenery" : found;
 }

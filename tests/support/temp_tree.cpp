@@ -209,4 +209,44 @@ int FailingOs::unlink(const char* path) {
   return Os::unlink(path);
 }
 
+int FailingOs::stat(const char* path, struct stat* st) {
+  if (failing(Call::Stat, path)) return -1;
+  return Os::stat(path, st);
+}
+
+int FailingOs::lstat(const char* path, struct stat* st) {
+  if (failing(Call::Stat, path)) return -1;
+  return Os::lstat(path, st);
+}
+
+int FailingOs::fstat(int fd, struct stat* st) {
+  if (failing(Call::Stat, pathOf(fd))) return -1;
+  return Os::fstat(fd, st);
+}
+
+ssize_t FailingOs::pread(int fd, void* buf, size_t n, off_t offset) {
+  if (failing(Call::Pread, pathOf(fd))) return -1;
+  return Os::pread(fd, buf, n, offset);
+}
+
+off_t FailingOs::lseek(int fd, off_t offset, int whence) {
+  if (failing(Call::Lseek, pathOf(fd))) return -1;
+  return Os::lseek(fd, offset, whence);
+}
+
+int FailingOs::fchown(int fd, uid_t uid, gid_t gid) {
+  if (failing(Call::Fchown, pathOf(fd))) return -1;
+  return Os::fchown(fd, uid, gid);
+}
+
+std::string FailingOs::realpath(const char* path) {
+  if (failing(Call::Realpath, path)) return {};
+  return Os::realpath(path);
+}
+
+int FailingOs::listDirectory(const char* path, std::vector<text::DirEntry>& entries) {
+  if (failing(Call::List, path)) return errno;
+  return Os::listDirectory(path, entries);
+}
+
 }  // namespace borvantel::testing

@@ -66,7 +66,10 @@ std::string readFile(const std::string& path);
 // text::ScopedOs. Calls not matched by a rule go to the real system.
 class FailingOs : public text::Os {
  public:
-  enum class Call { Open, Mkstemp, Read, Write, Close, Fsync, Ftruncate, Fchmod, Rename, Unlink };
+  // Mkstemp: the exclusive creation of a temporary file. Stat: stat, lstat
+  // and fstat. List: reading a directory.
+  enum class Call { Open, Mkstemp, Read, Write, Close, Fsync, Ftruncate, Fchmod, Rename, Unlink,
+                    Stat, Pread, Lseek, Fchown, Realpath, List };
   struct Rule {
     Call call;
     int err;
@@ -97,6 +100,14 @@ class FailingOs : public text::Os {
   int fchmod(int fd, mode_t mode) override;
   int rename(const char* from, const char* to) override;
   int unlink(const char* path) override;
+  int stat(const char* path, struct stat* st) override;
+  int lstat(const char* path, struct stat* st) override;
+  int fstat(int fd, struct stat* st) override;
+  ssize_t pread(int fd, void* buf, size_t n, off_t offset) override;
+  off_t lseek(int fd, off_t offset, int whence) override;
+  int fchown(int fd, uid_t uid, gid_t gid) override;
+  std::string realpath(const char* path) override;
+  int listDirectory(const char* path, std::vector<text::DirEntry>& entries) override;
 
  private:
   // True when a rule fails this call; sets errno.
