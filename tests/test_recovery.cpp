@@ -10,12 +10,16 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -251,6 +255,50 @@ TEST(Recovery, JournalsThatCannotBeFollowedAreRefusedAndNothingChanges) {
     }
     EXPECT_EQ(tree.snapshot(), before);
   }
+}
+
+// A real file system that fills up half-way through: the conversion stops
+// with the file and the reason, nothing changed, nothing left; with room
+// again the same conversion goes through.
+TEST(Recovery, AFullFileSystemStopsTheConversionWithNothingChanged) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can mount a small file system here";
+  const TempTree tree;
+  const std::string base = tree.path("base");
+  if (::mount("tmpfs", base.c_str(), "tmpfs", 0, "size=4m") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{base};
+  const auto resize = [&](unsigned long bytes) {
+    const std::string options = "size=" + std::to_string(bytes);
+    return ::mount("tmpfs", base.c_str(), "tmpfs", MS_REMOUNT, options.c_str());
+  };
+  layOut(tree, 3);
+  const Files before = sceneryOf(tree);
+  struct statfs fs {};
+  ASSERT_EQ(::statfs(base.c_str(), &fs), 0);
+  const unsigned long used = (fs.f_blocks - fs.f_bfree) * fs.f_bsize;
+  // Room for about a third of the rewritten files.
+  ASSERT_EQ(resize(used + 32 * fs.f_bsize), 0) << std::strerror(errno);
+  convert::ConversionEvents events;
+  try {
+    convert::runConversion(tree.runPaths(), events);
+    ADD_FAILURE() << "no failure reported";
+  } catch (const text::Failure& e) {
+    EXPECT_NE(std::string(e.what()).find("brak miejsca na dysku"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("nie zmieniono żadnego pliku"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(sceneryOf(tree), before);
+  EXPECT_FALSE(anyTemporaryFile(tree));
+  EXPECT_FALSE(tree.exists("base/.borvantel-journal"));
+
+  ASSERT_EQ(resize(4ul << 20), 0);
+  EXPECT_EQ(convert::recoverInterruptedConversion(tree.runPaths()).kind, convert::Recovery::Kind::Nothing);
+  convert::runConversion(tree.runPaths(), events);
+  EXPECT_EQ(sceneryOf(tree), expectedFor(3).after);
+  EXPECT_FALSE(anyTemporaryFile(tree));
 }
 
 // The front ends: the next Start (and every command on the base) says what
