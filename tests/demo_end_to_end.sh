@@ -37,7 +37,8 @@ while IFS=' ' read -r rel category; do
 done < <(tr -d '\r' <"$work/trasa/inc_out.txt")
 ((headers >= 10)) || fail "only $headers include files were assigned"
 grep -q '_&type' "$work/trasa/scenery/trasa.scn" || fail "trasa.scn has no converted include line"
-[[ -z $(find "$work" -name '.borvantel-*') ]] || fail "temporary files left behind"
+[[ -z $(find "$work" -name '.borvantel-??????' -o -name '.borvantel-journal' -o -name '.borvantel-undo.new') ]] ||
+  fail "temporary files left behind"
 
 # A second start and conversion find nothing to do.
 before=$(cd "$work/trasa/scenery" && find . -type f -exec md5sum {} + | sort)

@@ -47,7 +47,7 @@ Outcome wholeRun(const TempTree& tree, bool listable = true) {
   }
   if (!listable) return out;
   for (const std::string& name : tree.allFiles()) {
-    EXPECT_EQ(name.find(text::kTempPrefix), std::string::npos) << name << " left behind";
+    EXPECT_FALSE(testing::isTemporaryFile(name)) << name << " left behind";
   }
   return out;
 }
@@ -159,7 +159,7 @@ TEST(Hostile, DirectoriesDeeperThanAPathCanBeGiveAMessage) {
   EXPECT_EQ(tree.read("base/scenery/plytki.inc"), "(p1) (p2) (p3)\r\n");  // nothing converted
   // std::filesystem cannot list or remove what a path cannot name; rm can.
   ASSERT_EQ(std::system(("rm -rf '" + tree.path("base/scenery/" + name) + "'").c_str()), 0);
-  for (const std::string& left : tree.allFiles()) EXPECT_EQ(left.find(text::kTempPrefix), std::string::npos) << left;
+  for (const std::string& left : tree.allFiles()) EXPECT_FALSE(testing::isTemporaryFile(left)) << left;
 }
 
 TEST(Hostile, AHundredThousandPredefinedNamesAreMatchedQuickly) {

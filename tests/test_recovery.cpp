@@ -3,6 +3,7 @@
 // other, and no temporary file or journal is left.
 #include "convert/conversion.h"
 #include "convert/journal.h"
+#include "convert/undo.h"
 #include "run/run.h"
 #include "support/temp_tree.h"
 #include "text/os.h"
@@ -95,7 +96,7 @@ Files sceneryOf(const TempTree& tree) {
 
 bool anyTemporaryFile(const TempTree& tree) {
   for (const std::string& name : tree.allFiles()) {
-    if (name.find(text::kTempPrefix) != std::string::npos) return true;
+    if (testing::isTemporaryFile(name) || name.find(".borvantel-undo.new") != std::string::npos) return true;
   }
   return false;
 }
@@ -333,6 +334,150 @@ TEST(Recovery, StartAndResumeTellTheUserOnce) {
     EXPECT_EQ(sceneryOf(tree), e.after);
     EXPECT_EQ(run::Run::resume(tree.path("prog"), tree.path("base")).recovered(), "");
   }
+}
+
+}  // namespace
+}  // namespace borvantel
+
+namespace borvantel {
+namespace {
+
+Files undoSetOf(const TempTree& tree) {
+  Files out;
+  for (const auto& [name, bytes] : tree.snapshot()) {
+    if (name.rfind("base/.borvantel-undo", 0) == 0) out.emplace(name, bytes);
+  }
+  return out;
+}
+
+void convertAll(const TempTree& tree, bool keepUndo = true) {
+  convert::ConversionEvents events;
+  convert::ConversionOptions options;
+  options.keepUndo = keepUndo;
+  convert::runConversion(tree.runPaths(), events, options);
+}
+
+TEST(Undo, ConvertThenUndoGivesTheTreeByteIdenticalToBefore) {
+  const TempTree tree(TempTree::Where::InMemory);
+  layOut(tree, 3);
+  const Files before = sceneryOf(tree);
+  convertAll(tree);
+  const Files after = sceneryOf(tree);
+  ASSERT_NE(after, before);
+  EXPECT_EQ(convert::undoableFiles(tree.runPaths()).size(), 90u);
+  EXPECT_EQ(convert::undoConversion(tree.runPaths()), 90u);
+  EXPECT_EQ(sceneryOf(tree), before);
+  EXPECT_TRUE(undoSetOf(tree).empty());
+  EXPECT_FALSE(anyTemporaryFile(tree));
+  EXPECT_FALSE(tree.exists("base/.borvantel-journal"));
+  // Nothing left to undo.
+  EXPECT_THROW(convert::undoConversion(tree.runPaths()), text::Failure);
+}
+
+TEST(Undo, RefusesWhenAConvertedFileChangedSinceAndNamesIt) {
+  for (const bool removed : {false, true}) {
+    const TempTree tree(TempTree::Where::InMemory);
+    layOut(tree, 2);
+    convertAll(tree);
+    if (removed) {
+      std::filesystem::remove(tree.path("base/scenery/d1/f4.scn"));
+    } else {
+      tree.write("base/scenery/d1/f4.scn", tree.read("base/scenery/d1/f4.scn") + "// poprawione ręcznie\r\n");
+    }
+    const Files now = sceneryOf(tree);
+    const Files set = undoSetOf(tree);
+    try {
+      convert::undoConversion(tree.runPaths());
+      ADD_FAILURE() << "undone over a changed file";
+    } catch (const text::Failure& e) {
+      EXPECT_NE(std::string(e.what()).find("d1/f4.scn"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(sceneryOf(tree), now);
+    EXPECT_EQ(undoSetOf(tree), set);
+  }
+}
+
+TEST(Undo, ANewConversionReplacesTheSetCleanKeepsItDiscardFreesIt) {
+  const TempTree tree(TempTree::Where::InMemory);
+  layOut(tree, 2);
+  convertAll(tree);
+  // A new include file, converted on its own: the set now holds only it.
+  tree.write("base/scenery/d0/nowy.inc", "(p1) (p2) (p3)\r\n");
+  tree.write("base/inc_out.txt", "d0\\nowy.inc kat\r\n");
+  tree.write("base/p_scn.txt", "");
+  const Files before = sceneryOf(tree);
+  convertAll(tree);
+  EXPECT_EQ(convert::undoableFiles(tree.runPaths()), std::vector<std::string>{tree.path("base/scenery/d0/nowy.inc")});
+  run::Run r(tree.path("prog"), tree.path("base"));
+  r.close();  // the working files go, the undo set stays
+  EXPECT_FALSE(undoSetOf(tree).empty());
+  EXPECT_EQ(r.undoConversion(), 1u);
+  EXPECT_EQ(sceneryOf(tree), before);
+
+  convertAll(tree);
+  r.discardUndoSet();
+  EXPECT_TRUE(undoSetOf(tree).empty());
+  EXPECT_THROW(r.undoConversion(), text::Failure);
+}
+
+TEST(Undo, WhereLinksAreRefusedNothingChangesUntilTheUserAgrees) {
+  const TempTree tree(TempTree::Where::InMemory);
+  layOut(tree, 2);
+  const auto before = tree.snapshot();
+  testing::FailingOs os;
+  os.fail({testing::FailingOs::Call::Link, EPERM});
+  {
+    text::ScopedOs guard(os);
+    EXPECT_THROW(convertAll(tree), convert::UndoUnavailable);
+    EXPECT_EQ(tree.snapshot(), before);
+    convertAll(tree, false);
+  }
+  EXPECT_EQ(sceneryOf(tree), expectedFor(2).after);
+  EXPECT_TRUE(undoSetOf(tree).empty());
+}
+
+// Undo in a child process, ended at its k-th file operation.
+bool undoInChild(const TempTree& tree, long stopAt) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    StoppingOs os(stopAt);
+    text::ScopedOs guard(os);
+    try {
+      convert::undoConversion(tree.runPaths());
+    } catch (...) {
+      ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_NE(WEXITSTATUS(status), 1) << "the undo failed";
+  return WEXITSTATUS(status) == StoppingOs::kStopped;
+}
+
+TEST(Undo, StoppedAtEveryFileOperationTheNextRunLeavesTheTreeWhole) {
+  const Expected e = expectedFor(2);
+  long k = 1;
+  std::map<std::string, int> seen;
+  for (;; ++k) {
+    SCOPED_TRACE("undo stopped at operation " + std::to_string(k));
+    const TempTree tree(TempTree::Where::InMemory);
+    layOut(tree, 2);
+    convertAll(tree);
+    const bool stopped = undoInChild(tree, k);
+    ASSERT_NO_THROW(convert::recoverInterruptedConversion(tree.runPaths()));
+    const Files now = sceneryOf(tree);
+    ASSERT_TRUE(now == e.before || now == e.after) << "a tree half undone";
+    EXPECT_FALSE(tree.exists("base/.borvantel-journal"));
+    // Either still undoable or wholly undone.
+    EXPECT_EQ(undoSetOf(tree).empty(), now == e.before);
+    ++seen[now == e.before ? "before" : "after"];
+    if (!stopped) break;
+  }
+  EXPECT_GT(seen["before"], 0);
+  EXPECT_GT(seen["after"], 0);
+  std::printf("undo stop points tried: %ld\n", k);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "app/form1.h"
 
+#include "convert/undo.h"
+
 #include "app/byte_list_model.h"
 #include "app/design.h"
 #include "app/directory_list.h"
@@ -8,6 +10,7 @@
 #include "app/form3.h"
 #include "app/qt_text.h"
 #include "app/wrapping_button.h"
+#include "convert/undo.h"
 #include "run/base_directory.h"
 #include "text/files.h"
 
@@ -277,9 +280,26 @@ void Form1::Command5_Click() {
   // Off at once: the conversion lets pending events run once per file.
   Command5->setEnabled(false);
   converting_ = true;
+  std::string refused;
   {
     ProgressWindow progress;
-    attempt(true, [&] { run_.convert(progress); });
+    attempt(true, [&] {
+      try {
+        run_.convert(progress);
+      } catch (const convert::UndoUnavailable& e) {
+        refused = e.what();
+      }
+    });
+  }
+  // Without an undo set only when the user agrees.
+  if (!refused.empty() &&
+      QMessageBox::question(this, "Borvantel",
+                            QString::fromStdString(refused + " Przerobić pliki mimo to, bez możliwości cofnięcia?"),
+                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes) {
+    ProgressWindow progress;
+    convert::ConversionOptions options;
+    options.keepUndo = false;
+    attempt(true, [&] { run_.convert(progress, options); });
   }
   converting_ = false;
   if (closeWaiting_) close();

@@ -2,6 +2,7 @@
 
 #include "categories/categories.h"
 #include "convert/conversion.h"
+#include "convert/undo.h"
 #include "run/base_directory.h"
 #include "run/run.h"
 #include "run/start.h"
@@ -28,10 +29,15 @@ const char* const kUsage =
     "  categories                        wypisuje listę kategorii\n"
     "  add-category NAZWA                dopisuje kategorię do kategorie.txt\n"
     "  save BAZA                         dopisuje przypisania tego przebiegu do predef.txt\n"
-    "  convert [--dry-run] BAZA          przerabia pliki *.inc i sceneryjne (gdy żaden plik nie czeka\n"
+    "  convert [--dry-run] [--no-undo] BAZA\n"
+    "                                    przerabia pliki *.inc i sceneryjne (gdy żaden plik nie czeka\n"
     "                                    na kategorię), wypisuje zmienione pliki; --dry-run tylko\n"
-    "                                    wypisuje pliki, które by zmienił, i niczego nie zmienia\n"
-    "  clean BAZA                        usuwa pliki robocze z katalogu BAZA\n"
+    "                                    wypisuje pliki, które by zmienił, i niczego nie zmienia;\n"
+    "                                    --no-undo nie zachowuje oryginałów do cofnięcia\n"
+    "  undo [--discard] BAZA             przywraca pliki sprzed ostatniej konwersji; --discard\n"
+    "                                    tylko usuwa zachowane oryginały\n"
+    "  clean BAZA                        usuwa pliki robocze z katalogu BAZA (oryginały do cofnięcia\n"
+    "                                    zostają)\n"
     "\n"
     "--program-dir wskazuje katalog z kategorie.txt i predef.txt (domyślnie katalog programu).\n"
     "Kody wyjścia: 0 sukces, 1 błąd lub odmowa, 2 złe użycie.\n";
@@ -172,9 +178,14 @@ int cmdSave(const Context& ctx, const std::vector<std::string>& args) {
 int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
   convert::ConversionOptions options;
   std::vector<std::string> rest = args;
-  if (!rest.empty() && rest.front() == "--dry-run") {
-    options.dryRun = true;
-    rest.erase(rest.begin());
+  for (; !rest.empty() && rest.front().starts_with("--"); rest.erase(rest.begin())) {
+    if (rest.front() == "--dry-run") {
+      options.dryRun = true;
+    } else if (rest.front() == "--no-undo") {
+      options.keepUndo = false;
+    } else {
+      throw UsageError{"polecenie convert: nieznana opcja „" + rest.front() + "”"};
+    }
   }
   expectArgs(rest, 1, "convert");
   Run r = resumed(ctx, rest[0]);
@@ -184,6 +195,9 @@ int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
     result = r.convert(events, options);
   } catch (const run::FilesWaiting& e) {
     throw text::Failure(std::string(e.what()) + " Sprawdź: borvantel-cli pending.");
+  } catch (const convert::UndoUnavailable& e) {
+    throw text::Failure(std::string(e.what()) +
+                        " Nie zmieniono żadnego pliku. Bez możliwości cofnięcia: borvantel-cli convert --no-undo BAZA.");
   } catch (const convert::IncompleteConversion& e) {
     printPaths(ctx.out, e.replaced());
     throw;
@@ -192,6 +206,22 @@ int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
   ctx.err << (options.dryRun ? "Do przerobienia (nic nie zmieniono): pliki *.inc: " : "Przerobiono pliki *.inc: ")
           << result.includeFiles << ", pliki sceneryjne: " << result.sceneryFiles << " z "
           << result.sceneryListed << " sprawdzonych.\n";
+  return 0;
+}
+
+int cmdUndo(const Context& ctx, const std::vector<std::string>& args) {
+  std::vector<std::string> rest = args;
+  const bool discard = !rest.empty() && rest.front() == "--discard";
+  if (discard) rest.erase(rest.begin());
+  expectArgs(rest, 1, "undo");
+  Run r = existing(ctx, rest[0]);
+  if (discard) {
+    r.discardUndoSet();
+    ctx.err << "Usunięto oryginały zachowane do cofnięcia konwersji.\n";
+  } else {
+    const size_t n = r.undoConversion();
+    ctx.err << "Przywrócono pliki sprzed konwersji: " << n << ".\n";
+  }
   return 0;
 }
 
@@ -209,6 +239,7 @@ int runCommand(const Context& ctx, const std::string& command, const std::vector
       {"start", cmdStart},       {"pending", cmdPending},           {"assign", cmdAssign},
       {"assign-dir", cmdAssignDir}, {"categories", cmdCategories}, {"add-category", cmdAddCategory},
       {"save", cmdSave},         {"clean", cmdClean},               {"convert", cmdConvert},
+      {"undo", cmdUndo},
   };
   const auto it = handlers.find(command);
   if (it == handlers.end()) throw UsageError{"nieznane polecenie „" + command + "”"};

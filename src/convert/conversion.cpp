@@ -3,6 +3,7 @@
 #include "convert/assignment_table.h"
 #include "convert/include_file.h"
 #include "convert/journal.h"
+#include "convert/undo.h"
 #include "convert/scenery_file.h"
 #include "text/working_files.h"
 #include "text/lines.h"
@@ -144,8 +145,10 @@ class ConversionRun {
 
   ConversionEvents& events_;
   const ConversionOptions& options_;
+  text::RunPaths paths_;
   // Declared before everything that owns temporary files: it goes last.
   std::optional<Journal> journal_;
+  std::optional<UndoBuilder> undo_;
   std::string realBase_;   // the base directory's real path, with separator
   std::string root_;       // the scenery directory, found once per run
   std::string rootShown_;  // its name, relative to the base directory
@@ -172,7 +175,7 @@ class ConversionRun {
 
 ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& events,
                              const ConversionOptions& options)
-    : events_(events), options_(options), root_(paths.sceneryRoot()), base_(paths.sciezka_katalogu) {
+    : events_(events), options_(options), paths_(paths), root_(paths.sceneryRoot()), base_(paths.sciezka_katalogu) {
   int err = 0;
   realBase_ = realPath(base_, err);
   if (err != 0) throw FileError(FileOp::Open, base_, err);
@@ -522,6 +525,17 @@ void ConversionRun::renameAll() {
     if (errors[i] == 0) replaced.push_back(shownName(prepared_[i]));
   }
   if (replaced.empty()) rethrowUnchanged(e);
+  if (undo_) {
+    // The files replaced stay undoable.
+    try {
+      std::vector<bool> kept(errors.size());
+      for (size_t i = 0; i < errors.size(); ++i) kept[i] = errors[i] == 0;
+      undo_->keepOnly(kept);
+      undo_->install();
+    } catch (const text::Failure&) {
+      // Then there is no undo set for them; the message below still holds.
+    }
+  }
   const std::string message = std::string(e.what()) + " Konwersję przerwano: " + std::to_string(replaced.size()) +
                               " z " + std::to_string(prepared_.size()) +
                               " plików podmieniono już na przerobione, pozostałe są bez zmian. Uruchom Start "
@@ -563,6 +577,13 @@ ConversionResult ConversionRun::commit() {
   // renames if this one is stopped.
   try {
     if (options_.flush == FlushMode::PerFileSystem) syncFileSystems();
+    if (options_.keepUndo) {
+      undo_.emplace(paths_);
+      undo_->keep(
+          prepared_.size(),
+          [&](size_t i) { return std::pair(prepared_[i].file->target(), prepared_[i].file->tempPath()); },
+          options_.threads);
+    }
     journal_->commit(prepared_.size(), [&](size_t i) {
       return std::pair(prepared_[i].file->tempPath(), prepared_[i].file->target());
     });
@@ -584,6 +605,7 @@ ConversionResult ConversionRun::commit() {
                                    "trwałości zapisu.",
                                shownNames(prepared_.size()));
   }
+  if (undo_) undo_->install();
   journal_->remove();
   result_.changedFiles = shownNames(prepared_.size());
   return std::move(result_);

@@ -40,6 +40,10 @@ struct ConversionOptions {
   // prepares on the calling thread alone. The result, the files and every
   // message are the same whatever the number.
   unsigned threads = 0;
+  // Keep the originals as the undo set (hard links in the base directory).
+  // Where the file system refuses links the conversion stops with
+  // UndoUnavailable before changing anything; false converts without.
+  bool keepUndo = true;
 };
 
 struct ConversionResult {

@@ -1,5 +1,7 @@
 #include "convert/journal.h"
 
+#include "convert/undo.h"
+
 #include "text/os.h"
 #include "text/working_files.h"
 
@@ -22,6 +24,7 @@ using text::kTempPrefix;
 
 constexpr std::string_view kPreparing = "borvantel journal 1 PREPARING\n";
 constexpr std::string_view kCommit = "borvantel journal 1 COMMIT\n";
+constexpr std::string_view kUndo = "borvantel journal 1 UNDO\n";
 constexpr std::string_view kEnd = "END ";
 
 std::string directoryOf(std::string_view path) {
@@ -85,6 +88,10 @@ std::string readWhole(const std::string& path) {
                       ". Nie zmieniono żadnego pliku; sprawdź drzewo scenerii i usuń ten plik ręcznie.");
 }
 
+void writeRenames(const std::string& path, std::string_view header, size_t count,
+                  const std::function<std::pair<std::string, std::string>(size_t)>& rename,
+                  text::TempFileLog* log);
+
 }  // namespace
 
 Journal::Journal(const text::RunPaths& paths)
@@ -128,18 +135,7 @@ void Journal::creating(const std::string& tempPath) {
 
 void Journal::commit(size_t count, const std::function<std::pair<std::string, std::string>(size_t)>& rename) {
   // Its own temporary file is noted in the log it replaces, like any other.
-  text::AtomicFile file(path_, text::AtomicFile::kNewFileMode, this);
-  file.write(kCommit);
-  std::string entry;
-  for (size_t i = 0; i < count; ++i) {
-    const auto [temp, target] = rename(i);
-    entry.assign(temp).push_back('\0');
-    entry.append(target).push_back('\0');
-    file.write(entry);
-  }
-  file.write(std::string(kEnd) + std::to_string(count) + "\n");
-  file.commit(true);
-  syncDirectory(directory_);
+  writeRenames(path_, kCommit, count, rename, this);
   fd_.close();
 }
 
@@ -150,6 +146,89 @@ void Journal::remove() {
     throw FileError(FileOp::Remove, path_, errno);
   }
   present_ = false;
+}
+
+namespace {
+
+void writeRenames(const std::string& path, std::string_view header, size_t count,
+                  const std::function<std::pair<std::string, std::string>(size_t)>& rename,
+                  text::TempFileLog* log) {
+  text::AtomicFile file(path, text::AtomicFile::kNewFileMode, log);
+  file.write(header);
+  std::string entry;
+  for (size_t i = 0; i < count; ++i) {
+    const auto [from, to] = rename(i);
+    entry.assign(from).push_back('\0');
+    entry.append(to).push_back('\0');
+    file.write(entry);
+  }
+  file.write(std::string(kEnd) + std::to_string(count) + "\n");
+  file.commit(true);
+  syncDirectory(directoryOf(path));
+}
+
+// The renames of a complete journal after `header`; refuses an incomplete one
+// or one with a rename `valid` does not accept.
+std::vector<std::pair<std::string, std::string>> readRenames(
+    const std::string& journal, const std::string& data, std::string_view header,
+    const std::function<bool(const std::string&, const std::string&)>& valid) {
+  const size_t endAt = data.rfind(kEnd);
+  if (endAt == std::string::npos || data.back() != '\n') refuse(journal, "jest niekompletny");
+  std::vector<std::pair<std::string, std::string>> renames;
+  size_t at = header.size();
+  while (at < endAt) {
+    const size_t fromEnd = data.find('\0', at);
+    const size_t toEnd = fromEnd == std::string::npos ? fromEnd : data.find('\0', fromEnd + 1);
+    if (toEnd == std::string::npos || toEnd >= endAt) refuse(journal, "jest niekompletny");
+    std::string from = data.substr(at, fromEnd - at);
+    std::string to = data.substr(fromEnd + 1, toEnd - fromEnd - 1);
+    if (!valid(from, to)) refuse(journal, "wskazuje plik " + text::quotedPath(to) + " spoza drzewa");
+    renames.emplace_back(std::move(from), std::move(to));
+    at = toEnd + 1;
+  }
+  if (data.substr(endAt + kEnd.size()) != std::to_string(renames.size()) + "\n") refuse(journal, "jest niekompletny");
+  return renames;
+}
+
+// Puts in place every file not yet renamed; makes it durable. Returns how many.
+size_t finishRenames(const std::vector<std::pair<std::string, std::string>>& renames) {
+  size_t done = 0;
+  std::map<dev_t, std::string> fileSystems;
+  for (const auto& [from, to] : renames) {
+    struct stat st {};
+    if (text::os().lstat(from.c_str(), &st) != 0) {
+      if (errno == ENOENT) continue;  // put in place before the stop
+      throw FileError(FileOp::Stat, from, errno);
+    }
+    if (text::os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
+    fileSystems.try_emplace(st.st_dev, directoryOf(to));
+    ++done;
+  }
+  for (const auto& [device, dir] : fileSystems) {
+    const int raw = text::os().open(dir.c_str(), O_RDONLY | O_DIRECTORY, 0);
+    if (raw < 0) throw FileError(FileOp::Sync, dir, errno);
+    text::Fd fd(raw);
+    if (text::os().syncfs(fd.get()) != 0) throw FileError(FileOp::Sync, dir, errno);
+  }
+  return done;
+}
+
+}  // namespace
+
+void Journal::commitUndo(const text::RunPaths& paths, size_t count,
+                         const std::function<std::pair<std::string, std::string>(size_t)>& rename) {
+  const std::string path = paths.workingFile(text::kJournal);
+  struct stat st {};
+  if (text::os().lstat(path.c_str(), &st) == 0) {
+    throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
+                        " jest dziennik przerwanej operacji; uruchom Start, aby ją dokończyć.");
+  }
+  writeRenames(path, kUndo, count, rename, nullptr);
+}
+
+void Journal::removeUndo(const text::RunPaths& paths) {
+  const std::string path = paths.workingFile(text::kJournal);
+  if (text::os().unlink(path.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, path, errno);
 }
 
 Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
@@ -185,6 +264,7 @@ Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
         throw FileError(FileOp::Remove, temp, errno);
       }
     }
+    removePendingUndoSet(paths);
     if (text::os().unlink(journal.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, journal, errno);
     recovery.kind = Recovery::Kind::Removed;
     recovery.message = "Poprzednia konwersja w tym katalogu została przerwana, zanim zmieniła jakikolwiek plik. "
@@ -193,44 +273,32 @@ Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
     return recovery;
   }
 
+  const std::string undoDir = paths.workingFile(kUndoDirectory) + "/";
+  if (data.compare(0, kUndo.size(), kUndo) == 0) {
+    // An undo stopped half-way: the originals go on being put back.
+    const auto renames = readRenames(journal, data, kUndo, [&](const std::string& from, const std::string& to) {
+      const std::string_view name = std::string_view(from).substr(std::min(from.size(), undoDir.size()));
+      return from.compare(0, undoDir.size(), undoDir) == 0 && !name.empty() &&
+             name.find_first_not_of("0123456789") == std::string_view::npos && isInside(to, base);
+    });
+    recovery.files = finishRenames(renames);
+    discardUndoSet(paths);
+    if (text::os().unlink(journal.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, journal, errno);
+    syncDirectory(directoryOf(journal));
+    recovery.kind = Recovery::Kind::Finished;
+    recovery.message = "Poprzednie cofanie konwersji w tym katalogu zostało przerwane. Dokończono je: przywrócono "
+                       "jeszcze " + std::to_string(recovery.files) + " z " + std::to_string(renames.size()) +
+                       " plików; drzewo scenerii jest takie jak przed konwersją.";
+    return recovery;
+  }
   if (data.compare(0, kCommit.size(), kCommit) != 0) refuse(journal, "jest nieczytelny");
   // Committed: every temporary file was durable before the first rename.
-  const size_t endAt = data.rfind(kEnd);
-  if (endAt == std::string::npos || data.back() != '\n') refuse(journal, "jest niekompletny");
-  std::vector<std::pair<std::string, std::string>> renames;
-  size_t at = kCommit.size();
-  while (at < endAt) {
-    const size_t tempEnd = data.find('\0', at);
-    const size_t targetEnd = tempEnd == std::string::npos ? tempEnd : data.find('\0', tempEnd + 1);
-    if (targetEnd == std::string::npos || targetEnd >= endAt) refuse(journal, "jest niekompletny");
-    std::string temp = data.substr(at, tempEnd - at);
-    std::string target = data.substr(tempEnd + 1, targetEnd - tempEnd - 1);
-    if (!isTempName(temp) || !isInside(temp, base) || !isInside(target, base) ||
-        directoryOf(temp) != directoryOf(target) || isTempName(target)) {
-      refuse(journal, "wskazuje plik " + text::quotedPath(target) + " spoza drzewa");
-    }
-    renames.emplace_back(std::move(temp), std::move(target));
-    at = targetEnd + 1;
-  }
-  if (data.substr(endAt + kEnd.size()) != std::to_string(renames.size()) + "\n") refuse(journal, "jest niekompletny");
-
-  std::map<dev_t, std::string> fileSystems;
-  for (const auto& [temp, target] : renames) {
-    struct stat tempStat {};
-    if (text::os().lstat(temp.c_str(), &tempStat) != 0) {
-      if (errno == ENOENT) continue;  // put in place before the stop
-      throw FileError(FileOp::Stat, temp, errno);
-    }
-    if (text::os().rename(temp.c_str(), target.c_str()) != 0) throw FileError(FileOp::Rename, target, errno);
-    fileSystems.try_emplace(tempStat.st_dev, directoryOf(target));
-    ++recovery.files;
-  }
-  for (const auto& [device, dir] : fileSystems) {
-    const int raw = text::os().open(dir.c_str(), O_RDONLY | O_DIRECTORY, 0);
-    if (raw < 0) throw FileError(FileOp::Sync, dir, errno);
-    text::Fd fd(raw);
-    if (text::os().syncfs(fd.get()) != 0) throw FileError(FileOp::Sync, dir, errno);
-  }
+  const auto renames = readRenames(journal, data, kCommit, [&](const std::string& temp, const std::string& target) {
+    return isTempName(temp) && isInside(temp, base) && isInside(target, base) &&
+           directoryOf(temp) == directoryOf(target) && !isTempName(target);
+  });
+  recovery.files = finishRenames(renames);
+  installPendingUndoSet(paths);
   if (text::os().unlink(journal.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, journal, errno);
   syncDirectory(directoryOf(journal));
   recovery.kind = Recovery::Kind::Finished;

@@ -40,6 +40,12 @@ class Journal : public text::TempFileLog {
   // Removes the journal (the run is over, one way or the other).
   void remove();
 
+  // The journal of an undo: the renames that put the originals back (backup,
+  // target), durable before the first of them.
+  static void commitUndo(const text::RunPaths& paths, size_t count,
+                         const std::function<std::pair<std::string, std::string>(size_t)>& rename);
+  static void removeUndo(const text::RunPaths& paths);
+
   const std::string& path() const noexcept { return path_; }
 
  private:

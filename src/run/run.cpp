@@ -4,6 +4,7 @@
 #include "categories/categories.h"
 #include "categories/save.h"
 #include "convert/journal.h"
+#include "convert/undo.h"
 #include "preview/preview_text.h"
 #include "run/base_directory.h"
 #include "text/codepage.h"
@@ -49,6 +50,10 @@ Run::Run(std::string_view programDir, std::string_view baseDir) : paths_(text::R
 }
 
 std::string Run::recover() { return convert::recoverInterruptedConversion(paths_).message; }
+
+size_t Run::undoConversion() { return convert::undoConversion(paths_); }
+
+void Run::discardUndoSet() { convert::discardUndoSet(paths_); }
 
 Run Run::resume(std::string_view programDir, std::string_view baseDir) {
   Run run(programDir, baseDir);

@@ -117,6 +117,13 @@ class Run {
   // Form_QueryUnload, when the user closes the window: the working files go.
   void close();
 
+  // Puts back every original the last conversion replaced (its undo set);
+  // refuses, changing nothing, when a converted file was changed since.
+  // Returns the number of files put back.
+  size_t undoConversion();
+  // Frees the undo set.
+  void discardUndoSet();
+
   // --- state
 
   const text::RunPaths& paths() const noexcept { return paths_; }

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,6 +29,9 @@ int Os::ftruncate(int fd, off_t size) { return ::ftruncate(fd, size); }
 int Os::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 int Os::rename(const char* from, const char* to) { return ::rename(from, to); }
 int Os::unlink(const char* path) { return ::unlink(path); }
+int Os::link(const char* from, const char* to) { return ::link(from, to); }
+int Os::mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
+int Os::rmdir(const char* path) { return ::rmdir(path); }
 int Os::stat(const char* path, struct stat* st) { return ::stat(path, st); }
 int Os::lstat(const char* path, struct stat* st) { return ::lstat(path, st); }
 int Os::fstat(int fd, struct stat* st) { return ::fstat(fd, st); }

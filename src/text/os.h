@@ -33,6 +33,9 @@ class Os {
   virtual int fchmod(int fd, mode_t mode);
   virtual int rename(const char* from, const char* to);
   virtual int unlink(const char* path);
+  virtual int link(const char* from, const char* to);
+  virtual int mkdir(const char* path, mode_t mode);
+  virtual int rmdir(const char* path);
   virtual int stat(const char* path, struct stat* st);
   virtual int lstat(const char* path, struct stat* st);
   virtual int fstat(int fd, struct stat* st);

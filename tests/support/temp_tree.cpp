@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +17,28 @@
 namespace fs = std::filesystem;
 
 namespace borvantel::testing {
+
+bool isTemporaryFile(std::string_view path) {
+  const std::string_view name = path.substr(path.rfind('/') + 1);
+  constexpr std::string_view prefix = ".borvantel-";
+  if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix) return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+namespace {
+bool inUndoSet(std::string_view path) { return path.find("/.borvantel-undo") != std::string_view::npos; }
+}  // namespace
+
+std::map<std::string, std::string> withoutUndoSet(std::map<std::string, std::string> files) {
+  std::erase_if(files, [](const auto& entry) { return inUndoSet(entry.first); });
+  return files;
+}
+
+std::vector<std::string> withoutUndoSet(std::vector<std::string> files) {
+  std::erase_if(files, [](const std::string& name) { return inUndoSet(name); });
+  return files;
+}
 
 TempTree::TempTree(Where where) {
   std::error_code ec;
@@ -207,6 +230,11 @@ int FailingOs::rename(const char* from, const char* to) {
 int FailingOs::unlink(const char* path) {
   if (failing(Call::Unlink, path)) return -1;
   return Os::unlink(path);
+}
+
+int FailingOs::link(const char* from, const char* to) {
+  if (failing(Call::Link, from)) return -1;
+  return Os::link(from, to);
 }
 
 int FailingOs::stat(const char* path, struct stat* st) {

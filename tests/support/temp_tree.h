@@ -14,6 +14,13 @@
 
 namespace borvantel::testing {
 
+// A conversion's temporary file: ".borvantel-" and six letters or digits.
+bool isTemporaryFile(std::string_view path);
+// The files of a snapshot or listing without the undo set that a conversion
+// keeps in the base directory (its manifest holds inode numbers and times).
+std::map<std::string, std::string> withoutUndoSet(std::map<std::string, std::string> files);
+std::vector<std::string> withoutUndoSet(std::vector<std::string> files);
+
 class TempTree {
  public:
   // Where: the system's temporary directory, or kInMemory for tests that
@@ -69,7 +76,7 @@ class FailingOs : public text::Os {
   // Mkstemp: the exclusive creation of a temporary file. Stat: stat, lstat
   // and fstat. List: reading a directory.
   enum class Call { Open, Mkstemp, Read, Write, Close, Fsync, Ftruncate, Fchmod, Rename, Unlink,
-                    Stat, Pread, Lseek, Fchown, Realpath, List };
+                    Stat, Pread, Lseek, Fchown, Realpath, List, Link };
   struct Rule {
     Call call;
     int err;
@@ -100,6 +107,7 @@ class FailingOs : public text::Os {
   int fchmod(int fd, mode_t mode) override;
   int rename(const char* from, const char* to) override;
   int unlink(const char* path) override;
+  int link(const char* from, const char* to) override;
   int stat(const char* path, struct stat* st) override;
   int lstat(const char* path, struct stat* st) override;
   int fstat(int fd, struct stat* st) override;

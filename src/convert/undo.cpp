@@ -1,0 +1,250 @@
+#include "convert/undo.h"
+
+#include "convert/journal.h"
+#include "text/in_order.h"
+#include "text/os.h"
+#include "text/paths.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+
+namespace borvantel::convert {
+namespace {
+
+using text::FileError;
+using text::FileOp;
+
+constexpr std::string_view kHeader = "borvantel undo 1\n";
+constexpr std::string_view kEnd = "END ";
+constexpr std::string_view kManifest = "manifest";
+
+std::string backupName(size_t i) {
+  char name[24];
+  std::snprintf(name, sizeof name, "%08zu", i);
+  return name;
+}
+
+std::string identityOf(const struct stat& st) {
+  return std::to_string(st.st_ino) + " " + std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) +
+         " " + std::to_string(st.st_mtim.tv_nsec);
+}
+
+std::string directoryIn(const text::RunPaths& paths, std::string_view name) {
+  return paths.workingFile(name) + "/";
+}
+
+void syncDirectory(const std::string& dir) {
+  const int raw = text::os().open(dir.c_str(), O_RDONLY | O_DIRECTORY, 0);
+  if (raw < 0) throw FileError(FileOp::Sync, dir, errno);
+  text::Fd fd(raw);
+  if (text::os().fsync(fd.get()) != 0) throw FileError(FileOp::Sync, dir, errno);
+}
+
+// Removes the directory and everything in it (only plain files are put there).
+void removeDirectory(const std::string& dir) {
+  std::vector<text::DirEntry> entries;
+  if (const int err = text::os().listDirectory(dir.c_str(), entries)) {
+    if (err == ENOENT) return;
+    throw FileError(FileOp::List, dir, err);
+  }
+  for (const text::DirEntry& e : entries) {
+    const std::string path = dir + e.name;
+    if (text::os().unlink(path.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, path, errno);
+  }
+  if (text::os().rmdir(dir.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, dir, errno);
+}
+
+struct ManifestEntry {
+  std::string backup;  // file name in the undo directory
+  std::string target;
+  std::string identity;
+};
+
+// The entries of a complete manifest; nullopt when there is no undo set.
+std::optional<std::vector<ManifestEntry>> readManifest(const std::string& dir) {
+  const std::string path = dir + std::string(kManifest);
+  if (!text::fileSize(path)) return std::nullopt;
+  std::string data;
+  {
+    text::Fd fd = text::openForReading(path);
+    char buf[64 * 1024];
+    for (;;) {
+      const ssize_t n = text::os().read(fd.get(), buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw FileError(FileOp::Read, path, errno);
+      if (n == 0) break;
+      data.append(buf, static_cast<size_t>(n));
+    }
+  }
+  const auto broken = [&] {
+    return text::Failure("Spis kopii do cofnięcia " + text::quotedPath(path) +
+                         " jest uszkodzony; cofnięcie nie jest możliwe. Nie zmieniono żadnego pliku.");
+  };
+  if (data.compare(0, kHeader.size(), kHeader) != 0) throw broken();
+  const size_t endAt = data.rfind(kEnd);
+  if (endAt == std::string::npos || data.back() != '\n') throw broken();
+  std::vector<ManifestEntry> entries;
+  size_t at = kHeader.size();
+  while (at < endAt) {
+    ManifestEntry e;
+    for (std::string* field : {&e.backup, &e.target, &e.identity}) {
+      const size_t end = data.find('\0', at);
+      if (end == std::string::npos || end >= endAt) throw broken();
+      field->assign(data, at, end - at);
+      at = end + 1;
+    }
+    entries.push_back(std::move(e));
+  }
+  if (data.substr(endAt + kEnd.size()) != std::to_string(entries.size()) + "\n") throw broken();
+  return entries;
+}
+
+void writeManifestFile(const std::string& dir, const std::vector<ManifestEntry>& entries) {
+  text::AtomicFile file(dir + std::string(kManifest));
+  file.write(kHeader);
+  std::string line;
+  for (const ManifestEntry& e : entries) {
+    line.assign(e.backup).push_back('\0');
+    line.append(e.target).push_back('\0');
+    line.append(e.identity).push_back('\0');
+    file.write(line);
+  }
+  file.write(std::string(kEnd) + std::to_string(entries.size()) + "\n");
+  file.commit(true);
+  syncDirectory(dir);
+}
+
+}  // namespace
+
+UndoBuilder::UndoBuilder(const text::RunPaths& paths)
+    : paths_(paths), directory_(directoryIn(paths, kUndoNewDirectory)) {
+  removeDirectory(directory_);  // left by a run stopped before its renames
+  if (text::os().mkdir(directory_.c_str(), 0755) != 0) throw FileError(FileOp::Create, directory_, errno);
+}
+
+UndoBuilder::~UndoBuilder() {
+  if (installed_) return;
+  try {
+    removeDirectory(directory_);
+  } catch (const text::Failure&) {
+    // The next run removes it.
+  }
+}
+
+void UndoBuilder::keep(size_t count, const std::function<std::pair<std::string, std::string>(size_t)>& file,
+                       unsigned threads) {
+  entries_.assign(count, Entry{});
+  text::InOrder pool(text::threadsFor(threads, count));
+  pool.run(
+      count,
+      [&](size_t i, size_t, unsigned) {
+        auto [target, temp] = file(i);
+        const std::string backup = directory_ + backupName(i);
+        if (text::os().link(target.c_str(), backup.c_str()) != 0) {
+          const int err = errno;
+          if (err == EPERM || err == EXDEV || err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS) {
+            throw UndoUnavailable("System plików nie pozwala zachować oryginału pliku " + text::quotedPath(target) +
+                                  " do cofnięcia konwersji (" + text::reasonText(err) + ").");
+          }
+          throw FileError(FileOp::Create, backup, err);
+        }
+        struct stat st {};
+        if (text::os().stat(temp.c_str(), &st) != 0) throw FileError(FileOp::Stat, temp, errno);
+        entries_[i] = Entry{std::move(target), identityOf(st)};
+      },
+      [](size_t, size_t, const std::exception_ptr& error) {
+        if (error) std::rethrow_exception(error);
+      });
+  writeManifest(entries_, nullptr);
+}
+
+void UndoBuilder::keepOnly(const std::vector<bool>& replaced) { writeManifest(entries_, &replaced); }
+
+void UndoBuilder::writeManifest(const std::vector<Entry>& entries, const std::vector<bool>* only) {
+  std::vector<ManifestEntry> out;
+  out.reserve(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (only && !(*only)[i]) continue;
+    out.push_back(ManifestEntry{backupName(i), entries[i].target, entries[i].identity});
+  }
+  writeManifestFile(directory_, out);
+}
+
+void UndoBuilder::install() {
+  installPendingUndoSet(paths_);
+  installed_ = true;
+}
+
+void installPendingUndoSet(const text::RunPaths& paths) {
+  const std::string fresh = directoryIn(paths, kUndoNewDirectory);
+  if (!readManifest(fresh)) {
+    removeDirectory(fresh);  // never finished: not a set
+    return;
+  }
+  const std::string current = directoryIn(paths, kUndoDirectory);
+  removeDirectory(current);
+  const std::string from = fresh.substr(0, fresh.size() - 1);
+  const std::string to = current.substr(0, current.size() - 1);
+  if (text::os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
+  syncDirectory(paths.sciezka_katalogu);
+}
+
+void removePendingUndoSet(const text::RunPaths& paths) { removeDirectory(directoryIn(paths, kUndoNewDirectory)); }
+
+std::vector<std::string> undoableFiles(const text::RunPaths& paths) {
+  std::vector<std::string> out;
+  const auto entries = readManifest(directoryIn(paths, kUndoDirectory));
+  if (!entries) return out;
+  for (const ManifestEntry& e : *entries) out.push_back(e.target);
+  return out;
+}
+
+size_t undoConversion(const text::RunPaths& paths) {
+  const std::string dir = directoryIn(paths, kUndoDirectory);
+  const auto entries = readManifest(dir);
+  if (!entries) {
+    throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
+                        " nie ma kopii do cofnięcia konwersji.");
+  }
+  // Everything is checked before anything changes.
+  for (const ManifestEntry& e : *entries) {
+    struct stat st {};
+    if (text::os().lstat(e.target.c_str(), &st) != 0 || identityOf(st) != e.identity) {
+      throw text::Failure("Plik " + text::quotedPath(e.target) +
+                          " zmienił się od konwersji (albo go nie ma); cofnięcie nadpisałoby te zmiany. Nie zmieniono "
+                          "żadnego pliku.");
+    }
+    const std::string backup = dir + e.backup;
+    if (text::os().lstat(backup.c_str(), &st) != 0) throw FileError(FileOp::Open, backup, errno);
+  }
+  Journal::commitUndo(paths, entries->size(),
+                      [&](size_t i) { return std::pair(dir + (*entries)[i].backup, (*entries)[i].target); });
+  for (size_t done = 0; done < entries->size(); ++done) {
+    const ManifestEntry& e = (*entries)[done];
+    if (text::os().rename((dir + e.backup).c_str(), e.target.c_str()) != 0) {
+      const FileError error(FileOp::Rename, e.target, errno);
+      // What is left stays undoable.
+      writeManifestFile(dir, std::vector<ManifestEntry>(entries->begin() + static_cast<std::ptrdiff_t>(done),
+                                                        entries->end()));
+      Journal::removeUndo(paths);
+      throw text::Failure(std::string(error.what()) + " Cofanie przerwano: przywrócono " + std::to_string(done) +
+                          " z " + std::to_string(entries->size()) +
+                          " plików; pozostałe można przywrócić, cofając jeszcze raz.");
+    }
+  }
+  const int raw = text::os().open(paths.sciezka_katalogu.c_str(), O_RDONLY | O_DIRECTORY, 0);
+  if (raw < 0) throw FileError(FileOp::Sync, paths.sciezka_katalogu, errno);
+  text::Fd fd(raw);
+  if (text::os().syncfs(fd.get()) != 0) throw FileError(FileOp::Sync, paths.sciezka_katalogu, errno);
+  removeDirectory(dir);
+  Journal::removeUndo(paths);
+  return entries->size();
+}
+
+void discardUndoSet(const text::RunPaths& paths) { removeDirectory(directoryIn(paths, kUndoDirectory)); }
+
+}  // namespace borvantel::convert

@@ -1,0 +1,82 @@
+// The undo set: the originals of the last conversion, kept as hard links in
+// the base directory (no data is copied), with a manifest naming each file
+// they replaced and what the converted file was, so that undo can put every
+// original back, all or nothing, and refuse when a converted file has been
+// changed since.
+#pragma once
+
+#include "text/files.h"
+#include "text/paths.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace borvantel::convert {
+
+inline constexpr std::string_view kUndoDirectory = ".borvantel-undo";
+inline constexpr std::string_view kUndoNewDirectory = ".borvantel-undo.new";
+
+// The file system refuses hard links: no undo set can be kept. Thrown before
+// anything has changed; the conversion may be run again without an undo set
+// once the user agrees.
+class UndoUnavailable : public text::Failure {
+ public:
+  using text::Failure::Failure;
+};
+
+// The undo set a conversion builds beside the last one; it replaces the last
+// one only once every rename is done. Destroyed before install(), it goes.
+class UndoBuilder {
+ public:
+  explicit UndoBuilder(const text::RunPaths& paths);
+  ~UndoBuilder();
+  UndoBuilder(const UndoBuilder&) = delete;
+  UndoBuilder& operator=(const UndoBuilder&) = delete;
+
+  // Keeps the original of each of `count` files, file(i) giving the i-th
+  // (target, temporary file that replaces it), and writes the manifest to
+  // disk. Throws UndoUnavailable when the file system refuses links.
+  void keep(size_t count, const std::function<std::pair<std::string, std::string>(size_t)>& file, unsigned threads);
+  // Only the files whose `replaced` entry is true stay in the set (some
+  // renames failed).
+  void keepOnly(const std::vector<bool>& replaced);
+  // The set replaces the last one.
+  void install();
+
+ private:
+  struct Entry {
+    std::string target;
+    std::string identity;  // of the converted file: inode, size, modification time
+  };
+  void writeManifest(const std::vector<Entry>& entries, const std::vector<bool>* only);
+
+  text::RunPaths paths_;
+  std::string directory_;  // with separator
+  std::vector<Entry> entries_;
+  bool installed_ = false;
+};
+
+// Puts a finished new undo set in place of the last one (a conversion that
+// was stopped after its renames); nothing when there is none.
+void installPendingUndoSet(const text::RunPaths& paths);
+// Removes a new undo set that never came into use (a stopped preparation).
+void removePendingUndoSet(const text::RunPaths& paths);
+
+// The files the undo set would put back (relative to the base directory, "\"
+// separated); empty when there is no undo set.
+std::vector<std::string> undoableFiles(const text::RunPaths& paths);
+
+// Puts every original back. Refuses, changing nothing, when there is no undo
+// set or a converted file has been changed, moved or removed since (naming
+// it). Crash-safe like the conversion: a journal names every rename before the
+// first. Returns the number of files put back.
+size_t undoConversion(const text::RunPaths& paths);
+
+// Removes the undo set (the disk space of the originals is freed).
+void discardUndoSet(const text::RunPaths& paths);
+
+}  // namespace borvantel::convert
