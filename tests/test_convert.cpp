@@ -5,6 +5,7 @@
 #include "convert/conversion.h"
 #include "convert/include_file.h"
 #include "convert/scenery_file.h"
+#include "convert/undo.h"
 #include "run/start.h"
 #include "support/temp_tree.h"
 #include "text/codepage.h"
@@ -720,6 +721,26 @@ TEST(ConversionRun, EveryThreadCountGivesTheSameFilesResultEventsAndMessage) {
       EXPECT_FALSE(first->changed.empty()) << c.what;
     }
   }
+}
+
+// Links, one file under two names, an include file listed as a scenery file:
+// undo still puts back exactly what was there.
+TEST(ConversionRun, UndoOfABusyTreeGivesBackEveryByte) {
+  const TempTree tree(TempTree::Where::InMemory);
+  prepareBusyTree(tree);
+  const auto scenery = [&] {
+    std::map<std::string, std::string> out;
+    for (const auto& [name, bytes] : tree.snapshot()) {
+      if (name.rfind("base/scenery/", 0) == 0) out.emplace(name, bytes);
+    }
+    return out;
+  };
+  const auto before = scenery();
+  ConversionEvents events;
+  const ConversionResult result = runConversion(tree.runPaths(), events);
+  ASSERT_NE(scenery(), before);
+  EXPECT_EQ(undoConversion(tree.runPaths()), result.changedFiles.size());
+  EXPECT_EQ(scenery(), before);
 }
 
 // An owner that may not be kept (an ordinary user cannot give files away) is

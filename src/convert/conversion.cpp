@@ -94,6 +94,7 @@ class ConversionRun {
   struct Prepared {
     std::unique_ptr<text::AtomicFile> file;  // null in a dry run
     size_t source;                           // index into incOut_, or kScenery + index into sceneryList_
+    FileIdentity identity;                   // of the prepared file, for the undo set
   };
   static constexpr size_t kScenery = size_t{1} << 62;
 
@@ -117,6 +118,7 @@ class ConversionRun {
     std::string target;  // the real path; empty when the file was not opened
     dev_t device = 0;
     std::unique_ptr<text::AtomicFile> file;
+    FileIdentity identity;
     bool rewritten = false;  // a new version was prepared (in a dry run: would be)
     size_t earlier = kNone;  // scenery phase: the include file of the first phase it is
     std::uint64_t bytesRead = 0;
@@ -130,6 +132,7 @@ class ConversionRun {
   void checkInside(const std::string& listed, const std::string& target) const;
   std::unique_ptr<text::AtomicFile> createTemp(const std::string& target, const struct stat& st, dev_t device);
   void emit(Worker& w, text::AtomicFile* file, Outcome& o);
+  void finishTemp(text::AtomicFile& file, Outcome& o);
   void prepareInclude(Worker& w, const AssignmentRow& row, Outcome& o);
   void prepareScenery(Worker& w, const std::string& listed, Outcome& o);
   Prepared keep(Outcome& o, size_t source);
@@ -282,6 +285,16 @@ void ConversionRun::emit(Worker& w, text::AtomicFile* file, Outcome& o) {
   w.out.clear();
 }
 
+void ConversionRun::finishTemp(text::AtomicFile& file, Outcome& o) {
+  if (options_.keepUndo) {
+    // What the converted file will be, for undo to tell it unchanged later.
+    struct stat st {};
+    if (text::os().fstat(file.fd(), &st) != 0) throw FileError(FileOp::Stat, file.target(), errno);
+    o.identity = identityOf(st);
+  }
+  file.finish(options_.flush == FlushMode::PerFile);
+}
+
 template <typename Prepare, typename Take>
 void ConversionRun::inOrder(size_t count, Prepare&& prepare, Take&& take) {
   text::InOrder pool(text::threadsFor(options_.threads, count));
@@ -300,7 +313,7 @@ void ConversionRun::inOrder(size_t count, Prepare&& prepare, Take&& take) {
 ConversionRun::Prepared ConversionRun::keep(Outcome& o, size_t source) {
   if (o.file && fileSystems_.count(o.device) == 0) fileSystems_.emplace(o.device, directoryOf(o.target));
   result_.bytesWritten += o.bytesWritten;
-  return Prepared{std::move(o.file), source};
+  return Prepared{std::move(o.file), source, o.identity};
 }
 
 void ConversionRun::zmiana_inc() {
@@ -351,7 +364,7 @@ void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome&
     if (w.out.size() >= kWriteChunk) emit(w, file.get(), o);
   }
   emit(w, file.get(), o);
-  if (file) file->finish(options_.flush == FlushMode::PerFile);
+  if (file) finishTemp(*file, o);
   o.bytesRead += static_cast<std::uint64_t>(st.st_size);
   o.file = std::move(file);
   o.rewritten = true;
@@ -364,7 +377,7 @@ void ConversionRun::zmiana_scn() {
   // phase met again here is rewritten from its prepared text), so it changes
   // only once the phase is over.
   std::vector<Prepared> rewritten;
-  std::vector<std::pair<size_t, std::unique_ptr<text::AtomicFile>>> replacements;
+  std::vector<std::pair<size_t, Prepared>> replacements;
   inOrder(
       sceneryList_.size(), [&](Worker& w, size_t i, Outcome& o) { prepareScenery(w, sceneryList_[i], o); },
       [&](size_t i, Outcome& o, const std::exception_ptr& error) {
@@ -381,14 +394,17 @@ void ConversionRun::zmiana_scn() {
         if (!o.rewritten) return;
         if (o.earlier != kNone) {
           result_.bytesWritten += o.bytesWritten;
-          replacements.emplace_back(o.earlier, std::move(o.file));
+          replacements.emplace_back(o.earlier, Prepared{std::move(o.file), 0, o.identity});
           return;
         }
         rewritten.push_back(keep(o, kScenery + i));
         ++result_.sceneryFiles;
       });
   includeTargets_.clear();  // its keys may view the files replaced now
-  for (auto& [earlier, file] : replacements) prepared_[earlier].file = std::move(file);
+  for (auto& [earlier, file] : replacements) {
+    prepared_[earlier].file = std::move(file.file);
+    prepared_[earlier].identity = file.identity;
+  }
   std::move(rewritten.begin(), rewritten.end(), std::back_inserter(prepared_));
 }
 
@@ -461,7 +477,7 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
     return;
   }
   emit(w, file.get(), o);
-  if (file) file->finish(options_.flush == FlushMode::PerFile);
+  if (file) finishTemp(*file, o);
   o.file = std::move(file);
   o.rewritten = true;
 }
@@ -581,7 +597,7 @@ ConversionResult ConversionRun::commit() {
       undo_.emplace(paths_);
       undo_->keep(
           prepared_.size(),
-          [&](size_t i) { return std::pair(prepared_[i].file->target(), prepared_[i].file->tempPath()); },
+          [&](size_t i) { return std::pair(prepared_[i].file->target(), prepared_[i].identity); },
           options_.threads);
     }
     journal_->commit(prepared_.size(), [&](size_t i) {

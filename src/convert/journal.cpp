@@ -278,8 +278,13 @@ Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
     // An undo stopped half-way: the originals go on being put back.
     const auto renames = readRenames(journal, data, kUndo, [&](const std::string& from, const std::string& to) {
       const std::string_view name = std::string_view(from).substr(std::min(from.size(), undoDir.size()));
-      return from.compare(0, undoDir.size(), undoDir) == 0 && !name.empty() &&
-             name.find_first_not_of("0123456789") == std::string_view::npos && isInside(to, base);
+      // Backups are named by number, in numbered directories.
+      const size_t slash = name.find('/');
+      const auto digits = [](std::string_view s) {
+        return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+      };
+      return from.compare(0, undoDir.size(), undoDir) == 0 && slash != std::string_view::npos &&
+             digits(name.substr(0, slash)) && digits(name.substr(slash + 1)) && isInside(to, base);
     });
     recovery.files = finishRenames(renames);
     discardUndoSet(paths);

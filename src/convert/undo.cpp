@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <exception>
@@ -22,15 +23,25 @@ constexpr std::string_view kHeader = "borvantel undo 1\n";
 constexpr std::string_view kEnd = "END ";
 constexpr std::string_view kManifest = "manifest";
 
-std::string backupName(size_t i) {
+// A directory of its own for each run of this many files, so that threads
+// linking at once wait for no directory lock.
+constexpr size_t kPerDirectory = 256;
+
+std::string groupName(size_t i) {
   char name[24];
-  std::snprintf(name, sizeof name, "%08zu", i);
+  std::snprintf(name, sizeof name, "%06zu", i / kPerDirectory);
   return name;
 }
 
-std::string identityOf(const struct stat& st) {
-  return std::to_string(st.st_ino) + " " + std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) +
-         " " + std::to_string(st.st_mtim.tv_nsec);
+std::string backupName(size_t i) {
+  char name[40];
+  std::snprintf(name, sizeof name, "%06zu/%08zu", i / kPerDirectory, i);
+  return name;
+}
+
+std::string identityText(const FileIdentity& id) {
+  return std::to_string(id.inode) + " " + std::to_string(id.size) + " " + std::to_string(id.modified.tv_sec) + " " +
+         std::to_string(id.modified.tv_nsec);
 }
 
 std::string directoryIn(const text::RunPaths& paths, std::string_view name) {
@@ -44,7 +55,8 @@ void syncDirectory(const std::string& dir) {
   if (text::os().fsync(fd.get()) != 0) throw FileError(FileOp::Sync, dir, errno);
 }
 
-// Removes the directory and everything in it (only plain files are put there).
+// Removes the directory (with separator) and everything in it: files, and
+// directories of files.
 void removeDirectory(const std::string& dir) {
   std::vector<text::DirEntry> entries;
   if (const int err = text::os().listDirectory(dir.c_str(), entries)) {
@@ -53,7 +65,9 @@ void removeDirectory(const std::string& dir) {
   }
   for (const text::DirEntry& e : entries) {
     const std::string path = dir + e.name;
-    if (text::os().unlink(path.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, path, errno);
+    if (text::os().unlink(path.c_str()) == 0 || errno == ENOENT) continue;
+    if (errno != EISDIR && errno != EPERM) throw FileError(FileOp::Remove, path, errno);
+    removeDirectory(path + "/");
   }
   if (text::os().rmdir(dir.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, dir, errno);
 }
@@ -120,6 +134,8 @@ void writeManifestFile(const std::string& dir, const std::vector<ManifestEntry>&
 
 }  // namespace
 
+FileIdentity identityOf(const struct stat& st) { return FileIdentity{st.st_ino, st.st_size, st.st_mtim}; }
+
 UndoBuilder::UndoBuilder(const text::RunPaths& paths)
     : paths_(paths), directory_(directoryIn(paths, kUndoNewDirectory)) {
   removeDirectory(directory_);  // left by a run stopped before its renames
@@ -135,26 +151,29 @@ UndoBuilder::~UndoBuilder() {
   }
 }
 
-void UndoBuilder::keep(size_t count, const std::function<std::pair<std::string, std::string>(size_t)>& file,
+void UndoBuilder::keep(size_t count, const std::function<std::pair<std::string, FileIdentity>(size_t)>& file,
                        unsigned threads) {
   entries_.assign(count, Entry{});
-  text::InOrder pool(text::threadsFor(threads, count));
+  const size_t groups = (count + kPerDirectory - 1) / kPerDirectory;
+  text::InOrder pool(text::threadsFor(threads, groups));
   pool.run(
-      count,
-      [&](size_t i, size_t, unsigned) {
-        auto [target, temp] = file(i);
-        const std::string backup = directory_ + backupName(i);
-        if (text::os().link(target.c_str(), backup.c_str()) != 0) {
-          const int err = errno;
-          if (err == EPERM || err == EXDEV || err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS) {
-            throw UndoUnavailable("System plików nie pozwala zachować oryginału pliku " + text::quotedPath(target) +
-                                  " do cofnięcia konwersji (" + text::reasonText(err) + ").");
+      groups,
+      [&](size_t group, size_t, unsigned) {
+        const std::string groupDir = directory_ + groupName(group * kPerDirectory);
+        if (text::os().mkdir(groupDir.c_str(), 0755) != 0) throw FileError(FileOp::Create, groupDir, errno);
+        for (size_t i = group * kPerDirectory; i < std::min(count, (group + 1) * kPerDirectory); ++i) {
+          auto [target, identity] = file(i);
+          const std::string backup = directory_ + backupName(i);
+          if (text::os().link(target.c_str(), backup.c_str()) != 0) {
+            const int err = errno;
+            if (err == EPERM || err == EXDEV || err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS) {
+              throw UndoUnavailable("System plików nie pozwala zachować oryginału pliku " + text::quotedPath(target) +
+                                    " do cofnięcia konwersji (" + text::reasonText(err) + ").");
+            }
+            throw FileError(FileOp::Create, backup, err);
           }
-          throw FileError(FileOp::Create, backup, err);
+          entries_[i] = Entry{std::move(target), identityText(identity)};
         }
-        struct stat st {};
-        if (text::os().stat(temp.c_str(), &st) != 0) throw FileError(FileOp::Stat, temp, errno);
-        entries_[i] = Entry{std::move(target), identityOf(st)};
       },
       [](size_t, size_t, const std::exception_ptr& error) {
         if (error) std::rethrow_exception(error);
@@ -213,7 +232,7 @@ size_t undoConversion(const text::RunPaths& paths) {
   // Everything is checked before anything changes.
   for (const ManifestEntry& e : *entries) {
     struct stat st {};
-    if (text::os().lstat(e.target.c_str(), &st) != 0 || identityOf(st) != e.identity) {
+    if (text::os().lstat(e.target.c_str(), &st) != 0 || identityText(identityOf(st)) != e.identity) {
       throw text::Failure("Plik " + text::quotedPath(e.target) +
                           " zmienił się od konwersji (albo go nie ma); cofnięcie nadpisałoby te zmiany. Nie zmieniono "
                           "żadnego pliku.");

@@ -8,7 +8,10 @@
 #include "text/files.h"
 #include "text/paths.h"
 
+#include <sys/stat.h>
+
 #include <cstddef>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -28,6 +31,14 @@ class UndoUnavailable : public text::Failure {
   using text::Failure::Failure;
 };
 
+// What a converted file is, so that undo can tell it was changed since.
+struct FileIdentity {
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+};
+FileIdentity identityOf(const struct stat& st);
+
 // The undo set a conversion builds beside the last one; it replaces the last
 // one only once every rename is done. Destroyed before install(), it goes.
 class UndoBuilder {
@@ -38,9 +49,9 @@ class UndoBuilder {
   UndoBuilder& operator=(const UndoBuilder&) = delete;
 
   // Keeps the original of each of `count` files, file(i) giving the i-th
-  // (target, temporary file that replaces it), and writes the manifest to
+  // target and what the file that replaces it is, and writes the manifest to
   // disk. Throws UndoUnavailable when the file system refuses links.
-  void keep(size_t count, const std::function<std::pair<std::string, std::string>(size_t)>& file, unsigned threads);
+  void keep(size_t count, const std::function<std::pair<std::string, FileIdentity>(size_t)>& file, unsigned threads);
   // Only the files whose `replaced` entry is true stay in the set (some
   // renames failed).
   void keepOnly(const std::vector<bool>& replaced);
