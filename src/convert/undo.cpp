@@ -56,18 +56,30 @@ void syncDirectory(const std::string& dir) {
 }
 
 // Removes the directory (with separator) and everything in it: files, and
-// directories of files.
-void removeDirectory(const std::string& dir) {
+// directories of files, those on several threads (removing the last link of
+// an original frees its pages, which is most of the work).
+void removeDirectory(const std::string& dir, bool nested = false) {
   std::vector<text::DirEntry> entries;
   if (const int err = text::os().listDirectory(dir.c_str(), entries)) {
     if (err == ENOENT) return;
     throw FileError(FileOp::List, dir, err);
   }
+  std::vector<std::string> directories;
   for (const text::DirEntry& e : entries) {
     const std::string path = dir + e.name;
     if (text::os().unlink(path.c_str()) == 0 || errno == ENOENT) continue;
     if (errno != EISDIR && errno != EPERM) throw FileError(FileOp::Remove, path, errno);
-    removeDirectory(path + "/");
+    directories.push_back(path + "/");
+  }
+  if (nested) {
+    for (const std::string& sub : directories) removeDirectory(sub, true);
+  } else {
+    text::InOrder pool(text::threadsFor(0, directories.size()));
+    pool.run(
+        directories.size(), [&](size_t i, size_t, unsigned) { removeDirectory(directories[i], true); },
+        [](size_t, size_t, const std::exception_ptr& error) {
+          if (error) std::rethrow_exception(error);
+        });
   }
   if (text::os().rmdir(dir.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, dir, errno);
 }
