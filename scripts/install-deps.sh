@@ -14,6 +14,8 @@ packages=(
   libgmock-dev     # tests
   qt6-base-dev     # the window (Qt 6 Widgets) and its tests (Qt Test)
   fonts-liberation2  # a font as wide as the window's design font, so captions fit
+  clang              # the fuzz targets (libFuzzer)
+  libclang-rt-14-dev # libFuzzer and the sanitizers' runtime for clang
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the dependencies, then builds and runs every test twice: an
-# optimised build, and a build with AddressSanitizer and UBSan.
+# optimised build, and a build with AddressSanitizer and UBSan; then builds
+# the libFuzzer targets with clang and runs each briefly.
 # Exits non-zero if any build or test fails. JOBS (default 2) sets the
 # build and test parallelism.
 set -euo pipefail
@@ -34,6 +35,8 @@ build_and_test() {
 start=$SECONDS
 build_and_test release "$root/build-release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 build_and_test asan "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DBORVANTEL_SANITIZE=ON -DBORVANTEL_BENCH=OFF
+CC=clang CXX=clang++ build_and_test fuzz "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBORVANTEL_FUZZ=ON \
+  -DBORVANTEL_SANITIZE=ON -DBORVANTEL_TESTS=OFF -DBORVANTEL_BENCH=OFF -DBORVANTEL_WINDOW=OFF
 
 echo "=== took $((SECONDS - start)) s"
 if ((${#failed[@]} > 0)); then

@@ -22,7 +22,7 @@
 namespace borvantel::convert {
 
 // The journal of one conversion run.
-class Journal : public text::TempFileLog {
+class Journal final : public text::TempFileLog {
  public:
   // Starts the preparation log in the base directory.
   explicit Journal(const text::RunPaths& paths);
