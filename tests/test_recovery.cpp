@@ -298,8 +298,21 @@ TEST(Recovery, AFullFileSystemStopsTheConversionWithNothingChanged) {
   ASSERT_EQ(resize(4ul << 20), 0);
   EXPECT_EQ(convert::recoverInterruptedConversion(tree.runPaths()).kind, convert::Recovery::Kind::Nothing);
   convert::runConversion(tree.runPaths(), events);
-  EXPECT_EQ(sceneryOf(tree), expectedFor(3).after);
+  const Files after = sceneryOf(tree);
+  EXPECT_EQ(after, expectedFor(3).after);
   EXPECT_FALSE(anyTemporaryFile(tree));
+
+  // Undo on a full disk: its journal cannot be written, nothing changes and
+  // the set stays; with room again it goes through.
+  ASSERT_EQ(::statfs(base.c_str(), &fs), 0);
+  ASSERT_EQ(resize((fs.f_blocks - fs.f_bfree) * fs.f_bsize), 0) << std::strerror(errno);
+  EXPECT_THROW(convert::undoConversion(tree.runPaths()), text::Failure);
+  EXPECT_EQ(sceneryOf(tree), after);
+  EXPECT_FALSE(anyTemporaryFile(tree));
+  EXPECT_FALSE(tree.exists("base/.borvantel-journal"));
+  ASSERT_EQ(resize(4ul << 20), 0);
+  convert::undoConversion(tree.runPaths());
+  EXPECT_EQ(sceneryOf(tree), before);
 }
 
 // The front ends: the next Start (and every command on the base) says what
@@ -454,6 +467,40 @@ bool undoInChild(const TempTree& tree, long stopAt) {
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_NE(WEXITSTATUS(status), 1) << "the undo failed";
   return WEXITSTATUS(status) == StoppingOs::kStopped;
+}
+
+TEST(Undo, KilledAtRandomMomentsTheNextRunLeavesTheTreeWhole) {
+  constexpr int kDirs = 70;  // 2,100 files
+  const Expected e = expectedFor(kDirs);
+  std::mt19937 rng(9);
+  std::map<std::string, int> seen;
+  for (int round = 0; round < 8; ++round) {
+    const TempTree tree(TempTree::Where::InMemory);
+    layOut(tree, kDirs);
+    convertAll(tree);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      try {
+        convert::undoConversion(tree.runPaths());
+      } catch (...) {
+        ::_exit(1);
+      }
+      ::_exit(0);
+    }
+    const int delay = static_cast<int>(rng() % 60000);
+    SCOPED_TRACE("undo killed after " + std::to_string(delay) + " us");
+    std::this_thread::sleep_for(std::chrono::microseconds(delay));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_NO_THROW(convert::recoverInterruptedConversion(tree.runPaths()));
+    const Files now = sceneryOf(tree);
+    ASSERT_TRUE(now == e.before || now == e.after) << "a tree half undone";
+    EXPECT_EQ(undoSetOf(tree).empty(), now == e.before);
+    EXPECT_FALSE(tree.exists("base/.borvantel-journal"));
+    ++seen[now == e.before ? "undone" : "still converted"];
+  }
+  for (const auto& [kind, n] : seen) std::printf("%s: %d\n", kind.c_str(), n);
 }
 
 TEST(Undo, StoppedAtEveryFileOperationTheNextRunLeavesTheTreeWhole) {
