@@ -566,6 +566,13 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
        "Start"},
       {"a listed scenery file that cannot be opened",
        [](const TempTree&, RecordingOs& os) { os.fail({Call::Open, EACCES, "main.scn"}); }, "main.scn"},
+      {"a listed file that a link takes outside the base directory",
+       [](const TempTree& t, RecordingOs&) {
+         t.write("poza/most.inc", kMost);
+         std::filesystem::remove(t.path("base/scenery/tory/most1.inc"));
+         t.symlink("../../../poza/most.inc", "base/scenery/tory/most1.inc");
+       },
+       "poza katalogiem"},
       {"a listed include file that cannot be opened",
        [](const TempTree&, RecordingOs& os) { os.fail({Call::Open, EACCES, "plot.inc"}); }, "plot.inc"},
       {"the size of a listed file cannot be read",
