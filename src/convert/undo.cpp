@@ -129,17 +129,24 @@ std::optional<std::vector<ManifestEntry>> readManifest(const std::string& dir) {
   return entries;
 }
 
-void writeManifestFile(const std::string& dir, const std::vector<ManifestEntry>& entries) {
+// Writes the manifest of `count` candidates, entry(i, out) filling the i-th
+// or returning false to leave it out.
+void writeManifestFile(const std::string& dir, size_t count,
+                       const std::function<bool(size_t, ManifestEntry&)>& entry) {
   text::AtomicFile file(dir + std::string(kManifest));
   file.write(kHeader);
   std::string line;
-  for (const ManifestEntry& e : entries) {
+  ManifestEntry e;
+  size_t written = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (!entry(i, e)) continue;
     line.assign(e.backup).push_back('\0');
     line.append(e.target).push_back('\0');
     line.append(e.identity).push_back('\0');
     file.write(line);
+    ++written;
   }
-  file.write(std::string(kEnd) + std::to_string(entries.size()) + "\n");
+  file.write(std::string(kEnd) + std::to_string(written) + "\n");
   file.commit(true);
   syncDirectory(dir);
 }
@@ -165,7 +172,8 @@ UndoBuilder::~UndoBuilder() {
 
 void UndoBuilder::keep(size_t count, const std::function<std::pair<std::string, FileIdentity>(size_t)>& file,
                        unsigned threads) {
-  entries_.assign(count, Entry{});
+  count_ = count;
+  file_ = file;
   const size_t groups = (count + kPerDirectory - 1) / kPerDirectory;
   text::InOrder pool(text::threadsFor(threads, groups));
   pool.run(
@@ -174,7 +182,7 @@ void UndoBuilder::keep(size_t count, const std::function<std::pair<std::string, 
         const std::string groupDir = directory_ + groupName(group * kPerDirectory);
         if (text::os().mkdir(groupDir.c_str(), 0755) != 0) throw FileError(FileOp::Create, groupDir, errno);
         for (size_t i = group * kPerDirectory; i < std::min(count, (group + 1) * kPerDirectory); ++i) {
-          auto [target, identity] = file(i);
+          const std::string target = file(i).first;
           const std::string backup = directory_ + backupName(i);
           if (text::os().link(target.c_str(), backup.c_str()) != 0) {
             const int err = errno;
@@ -184,25 +192,25 @@ void UndoBuilder::keep(size_t count, const std::function<std::pair<std::string, 
             }
             throw FileError(FileOp::Create, backup, err);
           }
-          entries_[i] = Entry{std::move(target), identityText(identity)};
         }
       },
       [](size_t, size_t, const std::exception_ptr& error) {
         if (error) std::rethrow_exception(error);
       });
-  writeManifest(entries_, nullptr);
+  writeManifest(nullptr);
 }
 
-void UndoBuilder::keepOnly(const std::vector<bool>& replaced) { writeManifest(entries_, &replaced); }
+void UndoBuilder::keepOnly(const std::vector<bool>& replaced) { writeManifest(&replaced); }
 
-void UndoBuilder::writeManifest(const std::vector<Entry>& entries, const std::vector<bool>* only) {
-  std::vector<ManifestEntry> out;
-  out.reserve(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (only && !(*only)[i]) continue;
-    out.push_back(ManifestEntry{backupName(i), entries[i].target, entries[i].identity});
-  }
-  writeManifestFile(directory_, out);
+void UndoBuilder::writeManifest(const std::vector<bool>* only) {
+  writeManifestFile(directory_, count_, [&](size_t i, ManifestEntry& e) {
+    if (only && !(*only)[i]) return false;
+    auto [target, identity] = file_(i);
+    e.backup = backupName(i);
+    e.target = std::move(target);
+    e.identity = identityText(identity);
+    return true;
+  });
 }
 
 void UndoBuilder::install() {
@@ -212,8 +220,10 @@ void UndoBuilder::install() {
 
 void installPendingUndoSet(const text::RunPaths& paths) {
   const std::string fresh = directoryIn(paths, kUndoNewDirectory);
-  if (!readManifest(fresh)) {
-    removeDirectory(fresh);  // never finished: not a set
+  // The manifest is put in place whole by one rename, last: without it the
+  // set was never finished. (Not read here: it can be tens of megabytes.)
+  if (!text::fileSize(fresh + std::string(kManifest))) {
+    removeDirectory(fresh);
     return;
   }
   const std::string current = directoryIn(paths, kUndoDirectory);
@@ -259,8 +269,10 @@ size_t undoConversion(const text::RunPaths& paths) {
     if (text::os().rename((dir + e.backup).c_str(), e.target.c_str()) != 0) {
       const FileError error(FileOp::Rename, e.target, errno);
       // What is left stays undoable.
-      writeManifestFile(dir, std::vector<ManifestEntry>(entries->begin() + static_cast<std::ptrdiff_t>(done),
-                                                        entries->end()));
+      writeManifestFile(dir, entries->size() - done, [&](size_t i, ManifestEntry& left) {
+        left = (*entries)[done + i];
+        return true;
+      });
       Journal::removeUndo(paths);
       throw text::Failure(std::string(error.what()) + " Cofanie przerwano: przywrócono " + std::to_string(done) +
                           " z " + std::to_string(entries->size()) +

@@ -59,15 +59,14 @@ class UndoBuilder {
   void install();
 
  private:
-  struct Entry {
-    std::string target;
-    std::string identity;  // of the converted file: inode, size, modification time
-  };
-  void writeManifest(const std::vector<Entry>& entries, const std::vector<bool>* only);
+  // Written from file_ again, not from a copy: a conversion may change
+  // hundreds of thousands of files.
+  void writeManifest(const std::vector<bool>* only);
 
   text::RunPaths paths_;
   std::string directory_;  // with separator
-  std::vector<Entry> entries_;
+  size_t count_ = 0;
+  std::function<std::pair<std::string, FileIdentity>(size_t)> file_;
   bool installed_ = false;
 };
 
