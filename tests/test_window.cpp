@@ -56,15 +56,21 @@ struct Message {
   bool waitPointer = false;
 };
 
-// Runs `action` and answers every message box that opens meanwhile with OK.
-std::vector<Message> answering(const std::function<void()>& action) {
+// Runs `action` and answers every message box that opens meanwhile with OK,
+// or with `answer` where the box offers it (a question).
+std::vector<Message> answering(const std::function<void()>& action,
+                               QMessageBox::StandardButton answer = QMessageBox::NoButton) {
   std::vector<Message> seen;
   QTimer timer;
   timer.setInterval(5);
   QObject::connect(&timer, &QTimer::timeout, [&] {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
       seen.push_back({box->windowTitle(), box->text(), box->icon(), QApplication::overrideCursor() != nullptr});
-      box->accept();
+      if (QAbstractButton* button = box->button(answer)) {
+        button->click();
+      } else {
+        box->accept();
+      }
     }
   });
   timer.start();
@@ -550,6 +556,33 @@ TEST(Form1, FailuresAreToldWithTheFileAndTheReasonAndLeaveTheStage) {
     EXPECT_EQ(t.snapshot(), before);
   }
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(Form1, WhereLinksAreRefusedTheUserDecidesWhetherToConvertWithoutUndo) {
+  TempTree t;
+  layOut(t);
+  Window w(t, t.path("base"));
+  ASSERT_TRUE(w.click("Command1").empty());
+  while (!w.items("List1").isEmpty()) ASSERT_TRUE(w.click("Command2").empty());
+  FailingOs fos;
+  fos.fail({FailingOs::Call::Link, EPERM});
+  text::ScopedOs guard(fos);
+  const auto before = t.snapshot();
+  for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+    SCOPED_TRACE(answer == QMessageBox::Yes ? "yes" : "no");
+    const auto messages =
+        answering([&] { QTest::mouseClick(w.get<QPushButton>("Command5"), Qt::LeftButton); }, answer);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].title, "Borvantel");
+    EXPECT_TRUE(messages[0].text.contains(u("bez możliwości cofnięcia"))) << messages[0].text.toStdString();
+    if (answer == QMessageBox::No) {
+      EXPECT_EQ(t.snapshot(), before);
+      EXPECT_EQ(w.state(), ready(true, true));  // may be tried again
+    } else {
+      EXPECT_NE(t.snapshot(), before);
+      EXPECT_FALSE(t.exists("base/.borvantel-undo"));
+    }
+  }
 }
 
 TEST(Form1, ClosingDuringTheConversionWaitsForItsEnd) {
