@@ -7,7 +7,7 @@
 //   - the whole-directory assignment of the large directory;
 //   - the conversion with its progress window.
 //
-//   bench_window [--files N] [--dir-files M] [--keep] DIR
+//   bench_window [--files N] [--dir-files M] [--runs R] [--keep] DIR
 #include "app/form1.h"
 #include "app/form3.h"
 #include "run/run.h"
@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QtTest/QTest>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -69,6 +71,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   size_t files = 50000;
   size_t dirFiles = 20000;
+  size_t runs = 3;
   bool keep = false;
   std::string dir;
   for (int i = 1; i < argc; ++i) {
@@ -77,6 +80,8 @@ int main(int argc, char** argv) {
       files = std::strtoull(argv[++i], nullptr, 10);
     } else if (arg == "--dir-files" && i + 1 < argc) {
       dirFiles = std::strtoull(argv[++i], nullptr, 10);
+    } else if (arg == "--runs" && i + 1 < argc) {
+      runs = std::max<size_t>(1, std::strtoull(argv[++i], nullptr, 10));
     } else if (arg == "--keep") {
       keep = true;
     } else {
@@ -84,43 +89,57 @@ int main(int argc, char** argv) {
     }
   }
   if (dir.empty() || dirFiles > files) {
-    std::fprintf(stderr, "usage: bench_window [--files N] [--dir-files M] [--keep] DIR\n");
+    std::fprintf(stderr, "usage: bench_window [--files N] [--dir-files M] [--runs R] [--keep] DIR\n");
     return 2;
   }
   const fs::path root = fs::absolute(dir);
-  for (const char* part : {"prog", "window", "core"}) fs::remove_all(root / part);  // a run cut short
+  for (const char* part : {"prog", "window", "core", "pristine"}) fs::remove_all(root / part);  // a run cut short
   const fs::path prog = root / "prog";
   fs::create_directories(prog);
   std::ofstream(prog / "kategorie.txt", std::ios::binary) << "AUTA\r\nMOSTY\r\n";
-  std::printf("%zu include files waiting, %zu of them in one directory\n", files, dirFiles);
-  layOut(root / "window", files, dirFiles);
-  fs::copy(root / "window", root / "core", fs::copy_options::recursive);
+  std::printf("%zu include files waiting, %zu of them in one directory; %zu interleaved rounds\n", files, dirFiles,
+              runs);
+  layOut(root / "pristine", files, dirFiles);
 
-  // The run alone.
-  borvantel::run::Run core(prog.string(), (root / "core").string());
-  const double coreStart = seconds([&] { core.start(); });
-  core.selectFile(core.fileIndex("duzy/p000000.inc"));
-  const double coreDir = seconds([&] { core.assignWholeDirectory(); });
-  while (!core.fileList().empty()) core.assignWholeDirectory();
-  borvantel::convert::ConversionEvents none;
-  const double coreConvert = seconds([&] { core.convert(none); });
+  // Per step, the run alone and the window, one sample a round.
+  std::vector<double> coreStart, coreDir, coreConvert, windowStart, windowDir, windowConvert;
+  size_t left = 0;
+  for (size_t round = 0; round < runs; ++round) {
+    for (const char* part : {"window", "core"}) {
+      fs::remove_all(root / part);
+      fs::copy(root / "pristine", root / part, fs::copy_options::recursive);
+    }
+    {
+      borvantel::run::Run core(prog.string(), (root / "core").string());
+      coreStart.push_back(seconds([&] { core.start(); }));
+      core.selectFile(core.fileIndex("duzy/p000000.inc"));
+      coreDir.push_back(seconds([&] { core.assignWholeDirectory(); }));
+      while (!core.fileList().empty()) core.assignWholeDirectory();
+      borvantel::convert::ConversionEvents none;
+      coreConvert.push_back(seconds([&] { core.convert(none); }));
+    }
+    borvantel::app::Form1 form(prog.string(), (root / "window").string());
+    form.show();
+    (void)QTest::qWaitForWindowExposed(&form);
+    windowStart.push_back(seconds([&] { click(form, "Command1"); }));
+    auto* list = form.findChild<QListView*>("List1");
+    const QModelIndex big = list->model()->index(0, 0);  // "duzy\p000000.inc" sorts first
+    list->selectionModel()->setCurrentIndex(big, QItemSelectionModel::ClearAndSelect);
+    windowDir.push_back(seconds([&] { click(form, "Command4"); }));
+    left = form.run().fileList().size();
+    while (!form.run().fileList().empty()) click(form, "Command4");
+    windowConvert.push_back(seconds([&] { click(form, "Command5"); }));
+  }
 
-  // The same through the window.
-  borvantel::app::Form1 form(prog.string(), (root / "window").string());
-  form.show();
-  (void)QTest::qWaitForWindowExposed(&form);
-  const double windowStart = seconds([&] { click(form, "Command1"); });
-  auto* list = form.findChild<QListView*>("List1");
-  const QModelIndex big = list->model()->index(0, 0);  // "duzy\p000000.inc" sorts first
-  list->selectionModel()->setCurrentIndex(big, QItemSelectionModel::ClearAndSelect);
-  const double windowDir = seconds([&] { click(form, "Command4"); });
-  const size_t left = form.run().fileList().size();
-  while (!form.run().fileList().empty()) click(form, "Command4");
-  const double windowConvert = seconds([&] { click(form, "Command5"); });
-
-  std::printf("%-34s %10s %10s %10s\n", "", "run alone", "window", "window adds");
-  auto row = [](const char* what, double a, double b) {
-    std::printf("%-34s %9.3fs %9.3fs %9.3fs (%+.1f%%)\n", what, a, b, b - a, a > 0 ? 100.0 * (b - a) / a : 0.0);
+  std::printf("%-34s %10s %10s %12s %10s %10s %12s\n", "", "alone min", "window min", "window adds", "alone med",
+              "window med", "window adds");
+  auto row = [](const char* what, std::vector<double> a, std::vector<double> b) {
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    const double amin = a.front(), bmin = b.front(), amed = a[a.size() / 2], bmed = b[b.size() / 2];
+    std::printf("%-34s %9.3fs %9.3fs %+11.1f%% %9.3fs %9.3fs %+11.1f%%\n", what, amin, bmin,
+                amin > 0 ? 100.0 * (bmin - amin) / amin : 0.0, amed, bmed,
+                amed > 0 ? 100.0 * (bmed - amed) / amed : 0.0);
   };
   row("Start, file list filled", coreStart, windowStart);
   row("whole directory assigned", coreDir, windowDir);
