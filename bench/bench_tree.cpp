@@ -17,7 +17,9 @@
 // as a ratio to its floor, CPU time and the step's peak memory (its process's
 // maximum resident set).
 //
-//   bench_tree [--files N] [--runs R] [--threads T] [--compare-flush] [--keep] --dir DIR
+//   bench_tree [--files N] [--runs R] [--threads T] [--compare-flush] [--no-undo] [--keep] --dir DIR
+//
+// --no-undo converts without keeping the undo set.
 //
 // DIR must be empty or missing; everything under it is removed at the end
 // unless --keep. Put it on tmpfs (/dev/shm) to compare without disk noise.
@@ -214,8 +216,9 @@ int stepAssign(const std::string& tree) {
 int stepConvert(const std::string& tree, const std::string& flush, unsigned threads, const std::string& changedOut) {
   borvantel::convert::ConversionEvents events;
   borvantel::convert::ConversionOptions options;
-  options.flush = flush == "file" ? borvantel::convert::FlushMode::PerFile
-                                  : borvantel::convert::FlushMode::PerFileSystem;
+  options.flush = flush.rfind("file", 0) == 0 ? borvantel::convert::FlushMode::PerFile
+                                              : borvantel::convert::FlushMode::PerFileSystem;
+  options.keepUndo = flush.find("-no-undo") == std::string::npos;
   options.threads = threads;
   const auto result = borvantel::convert::runConversion(pathsOf(tree), events, options);
   if (!changedOut.empty()) {
@@ -357,7 +360,7 @@ std::string cpuModel() {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: bench_tree [--files N] [--runs R] [--threads T] [--compare-flush] [--keep] --dir DIR\n");
+               "usage: bench_tree [--files N] [--runs R] [--threads T] [--compare-flush] [--no-undo] [--keep] --dir DIR\n");
 }
 
 }  // namespace
@@ -376,6 +379,7 @@ int main(int argc, char** argv) {
   unsigned threads = 0;
   bool keep = false;
   bool compareFlush = false;
+  bool keepUndo = true;
   std::string dir;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -392,6 +396,8 @@ int main(int argc, char** argv) {
       keep = true;
     } else if (arg == "--compare-flush") {
       compareFlush = true;
+    } else if (arg == "--no-undo") {
+      keepUndo = false;
     } else {
       usage();
       return 2;
@@ -411,6 +417,7 @@ int main(int argc, char** argv) {
     const std::string treeFsync = root + "/run-fsync";
     const std::string changed = root + "/changed.txt";
     const std::string threadArg = std::to_string(threads);
+    const std::string undoArg = keepUndo ? "" : "-no-undo";
 
     utsname uts {};
     ::uname(&uts);
@@ -451,9 +458,9 @@ int main(int argc, char** argv) {
       add("start", "read floor", step({"start", tree}));
       add("assign", "read floor", step({"assign", tree}));
       if (compareFlush) prepare(treeFsync);
-      add("convert", "cp -a", step({"convert", tree, "fs", threadArg, changed}));
+      add("convert", "cp -a", step({"convert", tree, "fs" + undoArg, threadArg, changed}));
       if (compareFlush) {
-        add("convert, fsync per file", "convert", step({"convert", treeFsync, "file", threadArg}));
+        add("convert, fsync per file", "convert", step({"convert", treeFsync, "file" + undoArg, threadArg}));
         // On a disk only pairs from one round compare.
         std::printf("round %zu: convert %.3f s with one flush per file system, %.3f s with an fsync per file\n",
                     round + 1, series.at("convert").samples.back().wall,
