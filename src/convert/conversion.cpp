@@ -38,12 +38,6 @@ constexpr size_t kReadBlock = 256 * 1024;
 constexpr size_t kWriteChunk = 256 * 1024;
 constexpr size_t kNone = static_cast<size_t>(-1);
 
-std::string directoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
 std::string realPath(const std::string& path, int& err) {
   std::string out = text::os().realpath(path.c_str());
   err = out.empty() ? errno : 0;
@@ -221,7 +215,7 @@ int ConversionRun::openResolved(Worker& w, const std::string& full, text::Fd& fd
     if (raw < 0) return errno;
     fd = text::Fd(raw);
     struct stat st {};
-    if (text::os().stat(directoryOf(target).c_str(), &st) != 0) return errno;
+    if (text::os().stat(text::parentDirectory(target).c_str(), &st) != 0) return errno;
     device = st.st_dev;
     return 0;
   }
@@ -311,7 +305,7 @@ void ConversionRun::inOrder(size_t count, Prepare&& prepare, Take&& take) {
 }
 
 ConversionRun::Prepared ConversionRun::keep(Outcome& o, size_t source) {
-  if (o.file && fileSystems_.count(o.device) == 0) fileSystems_.emplace(o.device, directoryOf(o.target));
+  if (o.file && fileSystems_.count(o.device) == 0) fileSystems_.emplace(o.device, text::parentDirectory(o.target));
   result_.bytesWritten += o.bytesWritten;
   return Prepared{std::move(o.file), source, o.identity};
 }
@@ -483,23 +477,13 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
 }
 
 void ConversionRun::syncFileSystems() {
-  for (const auto& [device, dir] : fileSystems_) {
-    const int raw = text::os().open(dir.c_str(), O_RDONLY | O_DIRECTORY, 0);
-    if (raw < 0) throw FileError(FileOp::Sync, dir, errno);
-    text::Fd fd(raw);
-    if (text::os().syncfs(fd.get()) != 0) throw FileError(FileOp::Sync, dir, errno);
-  }
+  for (const auto& [device, dir] : fileSystems_) text::syncFileSystemOf(dir);
 }
 
 void ConversionRun::syncDirectories() {
   std::set<std::string> dirs;
-  for (const Prepared& p : prepared_) dirs.insert(directoryOf(p.file->target()));
-  for (const std::string& dir : dirs) {
-    const int raw = text::os().open(dir.c_str(), O_RDONLY | O_DIRECTORY, 0);
-    if (raw < 0) throw FileError(FileOp::Sync, dir, errno);
-    text::Fd fd(raw);
-    if (text::os().fsync(fd.get()) != 0) throw FileError(FileOp::Sync, dir, errno);
-  }
+  for (const Prepared& p : prepared_) dirs.insert(text::parentDirectory(p.file->target()));
+  for (const std::string& dir : dirs) text::syncDirectory(dir);
 }
 
 void ConversionRun::renameAll() {

@@ -27,12 +27,6 @@ constexpr std::string_view kCommit = "borvantel journal 1 COMMIT\n";
 constexpr std::string_view kUndo = "borvantel journal 1 UNDO\n";
 constexpr std::string_view kEnd = "END ";
 
-std::string directoryOf(std::string_view path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string_view::npos) return ".";
-  return slash == 0 ? std::string("/") : std::string(path.substr(0, slash));
-}
-
 std::string realBase(const text::RunPaths& paths) {
   std::string out = text::os().realpath(paths.sciezka_katalogu.c_str());
   if (out.empty()) throw FileError(FileOp::Open, paths.sciezka_katalogu, errno);
@@ -60,29 +54,6 @@ bool isInside(std::string_view path, std::string_view base) {
   return true;
 }
 
-void syncDirectory(const std::string& dir) {
-  const int raw = text::os().open(dir.c_str(), O_RDONLY | O_DIRECTORY, 0);
-  if (raw < 0) throw FileError(FileOp::Sync, dir, errno);
-  text::Fd fd(raw);
-  if (text::os().fsync(fd.get()) != 0) throw FileError(FileOp::Sync, dir, errno);
-}
-
-std::string readWhole(const std::string& path) {
-  text::Fd fd = text::openForReading(path);
-  std::string data;
-  char buf[64 * 1024];
-  for (;;) {
-    const ssize_t n = text::os().read(fd.get(), buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw FileError(FileOp::Read, path, errno);
-    }
-    if (n == 0) break;
-    data.append(buf, static_cast<size_t>(n));
-  }
-  return data;
-}
-
 [[noreturn]] void refuse(const std::string& journal, const std::string& why) {
   throw text::Failure("Plik dziennika przerwanej konwersji " + text::quotedPath(journal) + " " + why +
                       ". Nie zmieniono żadnego pliku; sprawdź drzewo scenerii i usuń ten plik ręcznie.");
@@ -95,7 +66,7 @@ void writeRenames(const std::string& path, std::string_view header, size_t count
 }  // namespace
 
 Journal::Journal(const text::RunPaths& paths)
-    : path_(paths.workingFile(text::kJournal)), directory_(directoryOf(path_)) {
+    : path_(paths.workingFile(text::kJournal)), directory_(text::parentDirectory(path_)) {
   const int raw = text::os().open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND, 0644);
   if (raw < 0) {
     if (errno == EEXIST) {
@@ -164,7 +135,7 @@ void writeRenames(const std::string& path, std::string_view header, size_t count
   }
   file.write(std::string(kEnd) + std::to_string(count) + "\n");
   file.commit(true);
-  syncDirectory(directoryOf(path));
+  text::syncDirectory(text::parentDirectory(path));
 }
 
 // The renames of a complete journal after `header`; refuses an incomplete one
@@ -201,15 +172,10 @@ size_t finishRenames(const std::vector<std::pair<std::string, std::string>>& ren
       throw FileError(FileOp::Stat, from, errno);
     }
     if (text::os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
-    fileSystems.try_emplace(st.st_dev, directoryOf(to));
+    fileSystems.try_emplace(st.st_dev, text::parentDirectory(to));
     ++done;
   }
-  for (const auto& [device, dir] : fileSystems) {
-    const int raw = text::os().open(dir.c_str(), O_RDONLY | O_DIRECTORY, 0);
-    if (raw < 0) throw FileError(FileOp::Sync, dir, errno);
-    text::Fd fd(raw);
-    if (text::os().syncfs(fd.get()) != 0) throw FileError(FileOp::Sync, dir, errno);
-  }
+  for (const auto& [device, dir] : fileSystems) text::syncFileSystemOf(dir);
   return done;
 }
 
@@ -239,7 +205,7 @@ Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
     throw FileError(FileOp::Stat, journal, errno);
   }
   if (!S_ISREG(st.st_mode)) refuse(journal, "nie jest zwykłym plikiem");
-  const std::string data = readWhole(journal);
+  const std::string data = text::readWholeFile(journal);
   const std::string base = realBase(paths);
 
   Recovery recovery;
@@ -289,7 +255,7 @@ Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
     recovery.files = finishRenames(renames);
     discardUndoSet(paths);
     if (text::os().unlink(journal.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, journal, errno);
-    syncDirectory(directoryOf(journal));
+    text::syncDirectory(text::parentDirectory(journal));
     recovery.kind = Recovery::Kind::Finished;
     recovery.message = "Poprzednie cofanie konwersji w tym katalogu zostało przerwane. Dokończono je: przywrócono "
                        "jeszcze " + std::to_string(recovery.files) + " z " + std::to_string(renames.size()) +
@@ -300,12 +266,12 @@ Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
   // Committed: every temporary file was durable before the first rename.
   const auto renames = readRenames(journal, data, kCommit, [&](const std::string& temp, const std::string& target) {
     return isTempName(temp) && isInside(temp, base) && isInside(target, base) &&
-           directoryOf(temp) == directoryOf(target) && !isTempName(target);
+           text::parentDirectory(temp) == text::parentDirectory(target) && !isTempName(target);
   });
   recovery.files = finishRenames(renames);
   installPendingUndoSet(paths);
   if (text::os().unlink(journal.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, journal, errno);
-  syncDirectory(directoryOf(journal));
+  text::syncDirectory(text::parentDirectory(journal));
   recovery.kind = Recovery::Kind::Finished;
   recovery.message = "Poprzednia konwersja w tym katalogu została przerwana w trakcie podmiany plików. "
                      "Dokończono ją: podmieniono jeszcze " + std::to_string(recovery.files) + " z " +

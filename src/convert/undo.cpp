@@ -48,13 +48,6 @@ std::string directoryIn(const text::RunPaths& paths, std::string_view name) {
   return paths.workingFile(name) + "/";
 }
 
-void syncDirectory(const std::string& dir) {
-  const int raw = text::os().open(dir.c_str(), O_RDONLY | O_DIRECTORY, 0);
-  if (raw < 0) throw FileError(FileOp::Sync, dir, errno);
-  text::Fd fd(raw);
-  if (text::os().fsync(fd.get()) != 0) throw FileError(FileOp::Sync, dir, errno);
-}
-
 // Removes the directory (with separator) and everything in it: files, and
 // directories of files, those on several threads (removing the last link of
 // an original frees its pages, which is most of the work).
@@ -94,18 +87,7 @@ struct ManifestEntry {
 std::optional<std::vector<ManifestEntry>> readManifest(const std::string& dir) {
   const std::string path = dir + std::string(kManifest);
   if (!text::fileSize(path)) return std::nullopt;
-  std::string data;
-  {
-    text::Fd fd = text::openForReading(path);
-    char buf[64 * 1024];
-    for (;;) {
-      const ssize_t n = text::os().read(fd.get(), buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) throw FileError(FileOp::Read, path, errno);
-      if (n == 0) break;
-      data.append(buf, static_cast<size_t>(n));
-    }
-  }
+  const std::string data = text::readWholeFile(path);
   const auto broken = [&] {
     return text::Failure("Spis kopii do cofnięcia " + text::quotedPath(path) +
                          " jest uszkodzony; cofnięcie nie jest możliwe. Nie zmieniono żadnego pliku.");
@@ -148,7 +130,7 @@ void writeManifestFile(const std::string& dir, size_t count,
   }
   file.write(std::string(kEnd) + std::to_string(written) + "\n");
   file.commit(true);
-  syncDirectory(dir);
+  text::syncDirectory(dir);
 }
 
 }  // namespace
@@ -231,7 +213,7 @@ void installPendingUndoSet(const text::RunPaths& paths) {
   const std::string from = fresh.substr(0, fresh.size() - 1);
   const std::string to = current.substr(0, current.size() - 1);
   if (text::os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
-  syncDirectory(paths.sciezka_katalogu);
+  text::syncDirectory(paths.sciezka_katalogu);
 }
 
 void removePendingUndoSet(const text::RunPaths& paths) { removeDirectory(directoryIn(paths, kUndoNewDirectory)); }
@@ -279,10 +261,7 @@ size_t undoConversion(const text::RunPaths& paths) {
                           " plików; pozostałe można przywrócić, cofając jeszcze raz.");
     }
   }
-  const int raw = text::os().open(paths.sciezka_katalogu.c_str(), O_RDONLY | O_DIRECTORY, 0);
-  if (raw < 0) throw FileError(FileOp::Sync, paths.sciezka_katalogu, errno);
-  text::Fd fd(raw);
-  if (text::os().syncfs(fd.get()) != 0) throw FileError(FileOp::Sync, paths.sciezka_katalogu, errno);
+  text::syncFileSystemOf(paths.sciezka_katalogu);
   removeDirectory(dir);
   Journal::removeUndo(paths);
   return entries->size();

@@ -44,13 +44,6 @@ std::string composeMessage(FileOp op, const std::string& path, int err, const st
   return msg;
 }
 
-std::string directoryOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 // The process's umask, read without changing it where the system allows: the
 // conversion creates files on several threads at once.
 mode_t processUmask() {
@@ -205,6 +198,43 @@ void appendRecords(const std::string& path, std::string_view lines) {
   if (fd.close() != 0) throw FileError(FileOp::Append, path, errno);
 }
 
+std::string parentDirectory(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return ".";
+  return slash == 0 ? std::string("/") : std::string(path.substr(0, slash));
+}
+
+std::string readWholeFile(const std::string& path) {
+  Fd fd = openForReading(path);
+  std::string data;
+  char buf[64 * 1024];
+  for (;;) {
+    const ssize_t n = os().read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw FileError(FileOp::Read, path, errno);
+    }
+    if (n == 0) return data;
+    data.append(buf, static_cast<size_t>(n));
+  }
+}
+
+namespace {
+
+// Opens the directory and applies `flush` (fsync or syncfs) to it.
+void flushDirectory(const std::string& dir, int (Os::*flush)(int)) {
+  const int raw = os().open(dir.c_str(), O_RDONLY | O_DIRECTORY, 0);
+  if (raw < 0) throw FileError(FileOp::Sync, dir, errno);
+  Fd fd(raw);
+  if ((os().*flush)(fd.get()) != 0) throw FileError(FileOp::Sync, dir, errno);
+}
+
+}  // namespace
+
+void syncDirectory(const std::string& dir) { flushDirectory(dir, &Os::fsync); }
+
+void syncFileSystemOf(const std::string& dir) { flushDirectory(dir, &Os::syncfs); }
+
 void createEmpty(const std::string& path) {
   const int raw = os().open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (raw < 0) throw FileError(FileOp::Create, path, errno);
@@ -237,7 +267,7 @@ void fillUnique(char* out) {
 }  // namespace
 
 AtomicFile::AtomicFile(std::string target, mode_t mode, TempFileLog* log) : target_(std::move(target)) {
-  std::string path = directoryOf(target_);
+  std::string path = parentDirectory(target_);
   if (path.back() != '/') path += '/';
   path.append(kTempPrefix).append("XXXXXX");
   const mode_t wanted = mode == kNewFileMode ? 0666 : static_cast<mode_t>(mode & 07777);
@@ -278,7 +308,7 @@ AtomicFile::~AtomicFile() {
 
 std::string AtomicFile::tempPath() const {
   if (placed_ || unique_[0] == '\0') return {};
-  std::string path = directoryOf(target_);
+  std::string path = parentDirectory(target_);
   if (path.back() != '/') path += '/';
   return path.append(kTempPrefix).append(unique_);
 }

@@ -82,6 +82,16 @@ std::vector<std::string> readRecords(const std::string& path);
 // removed again): nothing is half-written.
 void appendRecords(const std::string& path, std::string_view lines);
 
+// The directory part of a path: "/" for a file in the root, "." when the
+// path has no "/".
+std::string parentDirectory(std::string_view path);
+// The whole content of a file; throws FileError naming it.
+std::string readWholeFile(const std::string& path);
+// Makes a directory's entries durable (an fsync of the directory).
+void syncDirectory(const std::string& dir);
+// Flushes the whole file system that holds `dir` (syncfs).
+void syncFileSystemOf(const std::string& dir);
+
 // Creates the file empty, discarding any previous content.
 void createEmpty(const std::string& path);
 // Removes the file; a missing file is no error.
