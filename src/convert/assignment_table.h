@@ -20,6 +20,9 @@ namespace borvantel::convert {
 // Memory for a large table read at random: from 2 MiB on it is aligned to and
 // advised as huge pages where the system has them, so that a lookup costs one
 // cache miss and no page-table walk.
+void* allocateHugePages(size_t bytes);
+void freeHugePages(void* p) noexcept;
+
 template <typename T>
 struct HugePageAllocator {
   using value_type = T;
@@ -27,12 +30,11 @@ struct HugePageAllocator {
   template <typename U>
   HugePageAllocator(const HugePageAllocator<U>&) noexcept {}
   T* allocate(size_t n);
-  void deallocate(T* p, size_t) noexcept { std::free(p); }
+  void deallocate(T* p, size_t) noexcept { freeHugePages(p); }
   template <typename U>
   bool operator==(const HugePageAllocator<U>&) const noexcept { return true; }
 };
 
-void* allocateHugePages(size_t bytes);
 
 template <typename T>
 T* HugePageAllocator<T>::allocate(size_t n) {

@@ -11,8 +11,6 @@
 #include "text/os.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -96,7 +94,7 @@ class ConversionRun {
   // separator) and the file system the temporary files go to.
   struct Directory {
     std::string real;
-    dev_t device;
+    std::uint64_t device;
   };
   // What one thread keeps from file to file.
   struct Worker {
@@ -110,7 +108,7 @@ class ConversionRun {
   // One file as its worker left it.
   struct Outcome {
     std::string target;  // the real path; empty when the file was not opened
-    dev_t device = 0;
+    std::uint64_t device = 0;
     std::unique_ptr<text::AtomicFile> file;
     FileIdentity identity;
     bool rewritten = false;  // a new version was prepared (in a dry run: would be)
@@ -122,9 +120,10 @@ class ConversionRun {
   // Opens `full` for reading and sets `target` to the file's real path, where
   // it is rewritten, and `device` to the file system of its directory. Returns
   // 0 or an errno.
-  int openResolved(Worker& w, const std::string& full, text::Fd& fd, std::string& target, dev_t& device);
+  int openResolved(Worker& w, const std::string& full, text::Fd& fd, std::string& target, std::uint64_t& device);
   void checkInside(const std::string& listed, const std::string& target) const;
-  std::unique_ptr<text::AtomicFile> createTemp(const std::string& target, const struct stat& st, dev_t device);
+  std::unique_ptr<text::AtomicFile> createTemp(const std::string& target, const text::FileStat& st,
+                                               std::uint64_t device);
   void emit(Worker& w, text::AtomicFile* file, Outcome& o);
   void finishTemp(text::AtomicFile& file, Outcome& o);
   void prepareInclude(Worker& w, const AssignmentRow& row, Outcome& o);
@@ -150,8 +149,8 @@ class ConversionRun {
   std::string root_;       // the scenery directory, found once per run
   std::string rootShown_;  // its name, relative to the base directory
   std::string base_;       // the base directory, with separator
-  const uid_t euid_ = ::geteuid();
-  const gid_t egid_ = ::getegid();
+  const std::uint32_t euid_ = text::processUser();
+  const std::uint32_t egid_ = text::processGroup();
   std::vector<AssignmentRow> incOut_;
   AssignmentTable table_;
   std::vector<std::string> sceneryList_;
@@ -165,7 +164,7 @@ class ConversionRun {
   std::unordered_map<std::string_view, size_t> includeTargets_;
   std::unordered_set<std::string_view> sceneryTargets_;
   std::deque<std::string> storedTargets_;
-  std::map<dev_t, std::string> fileSystems_;  // device -> a directory on it
+  std::map<std::uint64_t, std::string> fileSystems_;  // device -> a directory on it
   std::vector<std::unique_ptr<Worker>> workers_;
   ConversionResult result_;
 };
@@ -176,7 +175,7 @@ ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& even
   int err = 0;
   realBase_ = realPath(base_, err);
   if (err != 0) throw FileError(FileOp::Open, base_, err);
-  if (realBase_.back() != '/') realBase_ += '/';
+  if (!text::isPathSeparator(realBase_.back())) realBase_ += text::kPathSeparator;
   rootShown_ = text::nativeToRelative(std::string_view(root_).substr(std::min(base_.size(), root_.size())));
 
   // Every working file is read and checked before anything is written.
@@ -186,7 +185,7 @@ ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& even
   table_ = AssignmentTable(std::move(rows));
 
   const std::string pScn = paths.workingFile(text::kPScn);
-  const std::string prefix = root_ + "/";
+  const std::string prefix = root_ + text::kPathSeparator;
   size_t lineNo = 0;
   text::forEachRecord(pScn, [&](std::string_view line) {
     ++lineNo;
@@ -202,7 +201,7 @@ ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& even
 }
 
 int ConversionRun::openResolved(Worker& w, const std::string& full, text::Fd& fd, std::string& target,
-                                dev_t& device) {
+                                std::uint64_t& device) {
   int raw = text::os().open(full.c_str(), O_RDONLY | O_NOFOLLOW, 0);
   std::string_view dir;
   std::string_view name;
@@ -214,25 +213,25 @@ int ConversionRun::openResolved(Worker& w, const std::string& full, text::Fd& fd
     raw = text::os().open(target.c_str(), O_RDONLY, 0);
     if (raw < 0) return errno;
     fd = text::Fd(raw);
-    struct stat st {};
+    text::FileStat st;
     if (text::os().stat(text::parentDirectory(target).c_str(), &st) != 0) return errno;
-    device = st.st_dev;
+    device = st.device;
     return 0;
   }
   if (raw < 0) return errno;
   fd = text::Fd(raw);
-  const size_t slash = full.rfind('/');
-  dir = slash == std::string::npos ? std::string_view(".") : std::string_view(full).substr(0, slash);
-  name = std::string_view(full).substr(slash + 1);
+  const size_t slash = text::nameStart(full);
+  dir = slash == 0 ? std::string_view(".") : std::string_view(full).substr(0, slash - 1);
+  name = std::string_view(full).substr(slash);
   auto it = w.directories.find(std::string(dir));
   if (it == w.directories.end()) {
     int err = 0;
     std::string real = realPath(std::string(dir), err);
     if (err != 0) return err;
-    struct stat st {};
+    text::FileStat st;
     if (text::os().stat(real.c_str(), &st) != 0) return errno;
-    if (real.size() > 1) real += '/';
-    it = w.directories.emplace(std::string(dir), Directory{std::move(real), st.st_dev}).first;
+    if (!text::isPathSeparator(real.back())) real += text::kPathSeparator;
+    it = w.directories.emplace(std::string(dir), Directory{std::move(real), st.device}).first;
   }
   target.assign(it->second.real).append(name);
   device = it->second.device;
@@ -249,21 +248,21 @@ void ConversionRun::checkInside(const std::string& listed, const std::string& ta
   }
 }
 
-std::unique_ptr<text::AtomicFile> ConversionRun::createTemp(const std::string& target, const struct stat& st,
-                                                            dev_t device) {
+std::unique_ptr<text::AtomicFile> ConversionRun::createTemp(const std::string& target, const text::FileStat& st,
+                                                            std::uint64_t device) {
   // A file mounted over on its own could not be renamed over: found now,
   // before anything has changed, rather than half-way through the renames.
-  if (st.st_dev != device) throw FileError(FileOp::Rename, target, EXDEV);
+  if (st.device != device) throw FileError(FileOp::Rename, target, EXDEV);
   // The original's permissions, but writable by its owner: a read-only file
   // comes back writable.
-  const mode_t mode = static_cast<mode_t>((st.st_mode & 07777) | S_IWUSR);
+  const auto mode = static_cast<mode_t>((st.mode & 07777) | 0200);
   auto file = std::make_unique<text::AtomicFile>(target, mode, journal_ ? &*journal_ : nullptr);
-  if (st.st_uid != euid_ || st.st_gid != egid_) {
+  if (st.uid != euid_ || st.gid != egid_) {
     // Keep the owner where we may; an ordinary user may not give files away.
-    if (text::os().fchown(file->fd(), st.st_uid, st.st_gid) == 0) {
-      if ((mode & (S_ISUID | S_ISGID)) != 0) (void)text::os().fchmod(file->fd(), mode);
+    if (text::os().fchown(file->fd(), st.uid, st.gid) == 0) {
+      if ((mode & 06000) != 0) (void)text::os().fchmod(file->fd(), mode);  // set-user/group-id, cleared by chown
     } else if (errno == EPERM) {
-      (void)text::os().fchown(file->fd(), static_cast<uid_t>(-1), st.st_gid);
+      (void)text::os().fchown(file->fd(), static_cast<std::uint32_t>(-1), st.gid);
     } else {
       throw FileError(FileOp::Create, target, errno);
     }
@@ -282,7 +281,7 @@ void ConversionRun::emit(Worker& w, text::AtomicFile* file, Outcome& o) {
 void ConversionRun::finishTemp(text::AtomicFile& file, Outcome& o) {
   if (options_.keepUndo) {
     // What the converted file will be, for undo to tell it unchanged later.
-    struct stat st {};
+    text::FileStat st;
     if (text::os().fstat(file.fd(), &st) != 0) throw FileError(FileOp::Stat, file.target(), errno);
     o.identity = identityOf(st);
   }
@@ -337,7 +336,7 @@ void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome&
   if (const int err = openResolved(w, full, in, o.target, o.device)) throw FileError(FileOp::Open, full, err);
   checkInside(full, o.target);
 
-  struct stat st {};
+  text::FileStat st;
   if (text::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, o.target, errno);
   std::unique_ptr<text::AtomicFile> file = options_.dryRun ? nullptr : createTemp(o.target, st, o.device);
 
@@ -359,7 +358,7 @@ void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome&
   }
   emit(w, file.get(), o);
   if (file) finishTemp(*file, o);
-  o.bytesRead += static_cast<std::uint64_t>(st.st_size);
+  o.bytesRead += st.size;
   o.file = std::move(file);
   o.rewritten = true;
 }
@@ -427,9 +426,9 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
     }
   }
 
-  struct stat st {};
+  text::FileStat st;
   if (text::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, *source, errno);
-  if (st.st_size < 2) return;
+  if (st.size < 2) return;
 
   // Hold: the text so far is kept in w.out until a line converts (then Write)
   // or it grows past the look-ahead (then Scan: read on without keeping text,
@@ -438,7 +437,7 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
   std::unique_ptr<text::AtomicFile> file;
   w.out.clear();
   w.reader.reset(in.get(), *source);
-  o.bytesRead += static_cast<std::uint64_t>(st.st_size);
+  o.bytesRead += st.size;
   std::string_view line;
   while (w.reader.next(line)) {
     if (mode == Mode::Scan) {
@@ -449,7 +448,7 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
       file = createTemp(o.target, st, o.device);
       if (text::os().lseek(in.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, *source, errno);
       w.reader.reset(in.get(), *source);
-      o.bytesRead += static_cast<std::uint64_t>(st.st_size);
+      o.bytesRead += st.size;
       continue;
     }
     const SceneryLine kind = w.lines.append(line, w.out);
@@ -495,7 +494,7 @@ void ConversionRun::renameAll() {
   std::string_view previous;
   for (size_t i = 0; i < prepared_.size(); ++i) {
     const std::string& target = prepared_[i].file->target();
-    const std::string_view dir = std::string_view(target).substr(0, target.rfind('/'));
+    const std::string_view dir = std::string_view(target).substr(0, text::nameStart(target));
     if (i == 0 || dir != previous) starts.push_back(i);
     previous = dir;
   }

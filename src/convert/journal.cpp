@@ -6,8 +6,6 @@
 #include "text/working_files.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -30,12 +28,12 @@ constexpr std::string_view kEnd = "END ";
 std::string realBase(const text::RunPaths& paths) {
   std::string out = text::os().realpath(paths.sciezka_katalogu.c_str());
   if (out.empty()) throw FileError(FileOp::Open, paths.sciezka_katalogu, errno);
-  if (out.back() != '/') out += '/';
+  if (!text::isPathSeparator(out.back())) out += text::kPathSeparator;
   return out;
 }
 
 bool isTempName(std::string_view path) {
-  const std::string_view name = path.substr(path.rfind('/') + 1);
+  const std::string_view name = path.substr(text::nameStart(path));
   if (name.size() != kTempPrefix.size() + 6 || name.substr(0, kTempPrefix.size()) != kTempPrefix) return false;
   for (const char c : name.substr(kTempPrefix.size())) {
     const bool alnum = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
@@ -47,9 +45,13 @@ bool isTempName(std::string_view path) {
 // An absolute path below `base` without "." or ".." parts.
 bool isInside(std::string_view path, std::string_view base) {
   if (path.size() <= base.size() || path.substr(0, base.size()) != base) return false;
-  for (size_t at = 0; (at = path.find("/.", at)) != std::string_view::npos; ++at) {
-    const std::string_view rest = path.substr(at + 2);
-    if (rest.empty() || rest[0] == '/' || (rest[0] == '.' && (rest.size() == 1 || rest[1] == '/'))) return false;
+  size_t start = base.size();
+  while (start <= path.size()) {
+    size_t end = start;
+    while (end < path.size() && !text::isPathSeparator(path[end])) ++end;
+    const std::string_view part = path.substr(start, end - start);
+    if (part == "." || part == "..") return false;
+    start = end + 1;
   }
   return true;
 }
@@ -59,6 +61,9 @@ bool isInside(std::string_view path, std::string_view base) {
                       ". Nie zmieniono żadnego pliku; sprawdź drzewo scenerii i usuń ten plik ręcznie.");
 }
 
+text::AtomicFile renamesFile(const std::string& path, std::string_view header, size_t count,
+                             const std::function<std::pair<std::string, std::string>(size_t)>& rename,
+                             text::TempFileLog* log);
 void writeRenames(const std::string& path, std::string_view header, size_t count,
                   const std::function<std::pair<std::string, std::string>(size_t)>& rename,
                   text::TempFileLog* log);
@@ -106,8 +111,11 @@ void Journal::creating(const std::string& tempPath) {
 
 void Journal::commit(size_t count, const std::function<std::pair<std::string, std::string>(size_t)>& rename) {
   // Its own temporary file is noted in the log it replaces, like any other.
-  writeRenames(path_, kCommit, count, rename, this);
+  text::AtomicFile file = renamesFile(path_, kCommit, count, rename, this);
+  // Windows cannot replace a file that is still open.
   fd_.close();
+  file.replaceTarget();
+  text::syncDirectory(directory_);
 }
 
 void Journal::remove() {
@@ -121,9 +129,9 @@ void Journal::remove() {
 
 namespace {
 
-void writeRenames(const std::string& path, std::string_view header, size_t count,
-                  const std::function<std::pair<std::string, std::string>(size_t)>& rename,
-                  text::TempFileLog* log) {
+text::AtomicFile renamesFile(const std::string& path, std::string_view header, size_t count,
+                             const std::function<std::pair<std::string, std::string>(size_t)>& rename,
+                             text::TempFileLog* log) {
   text::AtomicFile file(path, text::AtomicFile::kNewFileMode, log);
   file.write(header);
   std::string entry;
@@ -134,7 +142,15 @@ void writeRenames(const std::string& path, std::string_view header, size_t count
     file.write(entry);
   }
   file.write(std::string(kEnd) + std::to_string(count) + "\n");
-  file.commit(true);
+  file.finish(true);
+  return file;
+}
+
+void writeRenames(const std::string& path, std::string_view header, size_t count,
+                  const std::function<std::pair<std::string, std::string>(size_t)>& rename,
+                  text::TempFileLog* log) {
+  text::AtomicFile file = renamesFile(path, header, count, rename, log);
+  file.replaceTarget();
   text::syncDirectory(text::parentDirectory(path));
 }
 
@@ -164,15 +180,15 @@ std::vector<std::pair<std::string, std::string>> readRenames(
 // Puts in place every file not yet renamed; makes it durable. Returns how many.
 size_t finishRenames(const std::vector<std::pair<std::string, std::string>>& renames) {
   size_t done = 0;
-  std::map<dev_t, std::string> fileSystems;
+  std::map<std::uint64_t, std::string> fileSystems;
   for (const auto& [from, to] : renames) {
-    struct stat st {};
+    text::FileStat st;
     if (text::os().lstat(from.c_str(), &st) != 0) {
       if (errno == ENOENT) continue;  // put in place before the stop
       throw FileError(FileOp::Stat, from, errno);
     }
     if (text::os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
-    fileSystems.try_emplace(st.st_dev, text::parentDirectory(to));
+    fileSystems.try_emplace(st.device, text::parentDirectory(to));
     ++done;
   }
   for (const auto& [device, dir] : fileSystems) text::syncFileSystemOf(dir);
@@ -184,7 +200,7 @@ size_t finishRenames(const std::vector<std::pair<std::string, std::string>>& ren
 void Journal::commitUndo(const text::RunPaths& paths, size_t count,
                          const std::function<std::pair<std::string, std::string>(size_t)>& rename) {
   const std::string path = paths.workingFile(text::kJournal);
-  struct stat st {};
+  text::FileStat st;
   if (text::os().lstat(path.c_str(), &st) == 0) {
     throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
                         " jest dziennik przerwanej operacji; uruchom Start, aby ją dokończyć.");
@@ -199,12 +215,12 @@ void Journal::removeUndo(const text::RunPaths& paths) {
 
 Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
   const std::string journal = paths.workingFile(text::kJournal);
-  struct stat st {};
+  text::FileStat st;
   if (text::os().lstat(journal.c_str(), &st) != 0) {
     if (errno == ENOENT) return {};
     throw FileError(FileOp::Stat, journal, errno);
   }
-  if (!S_ISREG(st.st_mode)) refuse(journal, "nie jest zwykłym plikiem");
+  if (!st.isRegular()) refuse(journal, "nie jest zwykłym plikiem");
   const std::string data = text::readWholeFile(journal);
   const std::string base = realBase(paths);
 
@@ -239,13 +255,13 @@ Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
     return recovery;
   }
 
-  const std::string undoDir = paths.workingFile(kUndoDirectory) + "/";
+  const std::string undoDir = paths.workingFile(kUndoDirectory) + text::kPathSeparator;
   if (data.compare(0, kUndo.size(), kUndo) == 0) {
     // An undo stopped half-way: the originals go on being put back.
     const auto renames = readRenames(journal, data, kUndo, [&](const std::string& from, const std::string& to) {
       const std::string_view name = std::string_view(from).substr(std::min(from.size(), undoDir.size()));
       // Backups are named by number, in numbered directories.
-      const size_t slash = name.find('/');
+      const size_t slash = name.find(text::kPathSeparator);
       const auto digits = [](std::string_view s) {
         return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
       };

@@ -6,7 +6,6 @@
 #include "text/paths.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -35,17 +34,20 @@ std::string groupName(size_t i) {
 
 std::string backupName(size_t i) {
   char name[40];
-  std::snprintf(name, sizeof name, "%06zu/%08zu", i / kPerDirectory, i);
+  std::snprintf(name, sizeof name, "%06zu%c%08zu", i / kPerDirectory, text::kPathSeparator, i);
   return name;
 }
 
 std::string identityText(const FileIdentity& id) {
-  return std::to_string(id.inode) + " " + std::to_string(id.size) + " " + std::to_string(id.modified.tv_sec) + " " +
-         std::to_string(id.modified.tv_nsec);
+  // Seconds and nanoseconds apart, as the first manifests had them.
+  const std::int64_t seconds = id.modifiedNs >= 0 ? id.modifiedNs / 1'000'000'000 : -((-id.modifiedNs + 999'999'999) / 1'000'000'000);
+  const std::int64_t nanos = id.modifiedNs - seconds * 1'000'000'000;
+  return std::to_string(id.inode) + " " + std::to_string(id.size) + " " + std::to_string(seconds) + " " +
+         std::to_string(nanos);
 }
 
 std::string directoryIn(const text::RunPaths& paths, std::string_view name) {
-  return paths.workingFile(name) + "/";
+  return paths.workingFile(name) + text::kPathSeparator;
 }
 
 // Removes the directory (with separator) and everything in it: files, and
@@ -62,7 +64,7 @@ void removeDirectory(const std::string& dir, bool nested = false) {
     const std::string path = dir + e.name;
     if (text::os().unlink(path.c_str()) == 0 || errno == ENOENT) continue;
     if (errno != EISDIR && errno != EPERM) throw FileError(FileOp::Remove, path, errno);
-    directories.push_back(path + "/");
+    directories.push_back(path + text::kPathSeparator);
   }
   if (nested) {
     for (const std::string& sub : directories) removeDirectory(sub, true);
@@ -135,7 +137,7 @@ void writeManifestFile(const std::string& dir, size_t count,
 
 }  // namespace
 
-FileIdentity identityOf(const struct stat& st) { return FileIdentity{st.st_ino, st.st_size, st.st_mtim}; }
+FileIdentity identityOf(const text::FileStat& st) { return FileIdentity{st.inode, st.size, st.modifiedNs}; }
 
 UndoBuilder::UndoBuilder(const text::RunPaths& paths)
     : paths_(paths), directory_(directoryIn(paths, kUndoNewDirectory)) {
@@ -235,7 +237,7 @@ size_t undoConversion(const text::RunPaths& paths) {
   }
   // Everything is checked before anything changes.
   for (const ManifestEntry& e : *entries) {
-    struct stat st {};
+    text::FileStat st;
     if (text::os().lstat(e.target.c_str(), &st) != 0 || identityText(identityOf(st)) != e.identity) {
       throw text::Failure("Plik " + text::quotedPath(e.target) +
                           " zmienił się od konwersji (albo go nie ma); cofnięcie nadpisałoby te zmiany. Nie zmieniono "

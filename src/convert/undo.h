@@ -8,10 +8,10 @@
 #include "text/files.h"
 #include "text/paths.h"
 
-#include <sys/stat.h>
+#include "text/os.h"
 
 #include <cstddef>
-#include <ctime>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -33,11 +33,11 @@ class UndoUnavailable : public text::Failure {
 
 // What a converted file is, so that undo can tell it was changed since.
 struct FileIdentity {
-  ino_t inode = 0;
-  off_t size = 0;
-  timespec modified{};
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modifiedNs = 0;
 };
-FileIdentity identityOf(const struct stat& st);
+FileIdentity identityOf(const text::FileStat& st);
 
 // The undo set a conversion builds beside the last one; it replaces the last
 // one only once every rename is done. Destroyed before install(), it goes.

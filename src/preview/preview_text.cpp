@@ -5,7 +5,6 @@
 #include "text/os.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -37,9 +36,9 @@ std::string previewText(const std::string& path, size_t maxLines, size_t maxByte
   const int raw = text::os().open(path.c_str(), O_RDONLY, 0);
   if (raw < 0) throw text::FileError(text::FileOp::Open, path, errno);
   text::Fd fd(raw);
-  struct stat st {};
+  text::FileStat st;
   if (text::os().fstat(fd.get(), &st) != 0) throw text::FileError(text::FileOp::Stat, path, errno);
-  if (st.st_size < 2) throw text::Failure("Plik " + text::quotedPath(path) + " jest pusty: nie ma czego pokazać.");
+  if (st.size < 2) throw text::Failure("Plik " + text::quotedPath(path) + " jest pusty: nie ma czego pokazać.");
 
   // Read until the wanted lines are complete, the file ends or the cap is reached.
   std::string content;

@@ -6,9 +6,6 @@
 #include "text/os.h"
 #include "text/working_files.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <memory>
@@ -18,15 +15,15 @@ namespace borvantel::run {
 std::vector<std::string> subdirectories(const std::string& dir) {
   std::vector<std::string> out;
   std::string prefix = dir;
-  if (prefix.empty() || prefix.back() != '/') prefix += '/';
+  if (prefix.empty() || !text::isPathSeparator(prefix.back())) prefix += text::kPathSeparator;
   std::vector<text::DirEntry> entries;
   if (text::os().listDirectory(prefix.c_str(), entries) != 0) return out;  // nothing to offer
   std::vector<std::string> names;
   for (text::DirEntry& e : entries) {
-    if (e.type != DT_DIR) {
-      if (e.type != DT_LNK && e.type != DT_UNKNOWN) continue;
-      struct stat st {};
-      if (text::os().stat((prefix + e.name).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+    if (e.type != text::FileType::Directory) {
+      if (e.type != text::FileType::Link && e.type != text::FileType::Unknown) continue;
+      text::FileStat st;
+      if (text::os().stat((prefix + e.name).c_str(), &st) != 0 || !st.isDirectory()) continue;
     }
     names.push_back(std::move(e.name));
   }
@@ -38,9 +35,10 @@ std::vector<std::string> subdirectories(const std::string& dir) {
 
 bool spr_exist_scenery(std::string_view sciezka_katalogu, const std::vector<std::string>& entries) {
   std::string_view base = sciezka_katalogu;
-  while (base.size() > 1 && base.back() == '/') base.remove_suffix(1);
-  const size_t slash = base.rfind('/');
-  const std::string_view name = slash == std::string_view::npos ? base : base.substr(slash + 1);
+  while (base.size() > 1 && text::isPathSeparator(base.back())) base.remove_suffix(1);
+  size_t start = base.size();
+  while (start > 0 && !text::isPathSeparator(base[start - 1])) --start;
+  const std::string_view name = base.substr(start);
   if (text::equalsIgnoreCase(name, "scenery")) return false;
   return std::any_of(entries.begin(), entries.end(),
                      [](const std::string& path) { return text::containsIgnoreCase(path, "scenery"); });
@@ -48,15 +46,18 @@ bool spr_exist_scenery(std::string_view sciezka_katalogu, const std::vector<std:
 
 void checkBaseDirectory(const std::string& path) {
   std::string dir = path;
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  struct stat st {};
+  while (dir.size() > 1 && text::isPathSeparator(dir.back())) dir.pop_back();
+#ifdef _WIN32
+  if (dir.size() == 2 && dir[1] == ':') dir += '\\';  // "D:" alone is the drive's current directory
+#endif
+  text::FileStat st;
   if (text::os().stat(dir.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) {
       throw text::Failure("Katalog " + text::quotedPath(dir) + " nie istnieje.");
     }
     throw text::FileError(text::FileOp::List, dir, errno);
   }
-  if (!S_ISDIR(st.st_mode)) throw text::Failure(text::quotedPath(dir) + " nie jest katalogiem.");
+  if (!st.isDirectory()) throw text::Failure(text::quotedPath(dir) + " nie jest katalogiem.");
   std::vector<text::DirEntry> entries;
   if (const int err = text::os().listDirectory(dir.c_str(), entries)) throw text::FileError(text::FileOp::List, dir, err);
 }

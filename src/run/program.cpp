@@ -1,14 +1,25 @@
 #include "run/program.h"
 
+#include "text/files.h"
+
 #include <filesystem>
+
+#ifdef _WIN32
+#include "text/win32.h"
+#endif
 
 namespace borvantel::run {
 
 std::string executableDirectory(const char* argv0) {
+#ifdef _WIN32
+  (void)argv0;
+  return text::parentDirectory(text::win32::executablePath());
+#else
   std::error_code ec;
   std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) exe = std::filesystem::absolute(argv0 ? argv0 : "", ec);
   return exe.parent_path().string();
+#endif
 }
 
 ProgramOptions readProgramOptions(const std::vector<std::string>& args) {

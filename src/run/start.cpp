@@ -28,7 +28,8 @@ StartResult runStart(const text::RunPaths& paths) {
 
 std::string passedOverMessage(const std::vector<std::string>& passedOver, size_t limit) {
   std::string text = "Pominięto pliki *.inc, których ścieżki nie da się zapisać w plikach roboczych "
-                     "(spacja, „\\” lub koniec wiersza w nazwie); nie dostaną kategorii. Liczba plików: " +
+                     "(spacja, „\\” lub koniec wiersza w nazwie, albo znak spoza strony kodowej Windows-1250); "
+                     "nie dostaną kategorii. Liczba plików: " +
                      std::to_string(passedOver.size()) + ".";
   size_t shown = 0;
   for (const auto& item : passedOver) {

@@ -8,9 +8,7 @@
 #include "text/os.h"
 #include "text/records.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <bit>
@@ -91,25 +89,27 @@ enum class EntryKind { File, Directory, Other };
 bool gone(int err) { return err == ENOENT || err == ENOTDIR || err == ELOOP; }
 
 EntryKind kindOf(const std::string& dir, const text::DirEntry& e) {
-  if (e.type == DT_REG) return EntryKind::File;
-  if (e.type == DT_DIR) return EntryKind::Directory;
-  if (e.type != DT_LNK && e.type != DT_UNKNOWN) return EntryKind::Other;
-  const std::string path = dir + "/" + e.name;
-  struct stat st {};
+  using text::FileType;
+  if (e.type == FileType::Regular) return EntryKind::File;
+  if (e.type == FileType::Directory) return EntryKind::Directory;
+  if (e.type != FileType::Link && e.type != FileType::Unknown) return EntryKind::Other;
+  std::string path = dir;
+  path.append(1, text::kPathSeparator).append(e.name);
+  text::FileStat st;
   if (text::os().lstat(path.c_str(), &st) != 0) {
     if (gone(errno)) return EntryKind::Other;
     throw FileError(FileOp::Stat, path, errno);
   }
-  if (S_ISREG(st.st_mode)) return EntryKind::File;
-  if (S_ISDIR(st.st_mode)) return EntryKind::Directory;
-  if (!S_ISLNK(st.st_mode)) return EntryKind::Other;
+  if (st.isRegular()) return EntryKind::File;
+  if (st.isDirectory()) return EntryKind::Directory;
+  if (!st.isLink()) return EntryKind::Other;
   // A link to a plain file is a plain file; a link to a directory is never
   // followed (no loops, no leaving the tree).
   if (text::os().stat(path.c_str(), &st) != 0) {
     if (gone(errno)) return EntryKind::Other;
     throw FileError(FileOp::Stat, path, errno);
   }
-  return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
+  return st.isRegular() ? EntryKind::File : EntryKind::Other;
 }
 
 bool listingOrder(const std::string& a, const std::string& b) {
@@ -170,7 +170,9 @@ IncludeExamination examineIncludeText(std::string_view content) {
 DirListing listDirectory(const std::string& dir) {
   DirListing listing;
   std::vector<text::DirEntry> entries;
-  if (const int err = text::os().listDirectory(dir.c_str(), entries)) throw FileError(FileOp::List, dir, err);
+  if (const int err = text::os().listDirectory(dir.c_str(), entries, &listing.unmappable)) {
+    throw FileError(FileOp::List, dir, err);
+  }
   std::vector<std::string> directories;
   for (text::DirEntry& e : entries) {
     switch (kindOf(dir, e)) {
@@ -185,7 +187,11 @@ DirListing listDirectory(const std::string& dir) {
   fileNames.reserve(listing.files.size());
   for (const auto& f : listing.files) fileNames.insert(text::toFolded(f));
   for (auto& d : directories) {
-    if (d[0] == '.' || fileNames.count(text::toFolded(d))) continue;
+#ifndef _WIN32
+    // Where names carry no hidden mark, a leading "." stands for one.
+    if (d[0] == '.') continue;
+#endif
+    if (fileNames.count(text::toFolded(d))) continue;
     listing.subdirs.push_back(std::move(d));
   }
   std::sort(listing.files.begin(), listing.files.end(), listingOrder);
@@ -202,28 +208,49 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
   // a mount loops back), the scenery directory itself last.
   std::vector<std::string> queue;
   std::vector<std::vector<std::string>> filesOf;
-  std::set<std::pair<dev_t, ino_t>> visited;
+  std::set<std::pair<std::uint64_t, std::uint64_t>> visited;
   auto firstVisit = [&](const std::string& dir) {
-    struct stat st {};
+    text::FileStat st;
     if (text::os().stat(dir.c_str(), &st) != 0) {
       if (gone(errno)) return false;  // removed since it was listed
       throw FileError(FileOp::List, dir, errno);
     }
-    return visited.emplace(st.st_dev, st.st_ino).second;
+    return visited.emplace(st.device, st.inode).second;
+  };
+  auto below = [](const std::string& dir, const std::string& name) {
+    std::string path = dir;
+    return path.append(1, text::kPathSeparator).append(name);
   };
 
-  struct stat rootStat {};
-  if (text::os().stat(root.c_str(), &rootStat) == 0 && S_ISDIR(rootStat.st_mode)) {
+  // Names no working file can hold, relative to the scenery directory.
+  std::vector<std::string> unmappable;
+  auto noteUnmappable = [&](const std::string& dir, const DirListing& listing) {
+    for (const std::string& name : listing.unmappable) {
+      // Only what the tool would read: include and scenery files, and
+      // directories (which may hold them; listed with a trailing separator).
+      const bool wanted = text::isPathSeparator(name.back()) || text::endsWithIgnoreCase(name, ".inc") ||
+                          text::endsWithIgnoreCase(name, ".scn") || text::endsWithIgnoreCase(name, ".scm") ||
+                          text::endsWithIgnoreCase(name, ".ctr");
+      if (!wanted) continue;
+      const std::string path = below(dir, name);
+      unmappable.push_back(text::nativeToRelative(std::string_view(path).substr(std::min(offset, path.size()))));
+    }
+  };
+
+  text::FileStat rootStat;
+  if (text::os().stat(root.c_str(), &rootStat) == 0 && rootStat.isDirectory()) {
     firstVisit(root);
     DirListing rootListing = listDirectory(root);
-    for (const auto& sub : rootListing.subdirs) queue.push_back(root + "/" + sub);
+    for (const auto& sub : rootListing.subdirs) queue.push_back(below(root, sub));
     for (size_t i = 0; i < queue.size(); ++i) {
       DirListing listing;
       if (firstVisit(queue[i])) listing = listDirectory(queue[i]);
-      for (const auto& sub : listing.subdirs) queue.push_back(queue[i] + "/" + sub);
+      for (const auto& sub : listing.subdirs) queue.push_back(below(queue[i], sub));
+      noteUnmappable(queue[i], listing);
       filesOf.push_back(std::move(listing.files));
     }
     queue.push_back(root);
+    noteUnmappable(root, rootListing);
     filesOf.push_back(std::move(rootListing.files));
   }
 
@@ -238,8 +265,7 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
     for (const std::string& name : filesOf[d]) items.push_back(Item{d, &name});
   }
   auto fullOf = [&](const Item& item) {
-    std::string full = queue[item.dir];
-    return full.append("/").append(*item.name);
+    return below(queue[item.dir], *item.name);
   };
   struct Examined {
     bool tooShort = false;
@@ -256,9 +282,9 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
     const int raw = text::os().open(full.c_str(), O_RDONLY, 0);
     if (raw < 0) throw FileError(FileOp::Open, full, errno);
     text::Fd fd(raw);
-    struct stat st {};
+    text::FileStat st;
     if (text::os().fstat(fd.get(), &st) != 0) throw FileError(FileOp::Stat, full, errno);
-    e.tooShort = st.st_size < 2;
+    e.tooShort = st.size < 2;
     if (e.tooShort) return;
     readers[worker].reset(fd.get(), full);
     e.found = examineInclude(readers[worker]);
@@ -274,7 +300,7 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
     const std::string& name = *item.name;
     if (item.dir != currentDir) {
       currentDir = item.dir;
-      dirPrefix = queue[item.dir] + "/";
+      dirPrefix = below(queue[item.dir], {});
       const std::string_view nativeRelDir =
           dirPrefix.size() > offset ? std::string_view(dirPrefix).substr(offset) : std::string_view{};
       relDir = text::nativeToRelative(nativeRelDir);
@@ -319,6 +345,7 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
     }
   };
   pool.run(items.size(), prepare, take);
+  out.result.passedOver.insert(out.result.passedOver.end(), unmappable.begin(), unmappable.end());
   out.commit();
   return std::move(out.result);
 }

@@ -23,7 +23,9 @@ struct ScanResult {
   size_t categorised = 0;   // lines written to "inc_out1.txt"
   // Include files whose relative path cannot stand in a two-field record (a
   // space, a "\" or a line end in a name): neither offered nor listed. Their
-  // relative paths, "\" separated.
+  // relative paths, "\" separated. On Windows also the files and directories
+  // whose names Windows-1250 cannot hold (shown with "?"; a directory ends
+  // with "\"): they cannot be named in a working file at all.
   std::vector<std::string> passedOver;
 };
 
@@ -57,6 +59,7 @@ std::optional<std::string> headerCategory(std::string_view line);
 struct DirListing {
   std::vector<std::string> files;    // plain files, links to plain files included
   std::vector<std::string> subdirs;  // directories the walk enters
+  std::vector<std::string> unmappable;  // names the code page cannot hold (Windows)
 };
 DirListing listDirectory(const std::string& dir);
 

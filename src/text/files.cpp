@@ -5,9 +5,14 @@
 #include "text/os.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <process.h>
+#include <stdlib.h>
+#else
+#include <sys/random.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdint>
@@ -47,6 +52,9 @@ std::string composeMessage(FileOp op, const std::string& path, int err, const st
 // The process's umask, read without changing it where the system allows: the
 // conversion creates files on several threads at once.
 mode_t processUmask() {
+#ifdef _WIN32
+  return 0;  // Windows keeps no permission bits but the read-only mark
+#else
   static const mode_t mask = [] {
     if (FILE* status = std::fopen("/proc/self/status", "re")) {
       char line[128];
@@ -61,6 +69,7 @@ mode_t processUmask() {
     return old;
   }();
   return mask;
+#endif
 }
 
 }  // namespace
@@ -130,12 +139,12 @@ void writeAll(int fd, std::string_view data, const std::string& path) {
 }
 
 std::optional<std::uint64_t> fileSize(const std::string& path) {
-  struct stat st {};
+  FileStat st;
   if (os().stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
     throw FileError(FileOp::Stat, path, errno);
   }
-  return static_cast<std::uint64_t>(st.st_size);
+  return st.size;
 }
 
 bool holdsRecords(const std::string& path) {
@@ -174,12 +183,13 @@ void appendRecords(const std::string& path, std::string_view lines) {
   }
   if (raw < 0) throw FileError(FileOp::Append, path, errno);
   Fd fd(raw);
-  struct stat st {};
+  FileStat st;
   if (os().fstat(fd.get(), &st) != 0) throw FileError(FileOp::Append, path, errno);
+  const auto oldSize = static_cast<std::int64_t>(st.size);
   std::string data;
-  if (st.st_size > 0) {
+  if (oldSize > 0) {
     char last = 0;
-    if (os().pread(fd.get(), &last, 1, st.st_size - 1) != 1) throw FileError(FileOp::Read, path, errno);
+    if (os().pread(fd.get(), &last, 1, oldSize - 1) != 1) throw FileError(FileOp::Read, path, errno);
     if (last != '\n' && last != '\r') data.append(kLineEnd);
   }
   data.append(lines);
@@ -188,7 +198,7 @@ void appendRecords(const std::string& path, std::string_view lines) {
     if (os().fsync(fd.get()) != 0) throw FileError(FileOp::Sync, path, errno);
   } catch (const FileError& e) {
     // Cut back to the old length so that no half record stays behind.
-    (void)os().ftruncate(fd.get(), st.st_size);
+    (void)os().ftruncate(fd.get(), oldSize);
     if (created) {
       fd.close();
       (void)os().unlink(path.c_str());
@@ -198,10 +208,21 @@ void appendRecords(const std::string& path, std::string_view lines) {
   if (fd.close() != 0) throw FileError(FileOp::Append, path, errno);
 }
 
+size_t nameStart(std::string_view path) noexcept {
+  size_t at = path.size();
+  while (at > 0 && !isPathSeparator(path[at - 1])) --at;
+  return at;
+}
+
 std::string parentDirectory(std::string_view path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string_view::npos) return ".";
-  return slash == 0 ? std::string("/") : std::string(path.substr(0, slash));
+  size_t slash = nameStart(path);
+  if (slash == 0) return ".";
+  --slash;
+#ifdef _WIN32
+  // "D:\x" lies in "D:\", not in the drive's current directory "D:".
+  if (slash == 2 && path[1] == ':') return std::string(path.substr(0, 3));
+#endif
+  return slash == 0 ? std::string(path.substr(0, 1)) : std::string(path.substr(0, slash));
 }
 
 std::string readWholeFile(const std::string& path) {
@@ -256,8 +277,17 @@ namespace {
 void fillUnique(char* out) {
   static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   thread_local std::uint64_t state = 0;
-  if (state == 0 && ::getrandom(&state, sizeof state, 0) != static_cast<ssize_t>(sizeof state)) {
-    state = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^ reinterpret_cast<std::uintptr_t>(&state);
+  if (state == 0) {
+#ifdef _WIN32
+    unsigned int high = 0;
+    unsigned int low = 0;
+    if (::rand_s(&high) == 0 && ::rand_s(&low) == 0) state = std::uint64_t{high} << 32 | low;
+#else
+    if (::getrandom(&state, sizeof state, 0) != static_cast<ssize_t>(sizeof state)) state = 0;
+#endif
+    if (state == 0) {
+      state = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^ reinterpret_cast<std::uintptr_t>(&state);
+    }
   }
   state = state * 6364136223846793005ull + 1442695040888963407ull;
   std::uint64_t bits = state >> 16;
@@ -268,7 +298,7 @@ void fillUnique(char* out) {
 
 AtomicFile::AtomicFile(std::string target, mode_t mode, TempFileLog* log) : target_(std::move(target)) {
   std::string path = parentDirectory(target_);
-  if (path.back() != '/') path += '/';
+  if (!isPathSeparator(path.back())) path += kPathSeparator;
   path.append(kTempPrefix).append("XXXXXX");
   const mode_t wanted = mode == kNewFileMode ? 0666 : static_cast<mode_t>(mode & 07777);
   int fd = -1;
@@ -309,7 +339,7 @@ AtomicFile::~AtomicFile() {
 std::string AtomicFile::tempPath() const {
   if (placed_ || unique_[0] == '\0') return {};
   std::string path = parentDirectory(target_);
-  if (path.back() != '/') path += '/';
+  if (!isPathSeparator(path.back())) path += kPathSeparator;
   return path.append(kTempPrefix).append(unique_);
 }
 

@@ -82,14 +82,17 @@ std::vector<std::string> readRecords(const std::string& path);
 // removed again): nothing is half-written.
 void appendRecords(const std::string& path, std::string_view lines);
 
-// The directory part of a path: "/" for a file in the root, "." when the
-// path has no "/".
+// The directory part of a path: the root itself for a file in the root ("/",
+// "D:\\"), "." when the path has no separator.
 std::string parentDirectory(std::string_view path);
+// Where the last part of a path begins (after its last separator; 0 when none).
+size_t nameStart(std::string_view path) noexcept;
 // The whole content of a file; throws FileError naming it.
 std::string readWholeFile(const std::string& path);
 // Makes a directory's entries durable (an fsync of the directory).
 void syncDirectory(const std::string& dir);
-// Flushes the whole file system that holds `dir` (syncfs).
+// Flushes the whole file system that holds `dir` (syncfs; see
+// kFlushesWholeFileSystem for Windows).
 void syncFileSystemOf(const std::string& dir);
 
 // Creates the file empty, discarding any previous content.

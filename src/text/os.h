@@ -1,20 +1,68 @@
 // The thin seam around the operating system's file calls. Production code goes
 // through os(); tests install a subclass to inject failures (a full disk, a
 // denied permission, a rename that fails after the k-th call).
+//
+// Paths are the tool's own bytes: on Linux as the file system gives them, on
+// Windows Windows-1250 text that the Windows side turns into UTF-16 for each
+// call. Descriptors are small integers and errors are errno values on both.
 #pragma once
 
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#ifdef _WIN32
+// Open flags the C runtime of Windows lacks; the Windows side reads them.
+#ifndef O_NOFOLLOW
+#define O_NOFOLLOW 0x10000000
+#endif
+#ifndef O_DIRECTORY
+#define O_DIRECTORY 0x20000000
+#endif
+#endif
+
 namespace borvantel::text {
+
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+// Windows also takes "/" between the parts of a path.
+constexpr bool isPathSeparator(char c) noexcept {
+#ifdef _WIN32
+  return c == '\\' || c == '/';
+#else
+  return c == '/';
+#endif
+}
+
+enum class FileType : unsigned char { Unknown, Regular, Directory, Link, Other };
+
+// What the tool needs to know of a file, on every platform.
+struct FileStat {
+  FileType type = FileType::Unknown;
+  std::uint32_t mode = 0;    // permission bits (07777); Windows: 0444 or 0666
+  std::uint64_t size = 0;
+  std::uint64_t device = 0;  // Windows: the volume's serial number
+  std::uint64_t inode = 0;   // Windows: the file index
+  std::int64_t modifiedNs = 0;
+  std::uint32_t uid = 0;
+  std::uint32_t gid = 0;
+
+  bool isRegular() const noexcept { return type == FileType::Regular; }
+  bool isDirectory() const noexcept { return type == FileType::Directory; }
+  bool isLink() const noexcept { return type == FileType::Link; }
+};
 
 // One entry of a directory listing.
 struct DirEntry {
   std::string name;
-  unsigned char type;  // DT_REG, DT_DIR, DT_LNK, ... or DT_UNKNOWN
+  FileType type;  // Unknown when the listing does not tell
 };
 
 class Os {
@@ -28,28 +76,48 @@ class Os {
   virtual ssize_t write(int fd, const void* buf, size_t n);
   virtual int close(int fd);
   virtual int fsync(int fd);
+  // Flushes the whole file system of `fd`. Windows has no such call for an
+  // ordinary user: there every file is flushed on its own instead (see
+  // kFlushesWholeFileSystem) and this only flushes `fd`.
   virtual int syncfs(int fd);
-  virtual int ftruncate(int fd, off_t size);
+  virtual int ftruncate(int fd, std::int64_t size);
   virtual int fchmod(int fd, mode_t mode);
+  // Replaces `to` atomically; on Windows also a read-only `to`, as on Linux.
   virtual int rename(const char* from, const char* to);
   virtual int unlink(const char* path);
   virtual int link(const char* from, const char* to);
   virtual int mkdir(const char* path, mode_t mode);
   virtual int rmdir(const char* path);
-  virtual int stat(const char* path, struct stat* st);
-  virtual int lstat(const char* path, struct stat* st);
-  virtual int fstat(int fd, struct stat* st);
-  virtual ssize_t pread(int fd, void* buf, size_t n, off_t offset);
-  virtual off_t lseek(int fd, off_t offset, int whence);
-  virtual int fchown(int fd, uid_t uid, gid_t gid);
+  virtual int stat(const char* path, FileStat* st);
+  virtual int lstat(const char* path, FileStat* st);
+  virtual int fstat(int fd, FileStat* st);
+  virtual ssize_t pread(int fd, void* buf, size_t n, std::int64_t offset);
+  virtual std::int64_t lseek(int fd, std::int64_t offset, int whence);
+  virtual int fchown(int fd, std::uint32_t uid, std::uint32_t gid);
   // The canonical path, or "" with errno set.
   virtual std::string realpath(const char* path);
   // Every entry of the directory but "." and "..", in the system's order;
   // 0, or an errno when the directory cannot be opened or read to its end.
-  virtual int listDirectory(const char* path, std::vector<DirEntry>& entries);
+  // Windows: hidden and system entries are left out, and so are names that
+  // Windows-1250 cannot hold; those go to `unmappable` (when given), shown
+  // with "?" for each character that has no place in the code page, a
+  // directory's name ending with the separator.
+  virtual int listDirectory(const char* path, std::vector<DirEntry>& entries,
+                            std::vector<std::string>* unmappable = nullptr);
 };
 
 Os& os();
+
+// Whether syncfs() flushes a whole file system (Linux) rather than one file.
+#ifdef _WIN32
+inline constexpr bool kFlushesWholeFileSystem = false;
+#else
+inline constexpr bool kFlushesWholeFileSystem = true;
+#endif
+
+// The effective user and group of the process (0 where there are none).
+std::uint32_t processUser();
+std::uint32_t processGroup();
 
 // Installs `replacement` for the lifetime of the guard (tests only).
 class ScopedOs {

@@ -4,8 +4,9 @@
 
 #include "text/codepage.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
+#ifdef _WIN32
+#include "text/win32.h"
+#endif
 
 #include <filesystem>
 #include <memory>
@@ -23,9 +24,9 @@ std::string RunPaths::sceneryRoot() const {
   (void)os().listDirectory(sciezka_katalogu.c_str(), entries);  // unreadable: the plain name below
   for (const DirEntry& e : entries) {
     if (!equalsIgnoreCase(e.name, "scenery")) continue;
-    struct stat st {};
+    FileStat st;
     const std::string path = sciezka_katalogu + e.name;
-    if (os().stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+    if (os().stat(path.c_str(), &st) != 0 || !st.isDirectory()) continue;
     if (e.name == "scenery") return path;
     if (found.empty() || path < found) found = path;
   }
@@ -36,16 +37,21 @@ std::string fullPath(std::string_view sceneryRoot, std::string_view relative) {
   std::string out;
   out.reserve(sceneryRoot.size() + 1 + relative.size());
   out.append(sceneryRoot);
-  out.push_back('/');
-  for (char c : relative) out.push_back(c == '\\' ? '/' : c);
+  out.push_back(kPathSeparator);
+  for (char c : relative) out.push_back(c == '\\' ? kPathSeparator : c);
   return out;
 }
 
 std::string directoryWithSeparator(std::string_view dir) {
+#ifdef _WIN32
+  // The system's own rules: drive letters, "\\server\share", "/" for "\".
+  std::string s = win32::fullPath(dir);
+#else
   std::filesystem::path p = std::filesystem::absolute(std::filesystem::path(std::string(dir)));
   std::string s = p.lexically_normal().string();
-  while (s.size() > 1 && s.back() == '/') s.pop_back();
-  if (s.back() != '/') s.push_back('/');
+#endif
+  while (s.size() > 1 && isPathSeparator(s.back())) s.pop_back();
+  if (s.empty() || !isPathSeparator(s.back())) s.push_back(kPathSeparator);
   return s;
 }
 
@@ -84,7 +90,7 @@ std::string nativeToRelative(std::string_view native) {
 std::string relativeToNative(std::string_view relative) {
   std::string out(relative);
   for (char& c : out) {
-    if (c == '\\') c = '/';
+    if (c == '\\') c = kPathSeparator;
   }
   return out;
 }
@@ -104,7 +110,12 @@ bool isSafeRelative(std::string_view relative) noexcept {
 }
 
 bool fitsRecordField(std::string_view nativeRelative) noexcept {
+#ifdef _WIN32
+  // "\" separates the parts here; no name can hold one.
+  return nativeRelative.find_first_of(" \r\n") == std::string_view::npos;
+#else
   return nativeRelative.find_first_of(std::string_view(" \\\r\n", 4)) == std::string_view::npos;
+#endif
 }
 
 bool fitsOneLine(std::string_view text) noexcept {

@@ -1,4 +1,4 @@
-// Paths of a run. Full paths are native ("/" on this platform); relative paths
+// Paths of a run. Full paths are native ("/" on Linux, "\" on Windows); relative paths
 // below the scenery directory always use "\" between components, in working
 // files, lists and "predef.txt", and become native only to open a file.
 #pragma once
@@ -23,11 +23,11 @@ struct RunPaths {
   // The scenery directory: the base directory's subdirectory named "scenery"
   // ignoring case (an exact "scenery" wins); without trailing separator.
   std::string sceneryRoot() const;
-  // Length of sciezka_katalogu + "scenery/": what a full path loses to become relative.
+  // Length of sciezka_katalogu + "scenery" and a separator: what a full path loses to become relative.
   size_t relativeOffset() const { return sciezka_katalogu.size() + 8; }
 };
 
-// `dir` made absolute, without "." or ".." parts, ending with "/".
+// `dir` made absolute, without "." or ".." parts, ending with the separator.
 std::string directoryWithSeparator(std::string_view dir);
 
 // Relative path helpers ("\" separated).

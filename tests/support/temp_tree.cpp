@@ -212,7 +212,7 @@ int FailingOs::fsync(int fd) {
   return Os::fsync(fd);
 }
 
-int FailingOs::ftruncate(int fd, off_t size) {
+int FailingOs::ftruncate(int fd, std::int64_t size) {
   if (failing(Call::Ftruncate, pathOf(fd))) return -1;
   return Os::ftruncate(fd, size);
 }
@@ -237,32 +237,32 @@ int FailingOs::link(const char* from, const char* to) {
   return Os::link(from, to);
 }
 
-int FailingOs::stat(const char* path, struct stat* st) {
+int FailingOs::stat(const char* path, text::FileStat* st) {
   if (failing(Call::Stat, path)) return -1;
   return Os::stat(path, st);
 }
 
-int FailingOs::lstat(const char* path, struct stat* st) {
+int FailingOs::lstat(const char* path, text::FileStat* st) {
   if (failing(Call::Stat, path)) return -1;
   return Os::lstat(path, st);
 }
 
-int FailingOs::fstat(int fd, struct stat* st) {
+int FailingOs::fstat(int fd, text::FileStat* st) {
   if (failing(Call::Stat, pathOf(fd))) return -1;
   return Os::fstat(fd, st);
 }
 
-ssize_t FailingOs::pread(int fd, void* buf, size_t n, off_t offset) {
+ssize_t FailingOs::pread(int fd, void* buf, size_t n, std::int64_t offset) {
   if (failing(Call::Pread, pathOf(fd))) return -1;
   return Os::pread(fd, buf, n, offset);
 }
 
-off_t FailingOs::lseek(int fd, off_t offset, int whence) {
+std::int64_t FailingOs::lseek(int fd, std::int64_t offset, int whence) {
   if (failing(Call::Lseek, pathOf(fd))) return -1;
   return Os::lseek(fd, offset, whence);
 }
 
-int FailingOs::fchown(int fd, uid_t uid, gid_t gid) {
+int FailingOs::fchown(int fd, std::uint32_t uid, std::uint32_t gid) {
   if (failing(Call::Fchown, pathOf(fd))) return -1;
   return Os::fchown(fd, uid, gid);
 }
@@ -272,9 +272,10 @@ std::string FailingOs::realpath(const char* path) {
   return Os::realpath(path);
 }
 
-int FailingOs::listDirectory(const char* path, std::vector<text::DirEntry>& entries) {
+int FailingOs::listDirectory(const char* path, std::vector<text::DirEntry>& entries,
+                             std::vector<std::string>* unmappable) {
   if (failing(Call::List, path)) return errno;
-  return Os::listDirectory(path, entries);
+  return Os::listDirectory(path, entries, unmappable);
 }
 
 }  // namespace borvantel::testing

@@ -103,19 +103,20 @@ class FailingOs : public text::Os {
   ssize_t write(int fd, const void* buf, size_t n) override;
   int close(int fd) override;
   int fsync(int fd) override;
-  int ftruncate(int fd, off_t size) override;
+  int ftruncate(int fd, std::int64_t size) override;
   int fchmod(int fd, mode_t mode) override;
   int rename(const char* from, const char* to) override;
   int unlink(const char* path) override;
   int link(const char* from, const char* to) override;
-  int stat(const char* path, struct stat* st) override;
-  int lstat(const char* path, struct stat* st) override;
-  int fstat(int fd, struct stat* st) override;
-  ssize_t pread(int fd, void* buf, size_t n, off_t offset) override;
-  off_t lseek(int fd, off_t offset, int whence) override;
-  int fchown(int fd, uid_t uid, gid_t gid) override;
+  int stat(const char* path, text::FileStat* st) override;
+  int lstat(const char* path, text::FileStat* st) override;
+  int fstat(int fd, text::FileStat* st) override;
+  ssize_t pread(int fd, void* buf, size_t n, std::int64_t offset) override;
+  std::int64_t lseek(int fd, std::int64_t offset, int whence) override;
+  int fchown(int fd, std::uint32_t uid, std::uint32_t gid) override;
   std::string realpath(const char* path) override;
-  int listDirectory(const char* path, std::vector<text::DirEntry>& entries) override;
+  int listDirectory(const char* path, std::vector<text::DirEntry>& entries,
+                    std::vector<std::string>* unmappable = nullptr) override;
 
  private:
   // True when a rule fails this call; sets errno.
