@@ -11,12 +11,18 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+// Linux only: the tests that hold the checked-in code page tables against ICU.
+#include "../tools/cp1250_icu.h"
+#endif
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -151,6 +157,8 @@ TEST(CodePage, ConvertsBetweenWindows1250AndUtf8) {
   EXPECT_FALSE(encodeCp1250("\xE2\x84\xAA").has_value());  // the Kelvin sign is not "K"
   EXPECT_FALSE(encodeCp1250("Ａ").has_value());            // nor a full-width letter by "A"
   EXPECT_FALSE(encodeCp1250("ł\xFF").has_value());
+  // Invisible characters (zero-width space, byte order mark) are left out.
+  EXPECT_EQ(encodeCp1250("za\u200B\uFEFFł"), std::optional<std::string>("za\xB3"));
   EXPECT_EQ(encodeCp1250(""), std::optional<std::string>(""));
 }
 
@@ -165,6 +173,102 @@ TEST(CodePage, ValidatesUtf8AndShowsNamesReadably) {
   EXPECT_EQ(displayName("łąka.inc"), "łąka.inc");        // UTF-8 name kept
   EXPECT_EQ(displayName("\xB3\xB9ka.inc"), "łąka.inc");  // Windows-1250 name decoded
 }
+
+// UTF-8 of one Unicode scalar value.
+std::string utf8Of(char32_t c) {
+  std::string out;
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+  return out;
+}
+
+TEST(CodePage, EveryByteComesBackFromItsCharacter) {
+  std::string all;
+  for (int i = 0; i < 256; ++i) {
+    const auto b = static_cast<unsigned char>(i);
+    SCOPED_TRACE(i);
+    const std::string one(1, static_cast<char>(b));
+    EXPECT_EQ(decodeCp1250(one), utf8Of(unicodeOfByte(b)));
+    if (unicodeOfByte(b) != 0xFFFD) {
+      EXPECT_EQ(encodeCp1250(decodeCp1250(one)), one);
+    }
+    all.push_back(static_cast<char>(b));
+  }
+  EXPECT_EQ(encodeCp1250(decodeCp1250(all)), all);  // the whole page in one string, NUL included
+  EXPECT_FALSE(encodeCp1250("\xEF\xBF\xBD").has_value());  // U+FFFD marks "no character"; it is not one
+}
+
+TEST(CodePage, EncodingRefusesWhatIsNotUtf8) {
+  struct Row {
+    std::string utf8;
+    const char* why;
+  };
+  const Row rows[] = {
+      {"a\x80", "a continuation byte without a lead"},
+      {"\xC5", "cut short at the end"},
+      {"\xC5" "a", "a lead byte followed by ASCII"},
+      {"\xC1\x81", "overlong \"A\""},
+      {"\xE0\x80\x80", "overlong NUL in three bytes"},
+      {"\xED\xA0\x80", "a surrogate"},
+      {"\xF4\x90\x80\x80", "past U+10FFFF"},
+      {"\xF8\x88\x80\x80\x80", "a five-byte form"},
+      {"\xB3\xB9ka", "Windows-1250 already"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.why);
+    EXPECT_FALSE(encodeCp1250(r.utf8).has_value());
+    EXPECT_FALSE(encodeCp1250(cp("łąka ") + r.utf8).has_value());  // after good text too
+  }
+}
+
+#ifndef _WIN32
+TEST(CodePage, CheckedInTablesStillMatchIcu) {
+  // Regenerate with scripts/gen-cp1250-table.sh when this fails after an ICU update.
+  const tools::Cp1250Tables icu = tools::deriveCp1250Tables();
+  for (int i = 0; i < 256; ++i) {
+    const auto b = static_cast<unsigned char>(i);
+    SCOPED_TRACE(i);
+    EXPECT_EQ(unicodeOfByte(b), icu.unicode[b]);
+    EXPECT_EQ(foldByte(b), icu.lower[b]);
+    EXPECT_EQ(upperByte(b), icu.upper[b]);
+  }
+}
+
+TEST(CodePage, EncodesExactlyTheCharactersIcuEncodes) {
+  const tools::IcuConverter conv = tools::openIcuCp1250();
+  std::set<unsigned char> reached;
+  bool leftOut = false;
+  // Every code point but the surrogates (which are not UTF-8); the first
+  // disagreement ends the run.
+  for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    const std::optional<std::string> ours = encodeCp1250(utf8Of(c));
+    const std::optional<std::string> theirs = tools::icuEncode(conv.get(), static_cast<UChar32>(c));
+    ASSERT_EQ(ours, theirs) << "U+" << std::hex << static_cast<uint32_t>(c);
+    if (ours && ours->size() == 1) reached.insert(static_cast<unsigned char>((*ours)[0]));
+    if (ours && ours->empty()) leftOut = true;
+  }
+  EXPECT_TRUE(leftOut) << "ICU no longer leaves any character out: the table's list has no use";
+  // Every byte that stands for a character was reached from it.
+  for (int i = 0; i < 256; ++i) {
+    const auto b = static_cast<unsigned char>(i);
+    EXPECT_EQ(reached.count(b) == 1, unicodeOfByte(b) != 0xFFFD) << i;
+  }
+}
+#endif
 
 // ---------------------------------------------------------------------------
 // Lines

@@ -1,86 +1,99 @@
 #include "text/codepage.h"
 
-#include <unicode/uchar.h>
-#include <unicode/ucnv.h>
-#include <unicode/ustring.h>
-
+#include <algorithm>
 #include <array>
-#include <memory>
-#include <stdexcept>
+#include <iterator>
 
 namespace borvantel::text {
 namespace {
 
-struct ConverterCloser {
-  void operator()(UConverter* c) const noexcept { ucnv_close(c); }
-};
-using Converter = std::unique_ptr<UConverter, ConverterCloser>;
+// The page's characters and its case tables, generated from ICU's
+// windows-1250 converter and checked in, so that every platform (Windows has
+// no ICU) maps and folds the same bytes the same way. Case covers every letter
+// of the page (Polish, Czech, ...), not only ASCII.
+#include "text/cp1250_table.inc"
 
-Converter openCp1250(bool stopOnUnmappable) {
-  UErrorCode status = U_ZERO_ERROR;
-  Converter conv(ucnv_open("windows-1250", &status));
-  if (U_FAILURE(status)) throw std::runtime_error("ICU: no windows-1250 converter");
-  if (stopOnUnmappable) {
-    ucnv_setFromUCallBack(conv.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-  }
-  return conv;
+constexpr char16_t kNoCharacter = 0xFFFD;
+
+// Character -> byte, sorted by character; where two bytes gave the same
+// character the lower byte comes first and wins. Built at compile time from
+// the 256 values, so encoding needs no start-up work.
+struct ReverseEntry {
+  char16_t unicode;
+  unsigned char byte;
+};
+
+constexpr std::array<ReverseEntry, 256> kReverse = [] {
+  std::array<ReverseEntry, 256> r{};
+  for (int b = 0; b < 256; ++b) r[b] = {kCp1250Unicode[b], static_cast<unsigned char>(b)};
+  std::sort(r.begin(), r.end(), [](const ReverseEntry& x, const ReverseEntry& y) {
+    return x.unicode != y.unicode ? x.unicode < y.unicode : x.byte < y.byte;
+  });
+  return r;
+}();
+
+// The byte for a character, or -1 where the page has none. U+FFFD stands for
+// "no character" in the table and is never itself a character of the page.
+int byteOf(char32_t c) noexcept {
+  if (c > 0xFFFF || c == kNoCharacter) return -1;
+  const auto it = std::lower_bound(kReverse.begin(), kReverse.end(), c,
+                                   [](const ReverseEntry& e, char32_t v) { return e.unicode < v; });
+  return (it != kReverse.end() && it->unicode == c) ? it->byte : -1;
 }
 
-// The 256-entry case tables, derived once from the code-page converter so that
-// every letter of the page (Polish, Czech, ...) is covered, not only ASCII.
-struct CaseTables {
-  std::array<unsigned char, 256> lower{};
-  std::array<unsigned char, 256> upper{};
-  std::array<char16_t, 256> unicode{};
+// Invisible characters (zero-width space, direction marks, variation
+// selectors, the byte order mark ...) that encoding drops rather than
+// refuses, as ICU's converter did when the program encoded through it.
+bool leftOut(char32_t c) noexcept {
+  return std::any_of(std::begin(kCp1250LeftOut), std::end(kCp1250LeftOut),
+                     [c](const char32_t (&range)[2]) { return c >= range[0] && c <= range[1]; });
+}
 
-  CaseTables() {
-    Converter conv = openCp1250(true);
-    for (int b = 0; b < 256; ++b) {
-      lower[b] = upper[b] = static_cast<unsigned char>(b);
-      const char in = static_cast<char>(b);
-      UChar out[4];
-      UErrorCode status = U_ZERO_ERROR;
-      const int32_t n = ucnv_toUChars(conv.get(), out, 4, &in, 1, &status);
-      unicode[b] = (U_SUCCESS(status) && n == 1) ? out[0] : char16_t(0xFFFD);
-    }
-    for (int b = 0; b < 256; ++b) {
-      const UChar32 c = unicode[b];
-      if (c == 0xFFFD) continue;
-      lower[b] = mapBack(conv.get(), u_tolower(c), static_cast<unsigned char>(b));
-      upper[b] = mapBack(conv.get(), u_toupper(c), static_cast<unsigned char>(b));
-    }
+// The code point that starts at s[i], moving i past it; nullopt (i left as it
+// was) where s is not UTF-8 there: a bad lead or continuation byte, a
+// sequence cut short, an overlong form, a surrogate, a value past U+10FFFF.
+std::optional<char32_t> nextCodePoint(std::string_view s, size_t& i) noexcept {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) {
+    ++i;
+    return c;
   }
-
-  static unsigned char mapBack(UConverter* conv, UChar32 c, unsigned char fallback) {
-    if (c > 0xFFFF) return fallback;
-    const UChar in = static_cast<UChar>(c);
-    char out[4];
-    UErrorCode status = U_ZERO_ERROR;
-    ucnv_resetFromUnicode(conv);
-    const int32_t n = ucnv_fromUChars(conv, out, 4, &in, 1, &status);
-    return (U_SUCCESS(status) && n == 1) ? static_cast<unsigned char>(out[0]) : fallback;
+  size_t len;
+  char32_t cp;
+  if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; }
+  else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; }
+  else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; }
+  else return std::nullopt;
+  if (len > s.size() - i) return std::nullopt;
+  for (size_t k = 1; k < len; ++k) {
+    const unsigned char cc = static_cast<unsigned char>(s[i + k]);
+    if ((cc & 0xC0) != 0x80) return std::nullopt;
+    cp = (cp << 6) | (cc & 0x3F);
   }
-};
-
-const CaseTables& tables() {
-  static const CaseTables t;
-  return t;
+  if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
+      cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    return std::nullopt;
+  }
+  i += len;
+  return cp;
 }
 
 }  // namespace
 
-unsigned char foldByte(unsigned char c) noexcept { return tables().lower[c]; }
-unsigned char upperByte(unsigned char c) noexcept { return tables().upper[c]; }
+char16_t unicodeOfByte(unsigned char c) noexcept { return kCp1250Unicode[c]; }
+
+unsigned char foldByte(unsigned char c) noexcept { return kCp1250Lower[c]; }
+unsigned char upperByte(unsigned char c) noexcept { return kCp1250Upper[c]; }
 
 std::string toUpper(std::string_view s) {
-  const auto& t = tables().upper;
+  const auto& t = kCp1250Upper;
   std::string out(s);
   for (char& ch : out) ch = static_cast<char>(t[static_cast<unsigned char>(ch)]);
   return out;
 }
 
 std::string toFolded(std::string_view s) {
-  const auto& t = tables().lower;
+  const auto& t = kCp1250Lower;
   std::string out(s);
   for (char& ch : out) ch = static_cast<char>(t[static_cast<unsigned char>(ch)]);
   return out;
@@ -88,7 +101,7 @@ std::string toFolded(std::string_view s) {
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) noexcept {
   if (a.size() != b.size()) return false;
-  const auto& t = tables().lower;
+  const auto& t = kCp1250Lower;
   for (size_t i = 0; i < a.size(); ++i) {
     if (t[static_cast<unsigned char>(a[i])] != t[static_cast<unsigned char>(b[i])]) return false;
   }
@@ -106,7 +119,7 @@ bool endsWithIgnoreCase(std::string_view s, std::string_view suffix) noexcept {
 bool containsIgnoreCase(std::string_view haystack, std::string_view needle) noexcept {
   if (needle.empty()) return true;
   if (needle.size() > haystack.size()) return false;
-  const auto& t = tables().lower;
+  const auto& t = kCp1250Lower;
   const unsigned char first = t[static_cast<unsigned char>(needle[0])];
   const std::string_view rest = needle.substr(1);
   const size_t last = haystack.size() - needle.size();
@@ -120,7 +133,7 @@ bool containsIgnoreCase(std::string_view haystack, std::string_view needle) noex
 }
 
 int compareIgnoreCase(std::string_view a, std::string_view b) noexcept {
-  const auto& t = tables().lower;
+  const auto& t = kCp1250Lower;
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
     const unsigned char x = t[static_cast<unsigned char>(a[i])];
@@ -132,7 +145,7 @@ int compareIgnoreCase(std::string_view a, std::string_view b) noexcept {
 }
 
 std::string decodeCp1250(std::string_view bytes) {
-  const auto& u = tables().unicode;
+  const auto& u = kCp1250Unicode;
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 4);
   for (char ch : bytes) {
@@ -152,46 +165,24 @@ std::string decodeCp1250(std::string_view bytes) {
 }
 
 std::optional<std::string> encodeCp1250(std::string_view utf8) {
-  if (!isValidUtf8(utf8)) return std::nullopt;
-  Converter conv = openCp1250(true);
-  UErrorCode status = U_ZERO_ERROR;
-  std::u16string wide(utf8.size() + 1, u'\0');
-  int32_t wideLen = 0;
-  u_strFromUTF8(reinterpret_cast<UChar*>(wide.data()), static_cast<int32_t>(wide.size()), &wideLen,
-                utf8.data(), static_cast<int32_t>(utf8.size()), &status);
-  if (U_FAILURE(status)) return std::nullopt;
-  std::string out(static_cast<size_t>(wideLen) * 2 + 1, '\0');
-  const int32_t n = ucnv_fromUChars(conv.get(), out.data(), static_cast<int32_t>(out.size()),
-                                    reinterpret_cast<const UChar*>(wide.data()), wideLen, &status);
-  if (U_FAILURE(status)) return std::nullopt;
-  out.resize(static_cast<size_t>(n));
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    const std::optional<char32_t> c = nextCodePoint(utf8, i);
+    if (!c) return std::nullopt;
+    const int b = byteOf(*c);
+    if (b >= 0) {
+      out.push_back(static_cast<char>(b));
+    } else if (!leftOut(*c)) {
+      return std::nullopt;
+    }
+  }
   return out;
 }
 
 bool isValidUtf8(std::string_view s) noexcept {
-  size_t i = 0;
-  const size_t n = s.size();
-  while (i < n) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) { ++i; continue; }
-    size_t len;
-    uint32_t cp;
-    if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; }
-    else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; }
-    else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; }
-    else return false;
-    if (i + len > n) return false;
-    for (size_t k = 1; k < len; ++k) {
-      const unsigned char cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    // Reject overlong forms, surrogates and values past U+10FFFF.
-    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
-        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
-    i += len;
+  for (size_t i = 0; i < s.size();) {
+    if (!nextCodePoint(s, i)) return false;
   }
   return true;
 }

@@ -23,10 +23,13 @@ bool containsIgnoreCase(std::string_view haystack, std::string_view needle) noex
 // Three-way comparison of the case-folded bytes.
 int compareIgnoreCase(std::string_view a, std::string_view b) noexcept;
 
+// The character of a Windows-1250 byte; U+FFFD where the page defines none.
+char16_t unicodeOfByte(unsigned char c) noexcept;
 // Windows-1250 bytes to UTF-8 (every byte decodes to something).
 std::string decodeCp1250(std::string_view bytes);
 // UTF-8 to Windows-1250; nullopt when a character has no place in the code page
-// or the input is not UTF-8.
+// or the input is not UTF-8. Invisible default-ignorable characters (zero-width
+// space, direction marks, the byte order mark ...) are left out, not refused.
 std::optional<std::string> encodeCp1250(std::string_view utf8);
 
 bool isValidUtf8(std::string_view s) noexcept;
