@@ -33,7 +33,9 @@ std::string decodeCp1250(std::string_view bytes);
 std::optional<std::string> encodeCp1250(std::string_view utf8);
 
 bool isValidUtf8(std::string_view s) noexcept;
-// How a file name is shown: UTF-8 where it is valid UTF-8, otherwise Windows-1250.
+// How a file name is shown: UTF-8 where it is valid UTF-8, otherwise
+// Windows-1250. On Windows file names are always Windows-1250 bytes, so there
+// they are always decoded as Windows-1250.
 std::string displayName(std::string_view raw);
 
 }  // namespace borvantel::text
