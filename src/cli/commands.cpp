@@ -42,6 +42,17 @@ const char* const kUsage =
     "--program-dir wskazuje katalog z kategorie.txt i predef.txt (domyślnie katalog programu).\n"
     "Kody wyjścia: 0 sukces, 1 błąd lub odmowa, 2 złe użycie.\n";
 
+std::string pathArgument(const std::string& arg) {
+#ifdef _WIN32
+  // Arguments arrive as UTF-8 (see main); the tool's paths are Windows-1250.
+  if (auto bytes = text::encodeCp1250(arg)) return std::move(*bytes);
+  throw text::Failure("Ścieżka „" + arg + "” zawiera znak spoza strony kodowej Windows-1250; "
+                      "program nie może jej użyć.");
+#else
+  return arg;
+#endif
+}
+
 namespace {
 
 using run::Run;
@@ -57,7 +68,7 @@ void expectBase(const std::string& base) {
 // The run on a base directory that must exist.
 Run existing(const Context& ctx, const std::string& base) {
   expectBase(base);
-  Run r(ctx.programDir, base);
+  Run r(ctx.programDir, pathArgument(base));
   run::checkBaseDirectory(r.paths().sciezka_katalogu);
   const std::string recovered = r.recover();
   if (!recovered.empty()) ctx.err << recovered << '\n';
@@ -69,7 +80,7 @@ Run existing(const Context& ctx, const std::string& base) {
 Run resumed(const Context& ctx, const std::string& base) {
   expectBase(base);
   try {
-    Run r = Run::resume(ctx.programDir, base);
+    Run r = Run::resume(ctx.programDir, pathArgument(base));
     if (!r.recovered().empty()) ctx.err << r.recovered() << '\n';
     return r;
   } catch (const run::NotStarted& e) {
@@ -95,7 +106,7 @@ void printPaths(std::ostream& out, const std::vector<std::string>& items) {
 int cmdStart(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 1, "start");
   expectBase(args[0]);
-  Run r(ctx.programDir, args[0]);
+  Run r(ctx.programDir, pathArgument(args[0]));
   const run::StartResult result = r.start();
   if (!result.recovered.empty()) ctx.err << result.recovered << '\n';
   printPaths(ctx.out, result.fileList);
@@ -119,7 +130,7 @@ int cmdPending(const Context& ctx, const std::vector<std::string>& args) {
 int cmdAssign(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 3, "assign");
   Run r = resumed(ctx, args[0]);
-  r.selectFile(r.fileIndex(args[1]));
+  r.selectFile(r.fileIndex(pathArgument(args[1])));
   selectCategory(r, args[2]);
   r.assignSelectedFile();
   return 0;

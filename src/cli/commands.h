@@ -21,6 +21,10 @@ struct Context {
   std::ostream& err;
 };
 
+// A path given on the command line as the tool's own bytes: as given on Linux,
+// Windows-1250 on Windows (throws text::Failure for a character it cannot hold).
+std::string pathArgument(const std::string& arg);
+
 // Runs one command; returns the exit status. Throws UsageError or text::Failure.
 int runCommand(const Context& ctx, const std::string& command, const std::vector<std::string>& args);
 

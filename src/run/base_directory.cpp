@@ -20,6 +20,7 @@ std::vector<std::string> subdirectories(const std::string& dir) {
   if (text::os().listDirectory(prefix.c_str(), entries) != 0) return out;  // nothing to offer
   std::vector<std::string> names;
   for (text::DirEntry& e : entries) {
+    if (e.hidden) continue;
     if (e.type != text::FileType::Directory) {
       if (e.type != text::FileType::Link && e.type != text::FileType::Unknown) continue;
       text::FileStat st;

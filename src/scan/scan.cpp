@@ -175,6 +175,7 @@ DirListing listDirectory(const std::string& dir) {
   }
   std::vector<std::string> directories;
   for (text::DirEntry& e : entries) {
+    if (e.hidden) continue;  // marked hidden or system by the user or the system
     switch (kindOf(dir, e)) {
       case EntryKind::File: listing.files.push_back(std::move(e.name)); break;
       case EntryKind::Directory: directories.push_back(std::move(e.name)); break;

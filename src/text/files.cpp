@@ -83,7 +83,9 @@ std::string reasonText(int err) {
     case EACCES: return "brak uprawnień";
     case EPERM: return "operacja niedozwolona";
     case ENOSPC: return "brak miejsca na dysku";
+#ifdef EDQUOT
     case EDQUOT: return "przekroczony przydział miejsca na dysku";
+#endif
     case EROFS: return "nośnik tylko do odczytu";
     case EISDIR: return "to jest katalog";
     case ENOTDIR: return "element ścieżki nie jest katalogiem";
@@ -95,6 +97,8 @@ std::string reasonText(int err) {
     case EBUSY: return "plik jest w użyciu";
     case EXDEV: return "plik leży na innym nośniku";
     case EFBIG: return "plik jest za duży";
+    case ENOTEMPTY: return "katalog nie jest pusty";
+    case EILSEQ: return "nazwa zawiera znak spoza strony kodowej Windows-1250";
     default: return std::strerror(err);
   }
 }

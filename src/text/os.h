@@ -62,7 +62,8 @@ struct FileStat {
 // One entry of a directory listing.
 struct DirEntry {
   std::string name;
-  FileType type;  // Unknown when the listing does not tell
+  FileType type;        // Unknown when the listing does not tell
+  bool hidden = false;  // marked hidden or system (Windows); walks of the user's tree pass it over
 };
 
 class Os {
@@ -98,10 +99,9 @@ class Os {
   virtual std::string realpath(const char* path);
   // Every entry of the directory but "." and "..", in the system's order;
   // 0, or an errno when the directory cannot be opened or read to its end.
-  // Windows: hidden and system entries are left out, and so are names that
-  // Windows-1250 cannot hold; those go to `unmappable` (when given), shown
-  // with "?" for each character that has no place in the code page, a
-  // directory's name ending with the separator.
+  // Windows: names that Windows-1250 cannot hold are left out; they go to
+  // `unmappable` (when given), shown with "?" for each character that has no
+  // place in the code page, a directory's name ending with the separator.
   virtual int listDirectory(const char* path, std::vector<DirEntry>& entries,
                             std::vector<std::string>* unmappable = nullptr);
 };

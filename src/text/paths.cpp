@@ -23,7 +23,7 @@ std::string RunPaths::sceneryRoot() const {
   std::vector<DirEntry> entries;
   (void)os().listDirectory(sciezka_katalogu.c_str(), entries);  // unreadable: the plain name below
   for (const DirEntry& e : entries) {
-    if (!equalsIgnoreCase(e.name, "scenery")) continue;
+    if (e.hidden || !equalsIgnoreCase(e.name, "scenery")) continue;
     FileStat st;
     const std::string path = sciezka_katalogu + e.name;
     if (os().stat(path.c_str(), &st) != 0 || !st.isDirectory()) continue;
