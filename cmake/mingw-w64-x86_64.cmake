@@ -13,8 +13,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Tests and the demo run under Wine.
-find_program(BORVANTEL_WINE NAMES wine wine64 wine-stable)
+# Tests and the demo run under Wine (Debian's 64-bit loader itself: the
+# "wine" script would warn on every run that the 32-bit half is missing).
+find_program(BORVANTEL_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+find_program(BORVANTEL_WINE NAMES wine64 wine)
 if(BORVANTEL_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${BORVANTEL_WINE})
 endif()

@@ -9,13 +9,17 @@ packages=(
   cmake            # build configuration
   ninja-build      # build tool
   pkg-config       # library lookup during configuration
-  libicu-dev       # Windows-1250 conversion, case tables, Polish collation
+  libicu-dev       # Polish collation of the lists; checks the Windows-1250 tables
   libgtest-dev     # tests
+  googletest       # GoogleTest's sources, cross-built for the Windows tests
   libgmock-dev     # tests
   qt6-base-dev     # the window (Qt 6 Widgets) and its tests (Qt Test)
   fonts-liberation2  # a font as wide as the window's design font, so captions fit
   clang              # the fuzz targets (libFuzzer)
   libclang-rt-14-dev # libFuzzer and the sanitizers' runtime for clang
+  g++-mingw-w64-x86-64-posix  # the Windows build (MinGW-w64 cross compiler)
+  wine64             # runs the Windows tests and the demo on Linux
+  wine               # Wine's launcher scripts and wineserver
 )
 
 missing=()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the dependencies, then builds and runs every test twice: an
 # optimised build, and a build with AddressSanitizer and UBSan; then builds
-# the libFuzzer targets with clang and runs each briefly.
+# the libFuzzer targets with clang and runs each briefly; then cross-builds
+# the core, borvantel-cli and the tests for Windows and runs them, the demo
+# and a comparison with the Linux build under Wine.
 # Exits non-zero if any build or test fails. JOBS (default 2) sets the
 # build and test parallelism.
 set -euo pipefail
@@ -37,6 +39,16 @@ build_and_test release "$root/build-release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 build_and_test asan "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DBORVANTEL_SANITIZE=ON -DBORVANTEL_BENCH=OFF
 CC=clang CXX=clang++ build_and_test fuzz "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBORVANTEL_FUZZ=ON \
   -DBORVANTEL_SANITIZE=ON -DBORVANTEL_TESTS=OFF -DBORVANTEL_BENCH=OFF -DBORVANTEL_WINDOW=OFF
+
+# Windows under Wine: console only, no Mono or Gecko prompts, one wineserver
+# kept alive for all the test processes.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wineserver=/usr/lib/wine/wineserver64
+[[ -x $wineserver ]] || wineserver=wineserver
+"$wineserver" -p || true
+build_and_test windows "$root/build-win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DBORVANTEL_LINUX_CLI="$root/build-release/src/borvantel-cli"
+"$wineserver" -k || true
 
 echo "=== took $((SECONDS - start)) s"
 if ((${#failed[@]} > 0)); then
