@@ -1,9 +1,13 @@
 #include "app/directory_list.h"
 
 #include "app/qt_text.h"
+#include "text/files.h"
+#include "text/os.h"
 
 #include <QHeaderView>
 #include <QStyle>
+
+#include <algorithm>
 
 namespace borvantel::app {
 namespace {
@@ -44,13 +48,18 @@ void DirectoryList::showDirectory(const std::string& dir, const std::vector<std:
   const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
   const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
 
-  // The chain "/", "/home", "/home/user" ... each below the one above it.
-  QTreeWidgetItem* current = entry("/", "/", open);
-  addTopLevelItem(current);
+  // The chain "/", "/home", "/home/user" ... (on Windows "C:\\", "C:\\trasa"
+  // ...) each below the one above it.
   size_t pos = 1;
+#ifdef _WIN32
+  if (dir.size() >= 2 && dir[1] == ':') pos = 3;
+#endif
+  const std::string root = dir.substr(0, std::min(pos, dir.size()));
+  QTreeWidgetItem* current = entry(root, root, open);
+  addTopLevelItem(current);
   while (pos < dir.size()) {
-    size_t slash = dir.find('/', pos);
-    if (slash == std::string::npos) slash = dir.size();
+    size_t slash = pos;
+    while (slash < dir.size() && !text::isPathSeparator(dir[slash])) ++slash;
     if (slash > pos) {
       auto* child = entry(dir.substr(0, slash), dir.substr(pos, slash - pos), open);
       current->addChild(child);
@@ -59,8 +68,7 @@ void DirectoryList::showDirectory(const std::string& dir, const std::vector<std:
     pos = slash + 1;
   }
   for (const std::string& path : entries) {
-    const size_t slash = path.rfind('/');
-    current->addChild(entry(path, path.substr(slash + 1), closed));
+    current->addChild(entry(path, path.substr(text::nameStart(path)), closed));
   }
   expandAll();
   setCurrentItem(current);

@@ -39,15 +39,18 @@ class WaitCursor {
   WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-// sciezka_katalogu without its trailing separator ("/" stays "/").
+// sciezka_katalogu without its trailing separator (a root keeps it: "/", "C:\\").
 std::string directoryOf(const std::string& withSeparator) {
   std::string dir = withSeparator;
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  while (dir.size() > 1 && text::isPathSeparator(dir.back())) dir.pop_back();
+#ifdef _WIN32
+  if (dir.size() == 2 && dir[1] == ':') dir += '\\';
+#endif
   return dir;
 }
 
 std::string volumeRoot(const std::string& dir) {
-  return toNativePath(QStorageInfo(QFile::decodeName(QByteArray::fromStdString(dir))).rootPath());
+  return toNativePath(QStorageInfo(fromFileName(dir)).rootPath());
 }
 
 QString utf8(const char* text) { return QString::fromUtf8(text); }

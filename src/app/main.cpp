@@ -4,10 +4,13 @@
 #include "app/form1.h"
 #include "app/single_instance.h"
 #include "run/program.h"
+#include "text/files.h"
+#include "text/os.h"
+#include "text/paths.h"
 
 #include <QApplication>
 
-#include <filesystem>
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -29,10 +32,19 @@ int main(int argc, char** argv) {
   }
   const std::string programDir =
       options.programDir.empty() ? borvantel::run::executableDirectory(argv[0]) : options.programDir;
-  std::error_code ec;
-  const std::string startDir = std::filesystem::current_path(ec).string();
+  // The current directory in the tool's own form (Windows-1250 on Windows).
+  std::string startDir;
+  try {
+    startDir = borvantel::text::directoryWithSeparator(".");
+  } catch (const std::exception&) {  // no current directory any more
+    startDir = std::string(1, borvantel::text::kPathSeparator);
+  }
+  while (startDir.size() > 1 && borvantel::text::isPathSeparator(startDir.back())) startDir.pop_back();
+#ifdef _WIN32
+  if (startDir.size() == 2 && startDir[1] == ':') startDir += '\\';
+#endif
 
-  borvantel::app::Form1 form(programDir, ec ? std::string("/") : startDir);
+  borvantel::app::Form1 form(programDir, startDir);
   form.show();
   return app.exec();
 }

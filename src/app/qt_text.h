@@ -3,6 +3,7 @@
 #pragma once
 
 #include "text/codepage.h"
+#include "text/os.h"
 
 #include <QFile>
 #include <QString>
@@ -19,7 +20,20 @@ inline QString fromFileName(std::string_view raw) { return QString::fromStdStrin
 // Windows-1250 text of the tool's files (category names).
 inline QString fromCp1250(std::string_view bytes) { return QString::fromStdString(text::decodeCp1250(bytes)); }
 
-// A path as the file system takes it.
-inline std::string toNativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+// A path as the tool takes it: the file system's bytes on Linux; on Windows
+// Windows-1250 with "\" (Qt gives "C:/"), "?" for a character the code page
+// cannot hold (such a path then fails to open, with a message).
+inline std::string toNativePath(const QString& path) {
+#ifdef _WIN32
+  QString native = path;
+  native.replace(QChar('/'), QChar('\\'));
+  if (auto bytes = text::encodeCp1250(native.toStdString())) return *bytes;
+  std::string shown;
+  for (const QChar c : native) shown += text::encodeCp1250(QString(c).toStdString()).value_or("?");
+  return shown;
+#else
+  return QFile::encodeName(path).toStdString();
+#endif
+}
 
 }  // namespace borvantel::app
