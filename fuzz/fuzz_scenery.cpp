@@ -1,8 +1,9 @@
-// Scenery lines through the rewrite: no crash or sanitizer report, and a line
-// that already carries its category (the rewrite's own output) is left as it
-// is when rewritten again.
+// Scenery lines through the rewrite: no crash or sanitizer report, the same
+// bytes as the plain form of the rule, and a line that already carries its
+// category (the rewrite's own output) is left as it is when rewritten again.
 #include "convert/assignment_table.h"
 #include "convert/scenery_file.h"
+#include "support/scenery_reference.h"
 #include "text/lines.h"
 
 #include <cstddef>
@@ -30,9 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view line;
   std::string once;
   std::string twice;
+  std::string plain;
   while (lines.next(line)) {
     once.clear();
+    plain.clear();
     const auto kind = rewriter.append(line, once);
+    if (kind != borvantel::testing::referenceSceneryLine(table(), line, plain) || once != plain) std::abort();
     if (kind != borvantel::convert::SceneryLine::Converted) continue;
     twice.clear();
     rewriter.append(once, twice);

@@ -7,6 +7,7 @@
 #include "convert/scenery_file.h"
 #include "convert/undo.h"
 #include "run/start.h"
+#include "support/scenery_reference.h"
 #include "support/temp_tree.h"
 #include "text/codepage.h"
 #include "text/files.h"
@@ -32,6 +33,7 @@ namespace borvantel::convert {
 namespace {
 
 using testing::TempTree;
+using testing::cp;
 
 // ---------------------------------------------------------------- line rules
 
@@ -159,6 +161,39 @@ TEST(SceneryLines, CandidatesAreNormalisedAndConvertedByTheTable) {
     EXPECT_EQ(rewriter.append(row.in, out), row.kind) << row.in;
     EXPECT_EQ(out, std::string(">") + row.out) << row.in;
   }
+}
+
+// Lines built from the pieces that matter (the word in any case, every kind of
+// separator and run of them, keys in the table under other case and "/", the
+// type suffix, Polish letters, comments, too few fields), rewritten by the
+// conversion and by the plain reference rule: always the same bytes.
+TEST(SceneryLines, OnePassRewriteAgreesWithThePlainRule) {
+  const AssignmentTable table({{"tory\\most1.inc", "MOST"}, {"obiekty\\dom.inc", "BUDYNKI"},
+                               {cp("łąka\\źdźbło.inc"), cp("ŁĄKI")}});
+  const std::vector<std::string> pieces = {
+      "include", "INCLUDE", "InClUdE", "xinclude", "inclu", "//", "/", "tory/most1.inc", "TORY\\MOST1.INC",
+      "obiekty/dom.inc", "tory/inny.inc", cp("ŁĄKA/ŹDŹBŁO.INC"), "MOST_&type", "_&TYPE", "1", "12.5", "end",
+      cp("żółw"), "\x01", "\xff"};
+  const std::vector<std::string> separators = {" ", "  ", "\t", ";", " ;\t", ""};
+  std::mt19937 rng(5);
+  SceneryLineRewriter rewriter(table);
+  size_t converted = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string line;
+    const size_t parts = rng() % 8;
+    for (size_t k = 0; k < parts; ++k) {
+      line += separators[rng() % separators.size()];
+      line += pieces[rng() % pieces.size()];
+    }
+    if (rng() % 3 == 0) line += separators[rng() % separators.size()];
+    std::string fast = ">";
+    std::string plain = ">";
+    const SceneryLine kind = rewriter.append(line, fast);
+    ASSERT_EQ(kind, testing::referenceSceneryLine(table, line, plain)) << line;
+    ASSERT_EQ(fast, plain) << line;
+    converted += kind == SceneryLine::Converted;
+  }
+  EXPECT_GT(converted, 500u);  // the mix reaches the interesting case often
 }
 
 TEST(SceneryLines, NormalisedFormIsWrittenOnlyWhenAnotherLineConverts) {

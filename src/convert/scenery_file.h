@@ -38,9 +38,10 @@ class SceneryLineRewriter {
   SceneryLine append(std::string_view line, std::string& out);
 
  private:
+  // Whether the line contains "include", ignoring case.
+  bool mentionsInclude(std::string_view line) const noexcept;
   const AssignmentTable& table_;
   std::array<char, 256> fold_;  // text::foldByte, at hand for the per-byte loop
-  std::string normal_;
   std::string key_;
 };
 

@@ -5,24 +5,36 @@
 
 #include <cerrno>
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace borvantel::text {
+
+size_t findLineEnd(const char* p, size_t n) noexcept {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  for (; i + 16 <= n; i += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)));
+    if (hits != 0) return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(hits)));
+  }
+#endif
+  for (; i < n; ++i) {
+    if (p[i] == '\r' || p[i] == '\n') return i;
+  }
+  return n;
+}
 
 bool LineSplitter::next(std::string_view& line) noexcept {
   const size_t n = text_.size();
   if (pos_ >= n) return false;
-  if (!crKnown_ || nextCr_ < pos_) {
-    const void* p = std::memchr(text_.data() + pos_, '\r', n - pos_);
-    nextCr_ = p ? static_cast<size_t>(static_cast<const char*>(p) - text_.data()) : n;
-    crKnown_ = true;
-  }
-  if (!lfKnown_ || nextLf_ < pos_) {
-    const void* p = std::memchr(text_.data() + pos_, '\n', n - pos_);
-    nextLf_ = p ? static_cast<size_t>(static_cast<const char*>(p) - text_.data()) : n;
-    lfKnown_ = true;
-  }
-  const size_t end = std::min(nextCr_, nextLf_);
+  const size_t end = pos_ + findLineEnd(text_.data() + pos_, n - pos_);
   line = text_.substr(pos_, end - pos_);
   if (end >= n) {
     pos_ = n;
@@ -40,15 +52,13 @@ LineReader::LineReader(int fd, std::string path, size_t blockSize)
 void LineReader::reset(int fd, std::string_view path) {
   fd_ = fd;
   path_.assign(path);
-  begin_ = end_ = 0;
-  cacheValid_ = false;
+  begin_ = end_ = searched_ = 0;
   eof_ = false;
   lineNumber_ = 0;
 }
 
 bool LineReader::fill() {
   if (eof_) return false;
-  cacheValid_ = false;  // the bytes move and more arrive
   if (begin_ > 0) {
     std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
     end_ -= begin_;
@@ -73,31 +83,27 @@ bool LineReader::fill() {
 bool LineReader::next(std::string_view& line) {
   for (;;) {
     const char* data = buf_.data();
-    if (!cacheValid_ || nextCr_ < begin_) {
-      const void* p = std::memchr(data + begin_, '\r', end_ - begin_);
-      nextCr_ = p ? static_cast<size_t>(static_cast<const char*>(p) - data) : end_;
-    }
-    if (!cacheValid_ || nextLf_ < begin_) {
-      const void* p = std::memchr(data + begin_, '\n', end_ - begin_);
-      nextLf_ = p ? static_cast<size_t>(static_cast<const char*>(p) - data) : end_;
-    }
-    cacheValid_ = true;
-    const size_t e = std::min(nextCr_, nextLf_);
+    const size_t from = begin_ + searched_;
+    const size_t e = from + findLineEnd(data + from, end_ - from);
     if (e < end_) {
       if (data[e] == '\r' && e + 1 == end_ && !eof_) {
         // A CR at the end of the block may be the first half of CR LF.
+        searched_ = e - begin_;
         fill();
         continue;
       }
       line = std::string_view(data + begin_, e - begin_);
       begin_ = (data[e] == '\r' && e + 1 < end_ && data[e + 1] == '\n') ? e + 2 : e + 1;
+      searched_ = 0;
       ++lineNumber_;
       return true;
     }
+    searched_ = end_ - begin_;
     if (!fill()) {
       if (end_ == begin_) return false;
       line = std::string_view(buf_.data() + begin_, end_ - begin_);
       begin_ = end_;
+      searched_ = 0;
       ++lineNumber_;
       return true;
     }
