@@ -13,6 +13,11 @@
 #include <utility>
 #include <vector>
 
+#ifdef _WIN32
+#include <condition_variable>
+#include <mutex>
+#endif
+
 namespace borvantel::text {
 
 // The threads that `requested` means for `count` items: 0 is one per hardware
@@ -22,6 +27,50 @@ inline unsigned threadsFor(unsigned requested, size_t count) {
   if (count < n) n = static_cast<unsigned>(std::max<size_t>(count, 1));
   return n;
 }
+
+// Sleeping until another thread changes an atomic value. std::atomic's own
+// wait where the library waits on a futex; libstdc++ 12 without one (MinGW-w64
+// on Windows) can lose a notification between its check and its sleep, and
+// the wait never ends, so there a mutex and a condition variable stand in.
+class Waker {
+ public:
+  template <typename T>
+  void waitWhile(const std::atomic<T>& value, T old) {
+#ifdef _WIN32
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return value.load(std::memory_order_acquire) != old; });
+#else
+    value.wait(old, std::memory_order_acquire);
+#endif
+  }
+  // After a store to `value`: wakes every thread waiting for it.
+  template <typename T>
+  void notifyAll(std::atomic<T>& value) {
+#ifdef _WIN32
+    { const std::lock_guard lock(mutex_); }  // a waiter is either asleep or yet to check
+    (void)value;
+    changed_.notify_all();
+#else
+    value.notify_all();
+#endif
+  }
+  // The same for one waiting thread (every thread where the waiters share one
+  // condition variable).
+  template <typename T>
+  void notifyOne(std::atomic<T>& value) {
+#ifdef _WIN32
+    notifyAll(value);
+#else
+    value.notify_one();
+#endif
+  }
+
+ private:
+#ifdef _WIN32
+  std::mutex mutex_;
+  std::condition_variable changed_;
+#endif
+};
 
 class InOrder {
  public:
@@ -63,6 +112,7 @@ class InOrder {
     std::atomic<size_t> next{0};
     std::atomic<size_t> taken{0};  // items taken up; item k may begin once k < taken + window_
     std::atomic<bool> stop{false};
+    Waker waker;
 
     auto work = [&](unsigned worker) {
       for (;;) {
@@ -70,7 +120,7 @@ class InOrder {
         if (k >= count) return;
         for (size_t t = taken.load(std::memory_order_acquire); k >= t + window_ && !stop.load();
              t = taken.load(std::memory_order_acquire)) {
-          taken.wait(t, std::memory_order_acquire);
+          waker.waitWhile(taken, t);
         }
         if (stop.load()) return;
         Slot& slot = slots[k % window_];
@@ -80,7 +130,7 @@ class InOrder {
           slot.error = std::current_exception();
         }
         slot.done.store(true, std::memory_order_release);
-        slot.done.notify_one();
+        waker.notifyOne(slot.done);
       }
     };
 
@@ -91,24 +141,25 @@ class InOrder {
       std::vector<std::jthread>& pool;
       std::atomic<bool>& stop;
       std::atomic<size_t>& taken;
+      Waker& waker;
       ~Joiner() {
         stop.store(true);
         // A new value wakes a worker waiting for the window to move on.
         taken.store(static_cast<size_t>(-1) / 2, std::memory_order_release);
-        taken.notify_all();
+        waker.notifyAll(taken);
         pool.clear();
       }
-    } joiner{pool, stop, taken};
+    } joiner{pool, stop, taken, waker};
     for (unsigned w = 0; w < threads_; ++w) pool.emplace_back(work, w);
 
     for (size_t i = 0; i < count; ++i) {
       Slot& slot = slots[i % window_];
-      slot.done.wait(false, std::memory_order_acquire);
+      waker.waitWhile(slot.done, false);
       const std::exception_ptr error = std::exchange(slot.error, nullptr);
       slot.done.store(false, std::memory_order_relaxed);
       take(i, i % window_, error);
       taken.store(i + 1, std::memory_order_release);
-      taken.notify_all();
+      waker.notifyAll(taken);
     }
   }
 
