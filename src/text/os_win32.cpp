@@ -216,7 +216,9 @@ int Os::fsync(int fd) {
   return ::FlushFileBuffers(h) ? 0 : failed();
 }
 
-int Os::syncfs(int fd) { return fsync(fd); }
+// One call of the seam: a subclass that watches or fails fsync must not see
+// a second call here.
+int Os::syncfs(int fd) { return Os::fsync(fd); }
 
 int Os::ftruncate(int fd, std::int64_t size) {
   FILE_END_OF_FILE_INFO info{};
