@@ -489,6 +489,7 @@ TEST(RunStages, TypedTextOutsideWindows1250IsRefusedNotReplaced) {
     ADD_FAILURE() << "no error";
   } catch (const text::Failure& e) {
     EXPECT_NE(std::string(e.what()).find("„日”"), std::string::npos) << e.what();  // names the character
+    EXPECT_NE(std::string(e.what()).find("„łąka 日本”"), std::string::npos) << e.what();  // and the text as typed
   }
   EXPECT_EQ(t.read("prog/kategorie.txt"), "AUTA\r\n");
   EXPECT_EQ(r.categoryList(), Lines{});

@@ -30,18 +30,21 @@ size_t sequenceLength(unsigned char lead) noexcept {
 
 std::string encodeTyped(std::string_view utf8) {
   if (auto encoded = text::encodeCp1250(utf8)) return std::move(*encoded);
+  // Typed text is UTF-8 on every system (displayName would take it for
+  // Windows-1250 on Windows).
+  const std::string typed = text::isValidUtf8(utf8) ? std::string(utf8) : text::decodeCp1250(utf8);
   // Name the first character that has no place in the code page.
   for (size_t i = 0; i < utf8.size();) {
     const size_t n = std::min(sequenceLength(static_cast<unsigned char>(utf8[i])), utf8.size() - i);
     const std::string_view one = utf8.substr(i, n);
     if (!text::encodeCp1250(one)) {
       const std::string shown = text::isValidUtf8(one) ? std::string(one) : std::string("\xEF\xBF\xBD");
-      throw text::Failure("Znaku „" + shown + "” w „" + text::displayName(utf8) +
+      throw text::Failure("Znaku „" + shown + "” w „" + typed +
                           "” nie da się zapisać w kodowaniu Windows-1250; usuń go lub zastąp innym.");
     }
     i += n;
   }
-  throw text::Failure("Tekstu „" + text::displayName(utf8) + "” nie da się zapisać w kodowaniu Windows-1250.");
+  throw text::Failure("Tekstu „" + typed + "” nie da się zapisać w kodowaniu Windows-1250.");
 }
 
 Run::Run(std::string_view programDir, std::string_view baseDir) : paths_(text::RunPaths::make(programDir, baseDir)) {
