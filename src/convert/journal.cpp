@@ -103,9 +103,11 @@ Journal::~Journal() {
 void Journal::creating(const std::string& tempPath) {
   std::string entry = tempPath;
   entry.push_back('\0');
-  // One write per entry to a file opened for appending: the threads' entries
-  // never mix, and a stop in the middle of the run leaves every entry before
-  // it whole.
+  // One entry at a time, each in one write to a file opened for appending: the
+  // threads' entries never mix (an append is not atomic everywhere: Wine
+  // writes at the size it has just read), and a stop in the middle of the run
+  // leaves every entry before it whole.
+  const std::lock_guard lock(writing_);
   text::writeAll(fd_.get(), entry, path_);
 }
 

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,6 +53,7 @@ class Journal final : public text::TempFileLog {
   std::string path_;
   std::string directory_;
   text::Fd fd_;
+  std::mutex writing_;  // creating() is called on the preparing threads
   bool present_ = false;
 };
 
