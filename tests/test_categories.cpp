@@ -275,7 +275,9 @@ TEST(Predef, MatcherAgreesWithTryingEveryRowInOrder) {
 struct Trasa {
   TempTree t;
   text::RunPaths paths = text::RunPaths::make(t.path("prog"), t.path("trasa"));
-  std::string full(std::string_view rel) const { return paths.sciezka_katalogu + "scenery/" + std::string(rel); }
+  std::string full(std::string_view rel) const {
+    return paths.sciezka_katalogu + "scenery" + text::kPathSeparator + testing::native(rel);
+  }
   void pInc(const Lines& rels) const {
     std::string s;
     for (const auto& r : rels) s += full(r) + "\r\n";

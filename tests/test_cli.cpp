@@ -1,21 +1,15 @@
 // borvantel-cli as a user runs it: a separate process with --program-dir, its
 // exit status, standard output and standard error, and the files it leaves.
+#include "support/process.h"
 #include "support/temp_tree.h"
 #include "text/codepage.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace borvantel {
 namespace {
@@ -37,35 +31,17 @@ CliRun cli(const TempTree& t, const std::vector<std::string>& args, bool program
     all.push_back(t.path("prog"));
   }
   all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  const std::string outPath = t.path("cli.stdout");
-  const std::string errPath = t.path("cli.stderr");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
   CliRun run;
-  if (rc != 0) {
-    ADD_FAILURE() << "cannot start " << argv[0];
+  const int status = testing::runProcess(all, {"", t.path("cli.stdout"), t.path("cli.stderr")});
+  if (status < 0) {
+    ADD_FAILURE() << "the CLI could not be started or did not exit normally";
     return run;
   }
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-    ADD_FAILURE() << "the CLI did not exit normally";
-    return run;
-  }
-  run.status = WEXITSTATUS(status);
+  run.status = status;
   run.out = t.read("cli.stdout");
   run.err = t.read("cli.stderr");
-  ::unlink(outPath.c_str());
-  ::unlink(errPath.c_str());
+  t.remove("cli.stdout");
+  t.remove("cli.stderr");
   return run;
 }
 
@@ -75,15 +51,26 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 
 constexpr const char* kThreeMarkers = "(p1)\r\n(p2)\r\n(p3)\r\n";
 
+// A name as the file system holds it: on Linux a name is bytes (here UTF-8),
+// on Windows the tool's names are Windows-1250.
+std::string onDisk(std::string_view utf8) {
+#ifdef _WIN32
+  return cp(utf8);
+#else
+  return std::string(utf8);
+#endif
+}
+
 // A scenery tree with six include files that need a category, one covered by
 // "predef.txt", one whose path holds a space, and files that need none.
 void layOutTree(const TempTree& t) {
   t.write("prog/predef.txt", "*most MOSTY\r\n");
   t.write("prog/kategorie.txt", "DROGI\r\nstacja kolejowa\r\nAUTA\r\n" + cp("łąki") + "\r\nMOSTY\r\nTORY\r\n");
-  for (const char* f : {"linie/b.inc", "linie/a.inc", "Dworzec.inc", "a/b/c.inc", "linie/most.inc", "łąka.inc",
+  for (const char* f : {"linie/b.inc", "linie/a.inc", "Dworzec.inc", "a/b/c.inc", "linie/most.inc",
                         "x y/z.inc", "linie/stare/d.inc"}) {
     t.write(std::string("base/scenery/") + f, kThreeMarkers);
   }
+  t.write("base/scenery/" + onDisk("łąka.inc"), kThreeMarkers);  // a UTF-8 file name on Linux
   t.write("base/scenery/" + cp("żółw.inc"), kThreeMarkers);  // a Windows-1250 file name
   t.write("base/scenery/linie/h.inc", "//$infotype: Budynki\r\n");
   t.write("base/scenery/trasa.scn", "include linie/a.inc\r\n");
@@ -339,12 +326,12 @@ TEST(Cli, AssignDirectoryTakesTheFilesDirectlyInIt) {
       {"linie/stare/", "linie\\stare\\d.inc\n", "linie\\stare\\d.inc MOSTY\r\n",
        "a\\b\\c.inc\nDworzec.inc\nlinie\\a.inc\nlinie\\b.inc\nłąka.inc\nżółw.inc\n", "\"/\" typed for \"\\\""},
       {"GŁÓWNY SCENERY", "Dworzec.inc\nłąka.inc\nżółw.inc\n",
-       "Dworzec.inc MOSTY\r\nłąka.inc MOSTY\r\n" + cp("żółw.inc") + " MOSTY\r\n",
+       "Dworzec.inc MOSTY\r\n" + onDisk("łąka.inc") + " MOSTY\r\n" + cp("żółw.inc") + " MOSTY\r\n",
        "a\\b\\c.inc\nlinie\\a.inc\nlinie\\b.inc\nlinie\\stare\\d.inc\n", "the scenery directory by its label"},
       {"główny scenery", "Dworzec.inc\nłąka.inc\nżółw.inc\n",
-       "Dworzec.inc MOSTY\r\nłąka.inc MOSTY\r\n" + cp("żółw.inc") + " MOSTY\r\n",
+       "Dworzec.inc MOSTY\r\n" + onDisk("łąka.inc") + " MOSTY\r\n" + cp("żółw.inc") + " MOSTY\r\n",
        "a\\b\\c.inc\nlinie\\a.inc\nlinie\\b.inc\nlinie\\stare\\d.inc\n", "the label ignoring case"},
-      {"", "Dworzec.inc\nłąka.inc\nżółw.inc\n", "Dworzec.inc MOSTY\r\nłąka.inc MOSTY\r\n" + cp("żółw.inc") + " MOSTY\r\n",
+      {"", "Dworzec.inc\nłąka.inc\nżółw.inc\n", "Dworzec.inc MOSTY\r\n" + onDisk("łąka.inc") + " MOSTY\r\n" + cp("żółw.inc") + " MOSTY\r\n",
        "a\\b\\c.inc\nlinie\\a.inc\nlinie\\b.inc\nlinie\\stare\\d.inc\n", "an empty argument"},
   };
   for (const auto& r : rows) {

@@ -7,6 +7,7 @@
 #include "convert/scenery_file.h"
 #include "convert/undo.h"
 #include "run/start.h"
+#include "support/process.h"
 #include "support/scenery_reference.h"
 #include "support/temp_tree.h"
 #include "text/codepage.h"
@@ -16,10 +17,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -33,6 +38,7 @@ namespace borvantel::convert {
 namespace {
 
 using testing::TempTree;
+using testing::native;
 using testing::cp;
 
 // ---------------------------------------------------------------- line rules
@@ -308,12 +314,15 @@ struct RecordingEvents : ConversionEvents {
 };
 
 // The failing seam of the test support, also recording the order of the calls
-// that make files durable or put them in place, and able to fail syncfs.
+// that make files durable or put them in place, and able to fail syncfs or
+// the fsyncs after the first rename in the scenery.
 // Files are prepared on several threads, so the log has a lock.
 struct RecordingOs : testing::FailingOs {
   std::vector<std::string> log;
   int failSyncfsAt = 0;  // this syncfs call (1-based) fails
   int syncfsCalls = 0;
+  bool failFsyncAfterRenames = false;
+  std::atomic<bool> renamed = false;
   std::mutex mutex;
 
   void record(const char* call) {
@@ -321,11 +330,12 @@ struct RecordingOs : testing::FailingOs {
     log.push_back(call);
   }
   int createExclusive(const char* path, mode_t mode) override {
-    record(std::string_view(path).find("/scenery/") != std::string_view::npos ? "mkstemp" : "mkstemp outside");
+    record(std::string_view(path).find(native("/scenery/")) != std::string_view::npos ? "mkstemp" : "mkstemp outside");
     return FailingOs::createExclusive(path, mode);
   }
   int fsync(int fd) override {
     record("fsync");
+    if (failFsyncAfterRenames && renamed) return errno = EIO, -1;
     return FailingOs::fsync(fd);
   }
   int syncfs(int fd) override {
@@ -335,9 +345,9 @@ struct RecordingOs : testing::FailingOs {
   }
   int rename(const char* from, const char* to) override {
     const std::string_view target = to;
-    record(target.ends_with(".borvantel-journal")              ? "rename journal"
-           : target.find("/scenery/") != std::string_view::npos ? "rename"
-                                                                 : "rename other");
+    const bool scenery = target.find(native("/scenery/")) != std::string_view::npos;
+    record(target.ends_with(".borvantel-journal") ? "rename journal" : scenery ? "rename" : "rename other");
+    if (scenery) renamed = true;
     return FailingOs::rename(from, to);
   }
 };
@@ -396,10 +406,10 @@ TEST(ConversionRun, ConvertsTheTreeByteExactAndReportsEachPhaseAndFile) {
   EXPECT_EQ(testing::withoutUndoSet(tree.allFiles()), before) << "a temporary file was left behind";
 
   // The scenery phase names every listed file, skipped ones included.
-  const std::string s = tree.root() + "/base/scenery/";
+  const std::string s = tree.path("base/scenery/");
   const std::vector<std::string> want = {
       "include begins 2", "file obiekty\\plot.inc",      "file tory\\most1.inc",  "include ends",
-      "scenery begins 4", "file " + s + "tory/inny.inc", "file " + s + "tory/stacja.scn",
+      "scenery begins 4", "file " + s + native("tory/inny.inc"), "file " + s + native("tory/stacja.scn"),
       "file " + s + "main.scn", "file " + s + "pusty.scn", "scenery ends"};
   EXPECT_EQ(progress.calls, want);
 }
@@ -436,20 +446,36 @@ TEST(ConversionRun, UntouchedFilesKeepBytesAndTimeAndShortOrMissingOnesAreSkippe
   prepareTree(tree);
   tree.write("base/scenery/tory/stacja.scn", "include tory/inny.inc 1 2 3\n// include tory/most1.inc 1 2\n");
   const std::string path = tree.path("base/scenery/tory/stacja.scn");
-  const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+  constexpr std::int64_t kOld = 1000000000;  // seconds since 1970
+#ifdef _WIN32
+  {
+    const HANDLE file = ::CreateFileW(tree.systemPath("base/scenery/tory/stacja.scn").c_str(), FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const auto ticks = static_cast<std::uint64_t>(kOld * 10000000 + 116444736000000000LL);  // 100 ns since 1601
+    const FILETIME when{static_cast<DWORD>(ticks & 0xFFFFFFFF), static_cast<DWORD>(ticks >> 32)};
+    EXPECT_TRUE(::SetFileTime(file, nullptr, &when, &when));
+    ::CloseHandle(file);
+  }
+#else
+  const timespec old[2] = {{kOld, 0}, {kOld, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
-  std::filesystem::remove(tree.path("base/scenery/main.scn"));
+#endif
+  tree.remove("base/scenery/main.scn");
   ConversionEvents progress;
   const ConversionResult result = runConversion(tree.runPaths(), progress);
   EXPECT_EQ(result.sceneryListed, 4u);
   EXPECT_EQ(result.sceneryFiles, 0u);
   EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), "include tory/inny.inc 1 2 3\n// include tory/most1.inc 1 2\n");
   EXPECT_EQ(tree.read("base/scenery/pusty.scn"), "x");
-  struct stat st {};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+  text::FileStat st;
+  ASSERT_EQ(text::Os().stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.modifiedNs, kOld * 1000000000);
 }
 
+#ifndef _WIN32
+// Linux permissions (Windows keeps only a read-only mark: see
+// ReadOnlyFilesAreConvertedAndComeBackWritable).
 TEST(ConversionRun, ReadOnlyIncludeBecomesWritableAndKeepsOtherPermissions) {
   const TempTree tree;
   prepareTree(tree);
@@ -463,6 +489,7 @@ TEST(ConversionRun, ReadOnlyIncludeBecomesWritableAndKeepsOtherPermissions) {
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
+// Links (Linux only: on Windows making one takes a privilege).
 TEST(ConversionRun, LinksAreRewrittenWhereTheyPointAndEachTargetOnce) {
   const TempTree tree;
   tree.write("base/shared/most.inc", kMost);
@@ -484,6 +511,7 @@ TEST(ConversionRun, LinksAreRewrittenWhereTheyPointAndEachTargetOnce) {
   EXPECT_EQ(result.changedFiles,
             (std::vector<std::string>{"scenery\\tory\\most1.inc", "scenery\\inne\\zwykly.inc"}));
 }
+#endif
 
 TEST(ConversionRun, ShortAndLargeIncludeFilesAreReadWhole) {
   const TempTree tree;
@@ -551,7 +579,7 @@ TEST(ConversionRun, EveryTemporaryFileIsDurableBeforeTheFirstRename) {
     // The journal naming every rename is put in place, durable, before the first.
     const auto journal = std::find(os.log.begin(), os.log.end(), "rename journal");
     ASSERT_LT(journal, firstRename);
-    const long temps = std::count(os.log.begin(), os.log.end(), "mkstemp");
+    const auto temps = std::count(os.log.begin(), os.log.end(), "mkstemp");
     ASSERT_EQ(temps, 4);
     if (mode == FlushMode::PerFile) {
       // Each temporary file, the undo set's manifest and its directory, the journal.
@@ -576,10 +604,9 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
     std::function<void(const TempTree&, RecordingOs&)> arrange;
     const char* names;
   };
-  const Fault faults[] = {
+  std::vector<Fault> faults = {
       {"listed include deleted after the scan",
-       [](const TempTree& t, RecordingOs&) { std::filesystem::remove(t.path("base/scenery/tory/most1.inc")); },
-       "tory/most1.inc"},
+       [](const TempTree& t, RecordingOs&) { t.remove("base/scenery/tory/most1.inc"); }, "tory/most1.inc"},
       {"unwritable directory", [](const TempTree&, RecordingOs& os) { os.fail({Call::Mkstemp, EACCES, "/scenery/tory/"}); }, "tory/most1.inc"},
       {"disk full at once", [](const TempTree&, RecordingOs& os) { os.fail({Call::Write, ENOSPC}); }, "borvantel-journal"},
       {"disk full at the first file", [](const TempTree&, RecordingOs& os) { os.fail({Call::Write, ENOSPC, "/scenery/"}); }, "plot.inc"},
@@ -587,7 +614,16 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
       {"unreadable scenery file", [](const TempTree&, RecordingOs& os) { os.fail({Call::Read, EIO, "main.scn"}); }, "main.scn"},
       {"late write error on close",
        [](const TempTree&, RecordingOs& os) { os.fail({Call::Close, EIO, "/tory/.borvantel-"}); }, "tory/most1.inc"},
-      {"flush fails", [](const TempTree&, RecordingOs& os) { os.failSyncfsAt = 1; }, "scenery"},
+      {"flush fails",
+       [](const TempTree&, RecordingOs& os) {
+         // The first flush: of the whole file system (Linux) or of the first temporary file (Windows).
+         if (ConversionOptions().flush == FlushMode::PerFileSystem) {
+           os.failSyncfsAt = 1;
+         } else {
+           os.fail({Call::Fsync, EIO, "/scenery/"});
+         }
+       },
+       "scenery"},
       {"first rename fails", [](const TempTree&, RecordingOs& os) { os.fail({Call::Rename, EIO, "/scenery/"}); }, "plot.inc"},
       {"the journal cannot be put in place",
        [](const TempTree&, RecordingOs& os) { os.fail({Call::Rename, EIO, "borvantel-journal"}); }, "borvantel-journal"},
@@ -601,13 +637,6 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
        "Start"},
       {"a listed scenery file that cannot be opened",
        [](const TempTree&, RecordingOs& os) { os.fail({Call::Open, EACCES, "main.scn"}); }, "main.scn"},
-      {"a listed file that a link takes outside the base directory",
-       [](const TempTree& t, RecordingOs&) {
-         t.write("poza/most.inc", kMost);
-         std::filesystem::remove(t.path("base/scenery/tory/most1.inc"));
-         t.symlink("../../../poza/most.inc", "base/scenery/tory/most1.inc");
-       },
-       "poza katalogiem"},
       {"a listed include file that cannot be opened",
        [](const TempTree&, RecordingOs& os) { os.fail({Call::Open, EACCES, "plot.inc"}); }, "plot.inc"},
       {"the size of a listed file cannot be read",
@@ -624,6 +653,15 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
        },
        "stacja.scn"},
   };
+#ifndef _WIN32
+  faults.push_back({"a listed file that a link takes outside the base directory",
+                    [](const TempTree& t, RecordingOs&) {
+                      t.write("poza/most.inc", kMost);
+                      t.remove("base/scenery/tory/most1.inc");
+                      t.symlink("../../../poza/most.inc", "base/scenery/tory/most1.inc");
+                    },
+                    "poza katalogiem"});
+#endif
   for (const Fault& fault : faults) {
     const TempTree tree;
     prepareTree(tree);
@@ -638,7 +676,7 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
     } catch (const IncompleteConversion& e) {
       ADD_FAILURE() << fault.what << ": " << e.what();
     } catch (const text::Failure& e) {
-      EXPECT_NE(std::string(e.what()).find(fault.names), std::string::npos) << fault.what << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(native(fault.names)), std::string::npos) << fault.what << ": " << e.what();
     }
     EXPECT_EQ(tree.snapshot(), before) << fault.what;
   }
@@ -660,9 +698,18 @@ void prepareBusyTree(const TempTree& tree) {
       tree.write(name + (f % 3 == 0 ? ".inc" : ".scn"), text);
     }
   }
-  tree.symlink("../d0/f0.inc", "base/scenery/d1/link.inc");  // one file, two include names
-  tree.symlink("../d2/f3.inc", "base/scenery/d3/widok.scn");  // an include file as a scenery file
-  tree.symlink("../d4/f1.scn", "base/scenery/d5/drugi.scn");  // one scenery file, two names
+  // One file under two names: a link on Linux, a copy on Windows (where
+  // making a link takes a privilege).
+  const auto secondName = [&](const std::string& target, const std::string& name) {
+#ifdef _WIN32
+    tree.write("base/scenery/" + name, tree.read("base/scenery/" + target));
+#else
+    tree.symlink("../" + target, "base/scenery/" + name);
+#endif
+  };
+  secondName("d0/f0.inc", "d1/link.inc");  // one file, two include names
+  secondName("d2/f3.inc", "d3/widok.scn");  // an include file as a scenery file
+  secondName("d4/f1.scn", "d5/drugi.scn");  // one scenery file, two names
   tree.write("base/scenery/d6/krotki.scn", "x");
   // The working files as Start and a whole-tree assignment would leave them,
   // written directly: this tree is laid out many times.
@@ -704,7 +751,7 @@ TEST(ConversionRun, EveryThreadCountGivesTheSameFilesResultEventsAndMessage) {
        [](const TempTree& t, RecordingOs&) { t.write("base/scenery/d9/f6.inc", "//$infotype: X\r\n"); }},
       {"a scenery file gone, another unopenable", prepareBusyTree,
        [](const TempTree& t, RecordingOs& os) {
-         std::filesystem::remove(t.path("base/scenery/d3/f5.scn"));
+         t.remove("base/scenery/d3/f5.scn");
          os.fail({Call::Open, EACCES, "d8/f2.scn"});
        }},
       {"rename failing part-way", prepareBusyTree,
@@ -788,6 +835,9 @@ TEST(ConversionRun, UndoOfABusyTreeGivesBackEveryByte) {
 // An owner that may not be kept (an ordinary user cannot give files away) is
 // no reason to stop; any other failure to set it is.
 TEST(ConversionRun, AnOwnerThatCannotBeKeptIsNoFailureButAnErrorIs) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows files have no owner the tool carries over";
+#else
   if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another owner";
   for (const int err : {EPERM, EIO}) {
     SCOPED_TRACE(err);
@@ -810,6 +860,7 @@ TEST(ConversionRun, AnOwnerThatCannotBeKeptIsNoFailureButAnErrorIs) {
     }
     EXPECT_GE(os.failures(), 1u);
   }
+#endif
 }
 
 TEST(ConversionRun, RenameFailingPartWaySaysWhatWasAlreadyReplaced) {
@@ -835,19 +886,28 @@ TEST(ConversionRun, RenameFailingPartWaySaysWhatWasAlreadyReplaced) {
 }
 
 TEST(ConversionRun, FlushFailingAfterTheRenamesIsNotReportedAsSuccess) {
-  const TempTree tree;
-  prepareTree(tree);
-  RecordingOs os;
-  os.failSyncfsAt = 2;
-  ConversionEvents progress;
-  try {
-    text::ScopedOs guard(os);
-    runConversion(tree.runPaths(), progress);
-    ADD_FAILURE() << "no failure reported";
-  } catch (const IncompleteConversion& e) {
-    EXPECT_EQ(e.replaced(), kChanged);
+  for (const FlushMode mode : {FlushMode::PerFileSystem, FlushMode::PerFile}) {
+    SCOPED_TRACE(mode == FlushMode::PerFile ? "per file" : "per file system");
+    const TempTree tree;
+    prepareTree(tree);
+    RecordingOs os;
+    if (mode == FlushMode::PerFileSystem) {
+      os.failSyncfsAt = 2;
+    } else {
+      os.failFsyncAfterRenames = true;  // the directories' flush
+    }
+    ConversionEvents progress;
+    ConversionOptions options;
+    options.flush = mode;
+    try {
+      text::ScopedOs guard(os);
+      runConversion(tree.runPaths(), progress, options);
+      ADD_FAILURE() << "no failure reported";
+    } catch (const IncompleteConversion& e) {
+      EXPECT_EQ(e.replaced(), kChanged);
+    }
+    EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);
   }
-  EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);
 }
 
 TEST(ConversionRun, RefusesWorkingFilesThatPointOutsideTheTree) {
@@ -863,16 +923,13 @@ TEST(ConversionRun, RefusesWorkingFilesThatPointOutsideTheTree) {
 
 // ------------------------------------------------------------------ the CLI
 
-// Runs the command line tool; standard error goes to `errFile`.
-int runCli(const std::string& args, const std::string& errFile, std::string& out) {
-  const std::string command = std::string(BORVANTEL_CLI) + " " + args + " 2>" + errFile;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return -1;
-  char buf[4096];
-  out.clear();
-  while (size_t n = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
-  const int status = ::pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Runs the command line tool; its output lands in `out`, standard error in
+// the file "err.txt" of `logs`.
+int runCli(const TempTree& logs, std::vector<std::string> args, std::string& out) {
+  args.insert(args.begin(), BORVANTEL_CLI);
+  const int status = testing::runProcess(args, {"", logs.path("out.txt"), logs.path("err.txt")});
+  out = logs.read("out.txt");
+  return status;
 }
 
 TEST(ConvertCommand, RefusesWhileFilesWaitThenConvertsAndDryRunChangesNothing) {
@@ -881,23 +938,23 @@ TEST(ConvertCommand, RefusesWhileFilesWaitThenConvertsAndDryRunChangesNothing) {
   prepareTree(tree);
   tree.write("prog/kategorie.txt", "most\r\n");
   const std::string base = tree.path("base");
-  const std::string prog = "--program-dir " + tree.path("prog") + " ";
-  const std::string errFile = logs.path("err.txt");
+  const std::string prog = tree.path("prog");
   std::string out;
-  ASSERT_EQ(runCli(prog + "start " + base, errFile, out), 0) << out;
-  EXPECT_EQ(runCli(prog + "convert " + base, errFile, out), 1);
+  ASSERT_EQ(runCli(logs, {"--program-dir", prog, "start", base}, out), 0) << out;
+  EXPECT_EQ(runCli(logs, {"--program-dir", prog, "convert", base}, out), 1);
   EXPECT_NE(logs.read("err.txt").find("czeka jeszcze plików *.inc: 2"), std::string::npos) << logs.read("err.txt");
-  ASSERT_EQ(runCli(prog + "assign-dir " + base + " 'obiekty\\' most", errFile, out), 0) << logs.read("err.txt");
-  ASSERT_EQ(runCli(prog + "assign-dir " + base + " 'tory\\' most", errFile, out), 0) << logs.read("err.txt");
+  ASSERT_EQ(runCli(logs, {"--program-dir", prog, "assign-dir", base, "obiekty\\", "most"}, out), 0)
+      << logs.read("err.txt");
+  ASSERT_EQ(runCli(logs, {"--program-dir", prog, "assign-dir", base, "tory\\", "most"}, out), 0) << logs.read("err.txt");
 
   const std::string listing =
       "scenery\\obiekty\\plot.inc\nscenery\\tory\\most1.inc\nscenery\\tory\\stacja.scn\nscenery\\main.scn\n";
   const auto before = tree.snapshot();
-  ASSERT_EQ(runCli(prog + "convert --dry-run " + base, errFile, out), 0) << logs.read("err.txt");
+  ASSERT_EQ(runCli(logs, {"--program-dir", prog, "convert", "--dry-run", base}, out), 0) << logs.read("err.txt");
   EXPECT_EQ(tree.snapshot(), before);
   EXPECT_EQ(out, listing);
 
-  ASSERT_EQ(runCli(prog + "convert " + base, errFile, out), 0) << logs.read("err.txt");
+  ASSERT_EQ(runCli(logs, {"--program-dir", prog, "convert", base}, out), 0) << logs.read("err.txt");
   EXPECT_EQ(out, listing);
   EXPECT_EQ(logs.read("err.txt"), "Przerobiono pliki *.inc: 2, pliki sceneryjne: 2 z 4 sprawdzonych.\n");
   EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);

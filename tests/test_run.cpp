@@ -220,8 +220,8 @@ TEST(RunStages, ChoosingTheDirectoryFollowsSprExistScenery) {
   run::Run r(t.path("prog"), t.path("base"));
   EXPECT_EQ(r.stage(), Stage::ChoosingDirectory);
   EXPECT_FALSE(r.wszystkie_inc_przypisane());
-  EXPECT_EQ(r.paths().sciezka_katalogu, t.path("base") + "/");
-  EXPECT_EQ(r.paths().sciezka_programu, t.path("prog") + "/");
+  EXPECT_EQ(r.paths().sciezka_katalogu, t.path("base") + text::kPathSeparator);
+  EXPECT_EQ(r.paths().sciezka_programu, t.path("prog") + text::kPathSeparator);
   EXPECT_EQ(r.controls(), choosing(true));
   EXPECT_EQ(r.directoryEntries(), Lines{t.path("base/scenery")});
   const struct {
@@ -238,7 +238,7 @@ TEST(RunStages, ChoosingTheDirectoryFollowsSprExistScenery) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.why);
     r.changeDirectory(t.path(row.dir));
-    EXPECT_EQ(r.paths().sciezka_katalogu, t.path(row.dir) + "/");
+    EXPECT_EQ(r.paths().sciezka_katalogu, t.path(row.dir) + text::kPathSeparator);
     EXPECT_EQ(r.controls(), choosing(row.start));
   }
   EXPECT_EQ(t.allFiles(), Lines{});  // choosing writes nothing
@@ -262,7 +262,7 @@ TEST(RunStages, AWholeRunByHand) {
   EXPECT_EQ(selectedCategory(r), "AUTA");
   EXPECT_EQ(r.controls(), assigning(kRoot));
   r.changeDirectory(t.path("prog"));  // the directory is fixed once Start has run
-  EXPECT_EQ(r.paths().sciezka_katalogu, t.path("base") + "/");
+  EXPECT_EQ(r.paths().sciezka_katalogu, t.path("base") + text::kPathSeparator);
 
   r.selectFile(2);
   EXPECT_EQ(r.controls(), assigning("linie\\"));

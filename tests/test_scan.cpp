@@ -10,7 +10,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -25,13 +29,15 @@ namespace {
 using testing::FailingOs;
 using testing::TempTree;
 using testing::linesOf;
+using testing::native;
 using Call = FailingOs::Call;
 using Lines = std::vector<std::string>;
 
 using testing::kThreeMarkers;
 
-// The scenery directory's full path prefix as the scan writes it.
-std::string sceneryPrefix(const TempTree& t) { return t.runPaths().sciezka_katalogu + "scenery/"; }
+// The scenery directory's full path prefix as the scan writes it (native
+// separators: expected paths below it are "/" separated and go through native()).
+std::string sceneryPrefix(const TempTree& t) { return t.runPaths().sciezka_katalogu + "scenery" + text::kPathSeparator; }
 
 // ---------------------------------------------------------------------------
 // Reading one include file
@@ -110,9 +116,9 @@ TEST(Scan, WalkVisitsSubdirectoriesBreadthFirstAndRootLast) {
   const ScanResult r = wypisz_pliki(t.runPaths());
   const std::string s = sceneryPrefix(t);
   // A, B, C (the root's subdirectories), then A1, B1, then A11, then the root.
-  EXPECT_EQ(t.read("base/p_scn.txt"), s + "A/a.scn\r\n" + s + "B/b.scn\r\n" + s + "A/A1/a1.scn\r\n" + s +
-                                          "B/B1/b1.scn\r\n" + s + "A/A1/A11/a11.scn\r\n" + s + "root.scn\r\n");
-  EXPECT_EQ(t.read("base/p_inc.txt"), s + "C/c.inc\r\n");
+  EXPECT_EQ(t.read("base/p_scn.txt"), native(s + "A/a.scn\r\n" + s + "B/b.scn\r\n" + s + "A/A1/a1.scn\r\n" + s +
+                                                 "B/B1/b1.scn\r\n" + s + "A/A1/A11/a11.scn\r\n" + s + "root.scn\r\n"));
+  EXPECT_EQ(t.read("base/p_inc.txt"), native(s + "C/c.inc\r\n"));
   EXPECT_EQ(t.read("base/inc_out1.txt"), "A\\A1\\h.inc Mosty\r\nroot.inc Drogi\r\n");
   EXPECT_EQ(r.sceneryFiles, 6u);
   EXPECT_EQ(r.needCategory, 1u);
@@ -133,9 +139,9 @@ TEST(Scan, KeepsTheFilesOfOneDirectoryTogether) {
   wypisz_pliki(t.runPaths());
   const Lines lines = linesOf(t.read("base/p_scn.txt"));
   ASSERT_EQ(lines.size(), 8u);
-  const std::string a = sceneryPrefix(t) + "A/";
+  const std::string a = native(sceneryPrefix(t) + "A/");
   for (size_t i = 0; i < 4; ++i) EXPECT_EQ(lines[i].rfind(a, 0), 0u) << lines[i];  // A's four first
-  for (size_t i = 4; i < 8; ++i) EXPECT_EQ(lines[i].find("/A/"), std::string::npos) << lines[i];
+  for (size_t i = 4; i < 8; ++i) EXPECT_EQ(lines[i].find(native("/A/")), std::string::npos) << lines[i];
   EXPECT_EQ(std::set<std::string>(lines.begin(), lines.begin() + 4),
             (std::set<std::string>{a + "z.scn", a + "a.scm", a + "M.ctr", a + "b.SCN"}));
 }
@@ -188,6 +194,21 @@ TEST(Scan, ClassifiesEveryKindOfFile) {
     t.write("base/scenery/" + r.name, r.content);
     t.write("base/scenery/sub/" + r.name, r.content);
   }
+#ifdef _WIN32
+  // Windows passes over what is marked hidden, not what a name begins with;
+  // some systems (Wine) mark dot files hidden whatever is asked, and then
+  // such a file is rightly passed over.
+  std::vector<Row> seen;
+  for (Row r : rows) {
+    for (const std::string dir : {"base/scenery/", "base/scenery/sub/"}) {
+      t.setAttributes(dir + r.name, FILE_ATTRIBUTE_NORMAL);
+      if (t.attributes(dir + r.name) & FILE_ATTRIBUTE_HIDDEN) r.out = None;
+    }
+    seen.push_back(r);
+  }
+#else
+  const std::vector<Row> seen(std::begin(rows), std::end(rows));
+#endif
   const ScanResult result = wypisz_pliki(t.runPaths());
   const Lines pInc = linesOf(t.read("base/p_inc.txt"));
   const Lines pScn = linesOf(t.read("base/p_scn.txt"));
@@ -195,10 +216,10 @@ TEST(Scan, ClassifiesEveryKindOfFile) {
   auto has = [](const Lines& lines, const std::string& line) {
     return std::count(lines.begin(), lines.end(), line);
   };
-  for (const auto& r : rows) {
+  for (const auto& r : seen) {
     SCOPED_TRACE(r.name + ": " + r.why);
     for (const std::string_view dir : {"", "sub/"}) {
-      const std::string full = sceneryPrefix(t) + std::string(dir) + r.name;
+      const std::string full = sceneryPrefix(t) + native(dir) + r.name;
       const std::string rel = (dir.empty() ? "" : "sub\\") + r.name;
       EXPECT_EQ(has(pInc, full), r.out == PInc ? 1 : 0);
       EXPECT_EQ(has(pScn, full), r.out == PScn ? 1 : 0);
@@ -209,7 +230,7 @@ TEST(Scan, ClassifiesEveryKindOfFile) {
     }
   }
   // Nothing else is listed.
-  const auto count = [&](Out o) { return 2 * std::count_if(std::begin(rows), std::end(rows), [&](const Row& r) { return r.out == o; }); };
+  const auto count = [&](Out o) { return 2 * std::count_if(seen.begin(), seen.end(), [&](const Row& r) { return r.out == o; }); };
   EXPECT_EQ(static_cast<std::ptrdiff_t>(pInc.size()), count(PInc));
   EXPECT_EQ(static_cast<std::ptrdiff_t>(pScn.size()), count(PScn));
   EXPECT_EQ(static_cast<std::ptrdiff_t>(incOut1.size()), count(IncOut1));
@@ -227,6 +248,9 @@ TEST(Scan, HeaderOnTheThirdLineListsTheFileOnlyInIncOut1) {
 }
 
 TEST(Scan, HiddenDirectoriesAreNotWalked) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows hides by attribute, not by a leading dot: see HiddenAndSystemEntriesArePassedOver";
+#endif
   TempTree t;
   t.write("base/scenery/.git/x.inc", kThreeMarkers);
   t.write("base/scenery/.git/y.scn", "x");
@@ -256,12 +280,14 @@ TEST(Scan, SceneryDirectoryInAnotherCaseIsScanned) {
   t.write("base/Scenery/linie/h.inc", "//$infotype: Mosty\r\n");
   t.write("base/Scenery/s.scn", "x");
   wypisz_pliki(t.runPaths());
-  const std::string s = t.runPaths().sciezka_katalogu + "Scenery/";
-  EXPECT_EQ(t.read("base/p_inc.txt"), s + "linie/a.inc\r\n");
+  const std::string s = t.runPaths().sciezka_katalogu + "Scenery" + text::kPathSeparator;
+  EXPECT_EQ(t.read("base/p_inc.txt"), s + native("linie/a.inc") + "\r\n");
   EXPECT_EQ(t.read("base/p_scn.txt"), s + "s.scn\r\n");
   EXPECT_EQ(t.read("base/inc_out1.txt"), "linie\\h.inc Mosty\r\n");
 }
 
+#ifndef _WIN32
+// Links (Linux only: on Windows making one takes a privilege).
 TEST(Scan, DirectoryLinksAreNotFollowed) {
   TempTree t;
   t.write("base/scenery/A/a.inc", kThreeMarkers);
@@ -288,18 +314,21 @@ TEST(Scan, LinkToAPlainIncludeFileIsExamined) {
   EXPECT_EQ(t.read("base/p_inc.txt"), sceneryPrefix(t) + "linked.inc\r\n");
   EXPECT_EQ(t.read("base/inc_out1.txt"), "hdr.inc Las\r\n");
 }
+#endif
 
 TEST(Scan, OnlyPlainFilesAreExamined) {
   TempTree t;
   t.write("base/scenery/dir.inc/inner.inc", kThreeMarkers);  // a directory named like an include file
   t.write("base/scenery/dir.scn/inner.scn", "x");
   t.mkdir("base/scenery/empty.inc");
+#ifndef _WIN32
   ASSERT_EQ(::mkfifo(t.path("base/scenery/pipe.inc").c_str(), 0644), 0);  // would block if opened
   ASSERT_EQ(::mkfifo(t.path("base/scenery/pipe.scn").c_str(), 0644), 0);
+#endif
   const ScanResult r = wypisz_pliki(t.runPaths());
   const std::string s = sceneryPrefix(t);
-  EXPECT_EQ(t.read("base/p_inc.txt"), s + "dir.inc/inner.inc\r\n");
-  EXPECT_EQ(t.read("base/p_scn.txt"), s + "dir.scn/inner.scn\r\n");
+  EXPECT_EQ(t.read("base/p_inc.txt"), s + native("dir.inc/inner.inc") + "\r\n");
+  EXPECT_EQ(t.read("base/p_scn.txt"), s + native("dir.scn/inner.scn") + "\r\n");
   EXPECT_EQ(r.needCategory + r.sceneryFiles + r.categorised, 2u);
 }
 
@@ -315,21 +344,26 @@ TEST(Scan, IncludeFilesWhosePathHoldsASpaceArePassedOverAndReported) {
   const std::string s = sceneryPrefix(t);
   EXPECT_EQ(t.read("base/p_inc.txt"), s + "ok.inc\r\n");
   EXPECT_EQ(t.read("base/inc_out1.txt"), "");
-  EXPECT_EQ(t.read("base/p_scn.txt"), s + "moje linie/s.scn\r\n");
+  EXPECT_EQ(t.read("base/p_scn.txt"), s + native("moje linie/s.scn") + "\r\n");
   EXPECT_EQ(std::set<std::string>(r.passedOver.begin(), r.passedOver.end()),
             (std::set<std::string>{"moje linie\\a.inc", "moje linie\\h.inc", "b c.inc", "d e.inc"}));
   EXPECT_EQ(r.passedOver.size(), 4u);
 }
 
 TEST(Scan, LiftsTheOldCapacityOfNamesPerDirectory) {
+  if (testing::underWine()) {
+    GTEST_SKIP() << "Wine compares each new name with every name in the directory: creating 65,000 files "
+                    "there takes many minutes (Windows itself runs this case)";
+  }
   TempTree t;
   t.mkdir("base/scenery/big");
   const size_t n = 65536 + 40;
+  text::Os system;  // the plain calls: one each, on both systems
   for (size_t i = 0; i < n; ++i) {
     const std::string p = t.path("base/scenery/big/f" + std::to_string(i) + ".scn");
-    const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    const int fd = system.open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
     ASSERT_GE(fd, 0) << p;
-    ::close(fd);
+    system.close(fd);
   }
   t.write("base/scenery/last.scn", "x");
   const ScanResult r = wypisz_pliki(t.runPaths());
@@ -350,7 +384,7 @@ struct ScanFailure {
 };
 
 TEST(Scan, FailureLeavesThePreviousWorkingFilesAndNoTemporaryFile) {
-  const ScanFailure rows[] = {
+  std::vector<ScanFailure> rows = {
       {{Call::Write, ENOSPC, "", "s.scn"}, "p_scn.txt", "disk full while writing p_scn.txt"},
       {{Call::Write, ENOSPC, "", "a.inc"}, "p_inc.txt", "disk full while writing p_inc.txt"},
       {{Call::Fsync, EIO}, "p_inc.txt", "the outputs cannot be made durable"},
@@ -358,16 +392,20 @@ TEST(Scan, FailureLeavesThePreviousWorkingFilesAndNoTemporaryFile) {
       {{Call::Read, EIO, "a.inc"}, "a.inc", "an include file cannot be read"},
       {{Call::Open, EACCES, "a.inc"}, "a.inc", "an include file cannot be opened"},
       {{Call::Stat, EIO, "a.inc"}, "a.inc", "an include file's size cannot be read"},
-      {{Call::Stat, EIO, "odnosnik.inc"}, "odnosnik.inc", "a link met in the walk cannot be examined"},
       {{Call::Stat, EIO, "scenery/linie"}, "linie", "a directory met in the walk cannot be examined"},
       {{Call::List, EIO, "scenery/linie"}, "linie", "a directory cannot be listed"},
   };
+#ifndef _WIN32
+  rows.push_back({{Call::Stat, EIO, "odnosnik.inc"}, "odnosnik.inc", "a link met in the walk cannot be examined"});
+#endif
   for (const auto& r : rows) {
     SCOPED_TRACE(r.why);
     TempTree t;
     t.write("base/scenery/linie/a.inc", kThreeMarkers);
     t.write("base/scenery/linie/s.scn", "x");
+#ifndef _WIN32
     t.symlink("a.inc", "base/scenery/linie/odnosnik.inc");
+#endif
     t.write("base/scenery/h.inc", "//$infotype: Las\r\n");
     t.write("base/p_inc.txt", "old p_inc\r\n");
     t.write("base/p_scn.txt", "old p_scn\r\n");

@@ -4,30 +4,49 @@
 #include "text/lines.h"
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include "text/win32.h"
+
+#include <windows.h>
+#else
 #include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#endif
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
-namespace fs = std::filesystem;
+#include <functional>
+#include <random>
+#include <stdexcept>
 
 namespace borvantel::testing {
 
 bool isTemporaryFile(std::string_view path) {
-  const std::string_view name = path.substr(path.rfind('/') + 1);
+  const size_t separator = path.find_last_of("/\\");
+  const std::string_view name = separator == std::string_view::npos ? path : path.substr(separator + 1);
   constexpr std::string_view prefix = ".borvantel-";
   if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix) return false;
   return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
+std::string native(std::string_view slashed) {
+  std::string out(slashed);
+  std::replace(out.begin(), out.end(), '/', text::kPathSeparator);
+  return out;
+}
+
 namespace {
-bool inUndoSet(std::string_view path) { return path.find("/.borvantel-undo") != std::string_view::npos; }
+bool inUndoSet(std::string_view path) {
+  return path.find("/.borvantel-undo") != std::string_view::npos ||
+         path.find("\\.borvantel-undo") != std::string_view::npos;
+}
 }  // namespace
 
 std::map<std::string, std::string> withoutUndoSet(std::map<std::string, std::string> files) {
@@ -39,6 +58,216 @@ std::vector<std::string> withoutUndoSet(std::vector<std::string> files) {
   std::erase_if(files, [](const std::string& name) { return inUndoSet(name); });
   return files;
 }
+
+std::string TempTree::path(std::string_view relative) const {
+  std::string out = root_ + text::kPathSeparator + native(relative);
+#ifdef _WIN32
+  // "a//b" names "a/b" on Linux; a long Windows path ("\\?\") takes no empty part.
+  for (size_t at; (at = out.find("\\\\", root_.size())) != std::string::npos;) out.erase(at, 1);
+#endif
+  return out;
+}
+
+void TempTree::mkdir(std::string_view relative) const { createDirectories(path(relative)); }
+
+std::string TempTree::read(std::string_view relative) const { return readFile(path(relative)); }
+
+#ifdef _WIN32
+
+// Windows: every call is a wide one on the path the tool itself would use
+// (so long paths and names outside the ANSI code page work), never through
+// the seam, which a test may have replaced.
+namespace {
+
+std::wstring wide(const std::string& path) { return text::win32::systemPath(path); }
+
+[[noreturn]] void fail(const std::string& what, const std::string& path) {
+  throw std::runtime_error(what + " " + path + ": Windows error " + std::to_string(::GetLastError()));
+}
+
+struct Handle {
+  HANDLE h;
+  ~Handle() {
+    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+  }
+};
+
+// Each entry below `dir` (a wide system path), depth first; `relative` is
+// "/" separated. Directories that are links are not entered.
+void walk(const std::wstring& dir, const std::string& relative,
+          const std::function<void(const std::wstring&, const std::string&, DWORD)>& visit) {
+  WIN32_FIND_DATAW data{};
+  const HANDLE find = ::FindFirstFileExW((dir + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                         nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring full = dir + L"\\" + name;
+    const std::string rel = (relative.empty() ? "" : relative + "/") + text::win32::narrowShown(name);
+    const DWORD attributes = data.dwFileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      walk(full, rel, visit);
+    }
+    visit(full, rel, attributes);
+  } while (::FindNextFileW(find, &data));
+  ::FindClose(find);
+}
+
+bool readWide(const std::wstring& path, std::string& out) {
+  const Handle file{::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+  if (file.h == INVALID_HANDLE_VALUE) return false;
+  out.clear();
+  char buffer[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file.h, buffer, sizeof buffer, &got, nullptr)) return false;
+    if (got == 0) return true;
+    out.append(buffer, got);
+  }
+}
+
+// Removes a file or a directory (links to directories as links), read-only,
+// hidden or system marks notwithstanding.
+void removeEntry(const std::wstring& path, DWORD attributes) {
+  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    ::RemoveDirectoryW(path.c_str());
+  } else {
+    ::DeleteFileW(path.c_str());
+  }
+}
+
+}  // namespace
+
+void TempTree::createDirectories(const std::string& path) {
+  // Past the root: "D:\" or "\\server\share\".
+  size_t from = 0;
+  if (path.size() >= 3 && path[1] == ':') {
+    from = 3;
+  } else if (path.rfind("\\\\", 0) == 0) {
+    from = path.find('\\', path.find('\\', 2) + 1) + 1;
+  }
+  for (size_t i = from; i <= path.size(); ++i) {
+    if (i < path.size() && !text::isPathSeparator(path[i])) continue;
+    if (i == from) continue;
+    const std::string part = path.substr(0, i);
+    if (!::CreateDirectoryW(wide(part).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+      fail("cannot create", part);
+    }
+  }
+}
+
+TempTree::TempTree(Where) {
+  std::wstring buffer(MAX_PATH + 1, L'\0');
+  buffer.resize(::GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data()));
+  const auto temp = text::win32::narrow(buffer);
+  if (!temp || temp->empty()) throw std::runtime_error("no usable temporary directory");
+  std::string parent = *temp;
+  if (!text::isPathSeparator(parent.back())) parent += '\\';
+  std::random_device random;
+  const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0;; ++attempt) {
+    std::string candidate = parent + "borvantel-test-";
+    for (int i = 0; i < 6; ++i) candidate += letters[random() % 36];
+    if (::CreateDirectoryW(wide(candidate).c_str(), nullptr)) {
+      root_ = candidate;
+      break;
+    }
+    if (::GetLastError() != ERROR_ALREADY_EXISTS || attempt == 100) fail("cannot create", candidate);
+  }
+  // The long, canonical form, as the tool's own real paths come out.
+  if (std::string real = text::Os().realpath(root_.c_str()); !real.empty()) root_ = real;
+  mkdir("prog");
+  mkdir("base");
+}
+
+TempTree::~TempTree() {
+  walk(wide(root_), "", [](const std::wstring& full, const std::string&, DWORD attributes) {
+    removeEntry(full, attributes);
+  });
+  ::RemoveDirectoryW(wide(root_).c_str());
+}
+
+std::wstring TempTree::systemPath(std::string_view relative) const { return wide(path(relative)); }
+
+void TempTree::setAttributes(std::string_view relative, unsigned long attributes) const {
+  if (!::SetFileAttributesW(systemPath(relative).c_str(), attributes)) fail("cannot mark", path(relative));
+}
+
+unsigned long TempTree::attributes(std::string_view relative) const {
+  return ::GetFileAttributesW(systemPath(relative).c_str());
+}
+
+void TempTree::write(std::string_view relative, std::string_view content) const {
+  const std::string p = path(relative);
+  // OPEN_ALWAYS and a cut to nothing: CREATE_ALWAYS refuses a hidden file.
+  const auto open = [&] {
+    return ::CreateFileW(wide(p).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  Handle file{open()};
+  if (file.h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_PATH_NOT_FOUND) {
+    createDirectories(p.substr(0, p.find_last_of('\\')));
+    file.h = open();
+  }
+  if (file.h == INVALID_HANDLE_VALUE || !::SetEndOfFile(file.h)) fail("cannot write", p);
+  size_t done = 0;
+  while (done < content.size()) {
+    DWORD put = 0;
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(content.size() - done, 1u << 20));
+    if (!::WriteFile(file.h, content.data() + done, want, &put, nullptr)) fail("cannot write", p);
+    done += put;
+  }
+}
+
+bool TempTree::exists(std::string_view relative) const {
+  return ::GetFileAttributesW(systemPath(relative).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void TempTree::remove(std::string_view relative) const {
+  const std::wstring p = systemPath(relative);
+  ::SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!::DeleteFileW(p.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) fail("cannot remove", path(relative));
+}
+
+std::vector<std::string> TempTree::allFiles() const {
+  std::vector<std::string> out;
+  walk(wide(root_), "", [&](const std::wstring&, const std::string& rel, DWORD attributes) {
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) out.push_back(rel);
+  });
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::map<std::string, std::string> TempTree::snapshot() const {
+  std::map<std::string, std::string> out;
+  walk(wide(root_), "", [&](const std::wstring& full, const std::string& rel, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return;
+    std::string bytes;
+    if (!readWide(full, bytes)) ADD_FAILURE() << "cannot read " << rel;
+    out[rel] = std::move(bytes);
+  });
+  return out;
+}
+
+std::string readFile(const std::string& path) {
+  std::string out;
+  if (!readWide(wide(path), out)) ADD_FAILURE() << "cannot read " << path;
+  return out;
+}
+
+bool underWine() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+#else
+
+namespace fs = std::filesystem;
+
+void TempTree::createDirectories(const std::string& path) { fs::create_directories(path); }
 
 TempTree::TempTree(Where where) {
   std::error_code ec;
@@ -63,8 +292,6 @@ TempTree::~TempTree() {
   fs::remove_all(root_, ec);
 }
 
-std::string TempTree::path(std::string_view relative) const { return root_ + "/" + std::string(relative); }
-
 void TempTree::write(std::string_view relative, std::string_view content) const {
   const fs::path p = path(relative);
   fs::create_directories(p.parent_path());
@@ -73,14 +300,12 @@ void TempTree::write(std::string_view relative, std::string_view content) const 
   if (!out) throw std::runtime_error("cannot write " + p.string());
 }
 
-void TempTree::mkdir(std::string_view relative) const { fs::create_directories(path(relative)); }
-
-std::string TempTree::read(std::string_view relative) const { return readFile(path(relative)); }
-
 bool TempTree::exists(std::string_view relative) const {
   std::error_code ec;
   return fs::exists(fs::symlink_status(path(relative), ec));
 }
+
+void TempTree::remove(std::string_view relative) const { fs::remove(path(relative)); }
 
 std::vector<std::string> TempTree::allFiles() const {
   std::vector<std::string> out;
@@ -109,7 +334,22 @@ void TempTree::symlink(std::string_view target, std::string_view relative) const
   fs::create_symlink(fs::path(std::string(target)), p);
 }
 
-text::RunPaths TempTree::runPaths() const { return text::RunPaths::make(root_ + "/prog", root_ + "/base"); }
+bool underWine() { return false; }
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    ADD_FAILURE() << "cannot read " << path;
+    return {};
+  }
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+#endif
+
+text::RunPaths TempTree::runPaths() const { return text::RunPaths::make(path("prog"), path("base")); }
 
 std::vector<std::string> linesOf(std::string_view text) {
   std::vector<std::string> out;
@@ -125,22 +365,11 @@ std::string cp(std::string_view utf8) {
   return bytes.value_or(std::string());
 }
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    ADD_FAILURE() << "cannot read " << path;
-    return {};
-  }
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 bool FailingOs::failing(Call call, std::string_view path, std::string_view data) {
   const std::lock_guard lock(mutex_);
   for (Rule& rule : rules_) {
     if (rule.call != call) continue;
-    if (!rule.path.empty() && path.find(rule.path) == std::string_view::npos) continue;
+    if (!rule.path.empty() && path.find(native(rule.path)) == std::string_view::npos) continue;
     if (!rule.data.empty() && data.find(rule.data) == std::string_view::npos) continue;
     if (rule.skip > 0) {
       --rule.skip;

@@ -1,5 +1,6 @@
 // Test support: a fresh temporary directory per test, with helpers to lay out
-// scenery trees byte for byte and read files back.
+// scenery trees byte for byte and read files back. Paths are the tool's own:
+// native separators, and on Windows Windows-1250 bytes.
 #pragma once
 
 #include "text/os.h"
@@ -14,8 +15,12 @@
 
 namespace borvantel::testing {
 
-// A conversion's temporary file: ".borvantel-" and six letters or digits.
+// A conversion's temporary file: ".borvantel-" and six letters or digits
+// (after either separator).
 bool isTemporaryFile(std::string_view path);
+// A "/" separated path with the platform's separator ("\" on Windows), for
+// comparing with full paths the tool writes.
+std::string native(std::string_view slashed);
 // The files of a snapshot or listing without the undo set that a conversion
 // keeps in the base directory (its manifest holds inode numbers and times).
 std::map<std::string, std::string> withoutUndoSet(std::map<std::string, std::string> files);
@@ -31,9 +36,9 @@ class TempTree {
   TempTree(const TempTree&) = delete;
   TempTree& operator=(const TempTree&) = delete;
 
-  // The directory itself, without trailing "/".
+  // The directory itself, without trailing separator.
   const std::string& root() const { return root_; }
-  // root() + "/" + relative ("/" separated).
+  // root() + the separator + relative ("/" separated; native separators in the result).
   std::string path(std::string_view relative) const;
 
   // Writes `content` byte for byte, creating parent directories.
@@ -41,19 +46,38 @@ class TempTree {
   void mkdir(std::string_view relative) const;
   std::string read(std::string_view relative) const;
   bool exists(std::string_view relative) const;
-  // Every file below root(), relative, sorted (for "nothing else appeared" checks).
+  // Removes a file; a missing one is no error.
+  void remove(std::string_view relative) const;
+  // Every file below root(), relative with "/" on every platform, sorted (for
+  // "nothing else appeared" checks). Windows: a name Windows-1250 cannot hold
+  // is shown with "?".
   std::vector<std::string> allFiles() const;
   // Every file below root() with its bytes (for "nothing changed" checks).
   std::map<std::string, std::string> snapshot() const;
+#ifdef _WIN32
+  // The path for the wide Windows calls (long paths included).
+  std::wstring systemPath(std::string_view relative) const;
+  // Sets the attributes of a file or directory (FILE_ATTRIBUTE_*).
+  void setAttributes(std::string_view relative, unsigned long attributes) const;
+  unsigned long attributes(std::string_view relative) const;
+#else
   // A symbolic link at `relative` pointing to `target` (taken as given).
   void symlink(std::string_view target, std::string_view relative) const;
+#endif
 
   // Run paths with the program directory root()/prog and the base root()/base.
   text::RunPaths runPaths() const;
 
  private:
+  // Creates the directory at a full path and every missing one above it.
+  static void createDirectories(const std::string& path);
+
   std::string root_;
 };
+
+// Whether this Windows program runs under Wine (whose file system differs
+// from Windows in speed and in a few marks); false on Linux.
+bool underWine();
 
 // Windows-1250 bytes of a UTF-8 literal; fails the current test when a
 // character has no place in the code page.
@@ -65,7 +89,8 @@ inline constexpr const char* kThreeMarkers = "a = (p1)\r\nb = (p2)\r\nc = (p3)\r
 // The lines of a text, split as the tool splits them.
 std::vector<std::string> linesOf(std::string_view text);
 
-// Reads a whole file; fails the current test when it cannot be read.
+// Reads a whole file (a path in the tool's form); fails the current test
+// when it cannot be read.
 std::string readFile(const std::string& path);
 
 // An operating-system seam that fails chosen calls, to test what a full disk,
@@ -82,7 +107,8 @@ class FailingOs : public text::Os {
     int err;
     // The path of the call must contain this text; for calls on a descriptor,
     // the path it was opened with (a temporary file's own name for mkstemp).
-    // For Rename, the target path. Empty: any path.
+    // For Rename, the target path. Empty: any path. A "/" in it also
+    // matches the Windows separator, so one rule serves both systems.
     std::string path = {};
     // Write only: the data written must contain this text. Empty: any data.
     std::string data = {};
