@@ -210,6 +210,42 @@ TEST(Cli, StartPrintsTheFilesLeftInListOrderWithBackslashes) {
   EXPECT_EQ(r.out, cli(t, {"pending", base(t)}).out);  // pending right after start: the same list
 }
 
+// A base directory whose name holds Polish letters, given as UTF-8 like every
+// argument (on Windows also with "/" for "\\"): scanned, assigned and
+// converted, and named as typed in messages.
+TEST(Cli, ABaseDirectoryWithPolishLettersInItsNameWorks) {
+  std::vector<std::string (*)(const std::string&)> forms = {[](const std::string& p) { return p; }};
+#ifdef _WIN32
+  forms.push_back([](const std::string& p) {
+    std::string slashed = p;
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    return slashed;
+  });
+#endif
+  for (const auto form : forms) {
+    TempTree t;
+    const std::string dir = onDisk("Łódź");
+    t.write("prog/kategorie.txt", "MOSTY\r\n");
+    t.write(dir + "/scenery/" + onDisk("żuraw.inc"), kThreeMarkers);
+    t.write(dir + "/scenery/trasa.scn", "include " + onDisk("żuraw.inc") + " 1 2\r\n");
+    const std::string base = form(text::displayName(t.path(dir)));  // the path as the user types it
+    SCOPED_TRACE(base);
+    CliRun r = cli(t, {"start", base});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "żuraw.inc\n");
+    r = cli(t, {"assign", base, "żuraw.inc", "MOSTY"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = cli(t, {"convert", base});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(t.read(dir + "/scenery/" + onDisk("żuraw.inc")), "//$infotype: MOSTY\r\n(p2)\r\n(p3)\r\n(p4)\r\n");
+    EXPECT_EQ(t.read(dir + "/scenery/trasa.scn"), "include " + onDisk("żuraw.inc") + " MOSTY_&type 1 2\r\n");
+    // Named as typed: a directory beside it that does not exist.
+    r = cli(t, {"pending", form(text::displayName(t.path(onDisk("Żółć"))))});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "Żółć")) << r.err;
+  }
+}
+
 TEST(Cli, StartPrintsNothingWhenNothingIsLeft) {
   TempTree t;
   t.write("prog/predef.txt", "* RESZTA\r\n");

@@ -362,6 +362,16 @@ const char* const kStacja = "include\ttory/most1.inc 12.5;3 end\r\ninclude tory/
 const char* const kStacjaDone = "include tory/most1.inc MOST_&type 12.5 3 end\r\ninclude tory/inny.inc  1 end\r\n"
                                 "// include tory/most1.inc 1 end\r\n//include tory/most1.inc 1 end\r\n";
 
+// Start, and every waiting file assigned to "most".
+void startAndAssignAll(const text::RunPaths& paths) {
+  run::runStart(paths);
+  std::vector<std::string> list = categories::pendingFiles(paths);
+  while (!list.empty()) {
+    const std::string dir(text::directoryPartOf(list.front()));
+    categories::przypisz_katalog(paths, list, dir, "most");
+  }
+}
+
 // A small tree after Start and the assignment of every waiting file to "most".
 void prepareTree(const TempTree& tree) {
   tree.write("base/scenery/tory/most1.inc", kMost);
@@ -371,13 +381,7 @@ void prepareTree(const TempTree& tree) {
   tree.write("base/scenery/obiekty/plot.inc", "a (p1) (p2) (p3)");
   tree.write("base/scenery/main.scn", "include obiekty/dom.inc 1 2 end\ninclude tory/most1.inc 5 6 end\n");
   tree.write("base/scenery/pusty.scn", "x");
-  const text::RunPaths paths = tree.runPaths();
-  run::runStart(paths);
-  std::vector<std::string> list = categories::pendingFiles(paths);
-  while (!list.empty()) {
-    const std::string dir(text::directoryPartOf(list.front()));
-    categories::przypisz_katalog(paths, list, dir, "most");
-  }
+  startAndAssignAll(tree.runPaths());
 }
 
 const std::vector<std::string> kChanged = {"scenery\\obiekty\\plot.inc", "scenery\\tory\\most1.inc",
@@ -510,6 +514,90 @@ TEST(ConversionRun, LinksAreRewrittenWhereTheyPointAndEachTargetOnce) {
             "//$infotype: X\r\n(p2) (p3) (p4)\r\ninclude tory/most1.inc MOST_&type 1 2\r\n");
   EXPECT_EQ(result.changedFiles,
             (std::vector<std::string>{"scenery\\tory\\most1.inc", "scenery\\inne\\zwykly.inc"}));
+}
+#endif
+
+#ifdef _WIN32
+// Windows keeps one permission, the read-only mark: a read-only include or
+// scenery file is converted and comes back writable; undo gives the bytes back.
+TEST(ConversionRun, ReadOnlyFilesAreConvertedAndComeBackWritable) {
+  const TempTree tree;
+  prepareTree(tree);
+  const char* const readOnly[] = {"base/scenery/tory/most1.inc", "base/scenery/tory/stacja.scn"};
+  for (const char* file : readOnly) tree.setAttributes(file, FILE_ATTRIBUTE_READONLY);
+  const auto before = tree.snapshot();
+  ConversionEvents progress;
+  EXPECT_EQ(runConversion(tree.runPaths(), progress).changedFiles, kChanged);
+  EXPECT_EQ(tree.read("base/scenery/tory/most1.inc"), kMostDone);
+  EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);
+  for (const char* file : readOnly) {
+    EXPECT_EQ(tree.attributes(file) & FILE_ATTRIBUTE_READONLY, 0u) << file;
+  }
+  EXPECT_EQ(undoConversion(tree.runPaths()), kChanged.size());
+  EXPECT_EQ(testing::withoutUndoSet(tree.snapshot()), before);
+}
+
+// A file that another program holds open while the conversion runs. Whether
+// the conversion can read it, replace it, or neither depends on what that
+// program lets others do: a file it may not read stops the conversion before
+// anything changed; one it may read but not replace is found only at its
+// rename, and then every other file is converted and the message names that
+// one, which stays as it was. Never is a byte of it lost, and once the other
+// program lets go, Start and a conversion finish the tree.
+TEST(ConversionRun, AFileHeldOpenElsewhereIsNamedAndNeverLost) {
+  struct Row {
+    DWORD share;      // what the other program lets others do
+    bool readable;    // whether the conversion can read it then
+    bool mayConvert;  // whether the system may let the file be replaced even so
+    const char* why;
+  };
+  const Row rows[] = {
+      {0, false, false, "held exclusively: it cannot even be read"},
+      {FILE_SHARE_READ, true, false, "others may read it, not replace it"},
+      {FILE_SHARE_READ | FILE_SHARE_WRITE, true, false, "others may read and write it, not replace it"},
+      // Windows 10 renames over it where the file system allows; older
+      // systems and Wine refuse while a handle is open.
+      {FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true, true, "others may do anything"},
+  };
+  for (const char* held : {"base/scenery/tory/most1.inc", "base/scenery/tory/stacja.scn"}) {
+    const std::string converted = std::string(held).ends_with(".inc") ? kMostDone : kStacjaDone;
+    for (const Row& r : rows) {
+      SCOPED_TRACE(std::string(held) + ": " + r.why);
+      const TempTree tree;
+      prepareTree(tree);
+      const std::string original = tree.read(held);
+      const HANDLE other = ::CreateFileW(tree.systemPath(held).c_str(), GENERIC_READ, r.share, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      ASSERT_NE(other, INVALID_HANDLE_VALUE);
+      std::string message;
+      ConversionEvents progress;
+      try {
+        runConversion(tree.runPaths(), progress);
+      } catch (const text::Failure& e) {
+        message = e.what();
+      }
+      ::CloseHandle(other);
+      const std::string now = tree.read(held);
+      if (message.empty()) {
+        EXPECT_TRUE(r.mayConvert) << "replaced while held";
+        EXPECT_EQ(now, converted);
+      } else {
+        EXPECT_NE(message.find(native(std::string(held).substr(5))), std::string::npos) << message;
+        EXPECT_EQ(now, original);
+        // Unreadable: found while preparing, so no other file changed either.
+        EXPECT_EQ(tree.read("base/scenery/obiekty/plot.inc") == "a (p1) (p2) (p3)", !r.readable);
+      }
+      for (const std::string& name : tree.allFiles()) EXPECT_FALSE(testing::isTemporaryFile(name)) << name;
+      EXPECT_FALSE(tree.exists("base/.borvantel-journal"));
+
+      // Let go: the next run finishes the tree, converting nothing twice.
+      startAndAssignAll(tree.runPaths());
+      runConversion(tree.runPaths(), progress);
+      EXPECT_EQ(tree.read("base/scenery/tory/most1.inc"), kMostDone);
+      EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);
+      EXPECT_EQ(tree.read("base/scenery/obiekty/plot.inc"), "//$infotype: MOST\r\na (p2) (p3) (p4)\r\n");
+    }
+  }
 }
 #endif
 

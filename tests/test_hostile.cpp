@@ -13,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -165,6 +166,78 @@ TEST(Hostile, DirectoriesDeeperThanAPathCanBeGiveAMessage) {
   // std::filesystem cannot list or remove what a path cannot name; rm can.
   ASSERT_EQ(std::system(("rm -rf '" + tree.path("base/scenery/" + name) + "'").c_str()), 0);
   for (const std::string& left : tree.allFiles()) EXPECT_FALSE(testing::isTemporaryFile(left)) << left;
+}
+#endif
+
+#ifdef _WIN32
+// Windows: paths past the old limit of 260 characters, and names Windows-1250
+// cannot hold, through a whole run.
+
+// An include file and a scenery file in `dir` (below the scenery directory,
+// "/" separated), both with long names, through a whole run.
+void expectLongPathsConverted(const TempTree& tree, const std::string& dir) {
+  prepareProgram(tree);
+  const std::string name(60, 'n');
+  tree.write("base/scenery/" + dir + name + ".inc", "(p1) (p2) (p3)\r\n");
+  tree.write("base/scenery/" + dir + name + ".scn", "include " + dir + name + ".inc 1 2\r\n");
+  ASSERT_GT(tree.path("base/scenery/" + dir + name + ".scn").size(), 280u);
+  const Outcome out = wholeRun(tree);
+  EXPECT_EQ(out.failure, "");
+  EXPECT_EQ(out.waiting, 1u);
+  EXPECT_EQ(out.changed, 2u);
+  EXPECT_EQ(tree.read("base/scenery/" + dir + name + ".inc"), "//$infotype: ___\r\n(p2) (p3) (p4)\r\n");
+  // The category "___" (the line of spaces), and after it "_&type".
+  EXPECT_EQ(tree.read("base/scenery/" + dir + name + ".scn"), "include " + dir + name + ".inc ____&type 1 2\r\n");
+  // The undo set holds them too.
+  run::Run r = run::Run::resume(tree.path("prog"), tree.path("base"));
+  EXPECT_EQ(r.undoConversion(), 2u);
+  EXPECT_EQ(tree.read("base/scenery/" + dir + name + ".inc"), "(p1) (p2) (p3)\r\n");
+}
+
+TEST(Hostile, FilesWhosePathsPass260CharactersAreScannedAndConverted) {
+  const TempTree tree;
+  // Directories up to about 240 characters, the files' paths past 280.
+  std::string dir;
+  while (tree.path("base/scenery/" + dir).size() < 230) {
+    dir += std::string(std::min<size_t>(60, 240 - tree.path("base/scenery/" + dir).size()), 'd') + "/";
+  }
+  expectLongPathsConverted(tree, dir);
+}
+
+TEST(Hostile, DirectoriesWhosePathsPass260CharactersAreScannedAndConverted) {
+  if (testing::underWine()) {
+    GTEST_SKIP() << "Wine's GetFinalPathNameByHandleW names no directory past about 260 characters "
+                    "(ERROR_MORE_DATA whatever the buffer); Windows itself runs this case";
+  }
+  const TempTree tree;
+  const std::string part(90, 'd');
+  expectLongPathsConverted(tree, part + "/" + part + "/" + part + "/");
+}
+
+TEST(Hostile, NamesWindows1250CannotHoldArePassedOverAndNamed) {
+  const TempTree tree;
+  prepareProgram(tree);
+  const std::string markers = "(p1) (p2) (p3)\r\n";
+  tree.writeNamed("base/scenery/a", L"\u4E2D.inc", markers);
+  tree.writeNamed("base/scenery/a", L"\u4E2D.scn", "include a/dobry.inc 1 2\r\n");
+  tree.mkdirNamed("base/scenery", L"\u6587");
+  tree.writeNamed("base/scenery", L"\u6587\\w.inc", markers);
+  tree.write("base/scenery/a/dobry.inc", markers);
+  tree.write("base/scenery/a/dobry.scn", "include a/dobry.inc 1 2\r\n");
+  const auto before = tree.snapshot();
+  const Outcome out = wholeRun(tree);
+  EXPECT_EQ(out.failure, "");
+  for (const char* named : {"a\\?.inc", "a\\?.scn", "?\\"}) {
+    EXPECT_NE(out.passedOver.find(named), std::string::npos) << named << " in " << out.passedOver;
+  }
+  EXPECT_EQ(out.changed, 2u);
+  EXPECT_EQ(tree.read("base/scenery/a/dobry.inc"), "//$infotype: ___\r\n(p2) (p3) (p4)\r\n");
+  // Passed over: untouched.
+  const auto after = tree.snapshot();
+  for (const char* untouched : {"base/scenery/a/?.inc", "base/scenery/a/?.scn", "base/scenery/?/w.inc"}) {
+    ASSERT_EQ(after.count(untouched), 1u) << untouched;
+    EXPECT_EQ(after.at(untouched), before.at(untouched)) << untouched;
+  }
 }
 #endif
 

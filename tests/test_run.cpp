@@ -11,7 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -185,6 +189,7 @@ TEST(BaseDirectory, CleanUpGoesOnPastAFailureAndNamesTheFile) {
 }
 
 
+
 // ---------------------------------------------------------------------------
 // A whole run, driven as the window drives it: the stage table after each event
 
@@ -243,6 +248,66 @@ TEST(RunStages, ChoosingTheDirectoryFollowsSprExistScenery) {
   }
   EXPECT_EQ(t.allFiles(), Lines{});  // choosing writes nothing
 }
+
+#ifdef _WIN32
+// Windows names one directory in several ways: "/" for "\\", with or without
+// a trailing separator, with "." and ".." steps, a drive letter in either
+// case. Each is the same base: Start finds the same files and a whole run
+// leaves the same scenery tree.
+TEST(BaseDirectory, EveryWindowsFormOfTheBaseGivesTheSameRun) {
+  struct Row {
+    std::string (*form)(const TempTree&);
+    const char* why;
+  };
+  const Row rows[] = {
+      {[](const TempTree& t) { return t.path("base"); }, "as the system gives it"},
+      {[](const TempTree& t) {
+         std::string p = t.path("base");
+         std::replace(p.begin(), p.end(), '\\', '/');
+         return p;
+       },
+       "\"/\" for \"\\\""},
+      {[](const TempTree& t) { return t.path("base") + "\\"; }, "a trailing separator"},
+      {[](const TempTree& t) { return t.path("base") + "/"; }, "a trailing \"/\""},
+      {[](const TempTree& t) { return t.path("prog/../base/."); }, "\".\" and \"..\" steps"},
+      {[](const TempTree& t) {
+         std::string p = t.path("base");
+         p[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(p[0])));
+         return p;
+       },
+       "a lower-case drive letter"},
+  };
+  std::optional<std::map<std::string, std::string>> first;
+  for (const Row& row : rows) {
+    TempTree t;
+    const std::string base = row.form(t);
+    SCOPED_TRACE(std::string(row.why) + ": " + base);
+    layOut(t);
+    run::Run r(t.path("prog"), base);
+    EXPECT_TRUE(text::equalsIgnoreCase(r.paths().sciezka_katalogu, t.path("base") + "\\")) << r.paths().sciezka_katalogu;
+    EXPECT_EQ(r.controls(), choosing(true));
+    const StartResult started = r.start();
+    EXPECT_EQ(started.fileList, (Lines{"dworzec.inc", "linie\\a.inc", "linie\\b.inc", "linie\\stare\\c.inc"}));
+    while (!r.fileList().empty()) {
+      r.selectFile(0);
+      r.selectCategory(0);
+      r.assignWholeDirectory();
+    }
+    convert::ConversionEvents events;
+    EXPECT_EQ(r.convert(events).changedFiles.size(), 6u);
+    std::map<std::string, std::string> scenery;
+    for (const auto& [name, bytes] : t.snapshot()) {
+      if (name.rfind("base/scenery/", 0) == 0) scenery.emplace(name, bytes);
+    }
+    if (!first) {
+      first = scenery;
+      EXPECT_EQ(scenery.at("base/scenery/trasa.scn"),
+                "include linie/a.inc AUTA_&type 1 2 end\r\ninclude dworzec.inc AUTA_&type 3 end\r\n");
+    }
+    EXPECT_EQ(scenery, *first);
+  }
+}
+#endif
 
 TEST(RunStages, AWholeRunByHand) {
   TempTree t;

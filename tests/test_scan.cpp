@@ -261,6 +261,70 @@ TEST(Scan, HiddenDirectoriesAreNotWalked) {
   EXPECT_EQ(t.read("base/p_scn.txt"), "");
 }
 
+#ifdef _WIN32
+// What the user or the system marked hidden or system is passed over, files
+// and directories alike; read-only is no such mark.
+TEST(Scan, HiddenAndSystemEntriesArePassedOver) {
+  struct Row {
+    const char* file;    // below the scenery directory
+    const char* marked;  // the file or the directory that gets `attributes`
+    DWORD attributes;
+    bool listed;
+    const char* why;
+  };
+  const Row rows[] = {
+      {"a.inc", "a.inc", FILE_ATTRIBUTE_HIDDEN, false, "a hidden include file"},
+      {"b.scn", "b.scn", FILE_ATTRIBUTE_SYSTEM, false, "a system scenery file"},
+      {"c.inc", "c.inc", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY, false, "all three"},
+      {"d.inc", "d.inc", FILE_ATTRIBUTE_READONLY, true, "read-only only"},
+      {"e.scn", "e.scn", FILE_ATTRIBUTE_ARCHIVE, true, "no mark"},
+      {"ukryty/f.inc", "ukryty", FILE_ATTRIBUTE_HIDDEN, false, "in a hidden directory"},
+      {"ukryty/g/h.scn", "ukryty", FILE_ATTRIBUTE_HIDDEN, false, "below a hidden directory"},
+      {"systemowy/i.scn", "systemowy", FILE_ATTRIBUTE_SYSTEM, false, "in a system directory"},
+      {"zwykly/j.inc", "zwykly", FILE_ATTRIBUTE_READONLY, true, "in a read-only directory"},
+      {"zwykly/k.scn", "zwykly/k.scn", FILE_ATTRIBUTE_HIDDEN, false, "hidden in a plain directory"},
+  };
+  TempTree t;
+  for (const Row& r : rows) t.write(std::string("base/scenery/") + r.file, std::string(r.file).ends_with(".inc") ? kThreeMarkers : "x");
+  for (const Row& r : rows) t.setAttributes(std::string("base/scenery/") + r.marked, r.attributes);
+  const ScanResult result = wypisz_pliki(t.runPaths());
+  const Lines pInc = linesOf(t.read("base/p_inc.txt"));
+  const Lines pScn = linesOf(t.read("base/p_scn.txt"));
+  size_t listed = 0;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.why);
+    const std::string full = sceneryPrefix(t) + native(r.file);
+    const Lines& list = std::string(r.file).ends_with(".inc") ? pInc : pScn;
+    EXPECT_EQ(std::count(list.begin(), list.end(), full), r.listed ? 1 : 0);
+    listed += r.listed ? 1 : 0;
+  }
+  EXPECT_EQ(pInc.size() + pScn.size(), listed);  // nothing else
+  EXPECT_TRUE(result.passedOver.empty());         // hidden is no reason to tell the user
+}
+
+// Names that Windows-1250 cannot hold cannot stand in a working file: the
+// include and scenery files and the directories among them are named to the
+// user (each such character shown as "?"), everything else goes on as usual.
+TEST(Scan, NamesWindows1250CannotHoldAreReportedAndPassedOver) {
+  TempTree t;
+  t.write("base/scenery/linie/dobry.inc", kThreeMarkers);
+  t.write("base/scenery/s.scn", "x");
+  t.writeNamed("base/scenery", L"\u4E2D.inc", kThreeMarkers);
+  t.writeNamed("base/scenery", L"a\u4E2D.scn", "x");
+  t.writeNamed("base/scenery", L"\u4E2D.txt", "x");  // no file the tool reads: not named
+  t.mkdirNamed("base/scenery/linie", L"\u4E2D\u6587");
+  t.writeNamed("base/scenery/linie", L"\u4E2D\u6587\\w.inc", kThreeMarkers);  // in it: never reached
+  t.writeNamed("base/scenery", L"ukryty\u4E2D.inc", kThreeMarkers, FILE_ATTRIBUTE_HIDDEN);  // hidden: not named
+  const ScanResult r = wypisz_pliki(t.runPaths());
+  EXPECT_EQ(std::set<std::string>(r.passedOver.begin(), r.passedOver.end()),
+            (std::set<std::string>{"?.inc", "a?.scn", "linie\\??\\"}));
+  EXPECT_EQ(r.passedOver.size(), 3u);
+  EXPECT_EQ(t.read("base/p_inc.txt"), sceneryPrefix(t) + native("linie/dobry.inc") + "\r\n");
+  EXPECT_EQ(t.read("base/p_scn.txt"), sceneryPrefix(t) + "s.scn\r\n");
+  EXPECT_EQ(t.read("base/inc_out1.txt"), "");
+}
+#endif
+
 TEST(Scan, MissingSceneryDirectoryGivesThreeEmptyFiles) {
   TempTree t;
   t.write("base/p_inc.txt", "old\r\n");  // an earlier run's files are replaced

@@ -19,6 +19,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -970,6 +973,32 @@ TEST(Files, AtomicFileKeepsTheGivenPermissionsWhateverTheUmask) {
     struct stat st {};
     ASSERT_EQ(::stat(t.path("base/f.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, mode);
+  }
+}
+#endif
+
+#ifdef _WIN32
+// Windows keeps one permission: a mode without the owner's write bit gives a
+// read-only file, any other a writable one; a read-only target is replaced
+// like any other.
+TEST(Files, AtomicFileMarksReadOnlyWhatItsModeCannotWrite) {
+  const std::pair<mode_t, bool> rows[] = {{0644, false}, {0600, false}, {0666, false}, {0444, true}, {0400, true}};
+  for (const auto& [mode, readOnly] : rows) {
+    SCOPED_TRACE(mode);
+    TempTree t;
+    t.write("base/f.txt", "old");
+    t.setAttributes("base/f.txt", FILE_ATTRIBUTE_READONLY);
+    {
+      AtomicFile f(t.path("base/f.txt"), mode);
+      f.write("new");
+      f.commit();
+    }
+    EXPECT_EQ(t.read("base/f.txt"), "new");
+    EXPECT_EQ((t.attributes("base/f.txt") & FILE_ATTRIBUTE_READONLY) != 0, readOnly);
+    FileStat st;
+    ASSERT_EQ(os().stat(t.path("base/f.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.mode, readOnly ? 0444u : 0666u);
+    EXPECT_EQ(t.allFiles(), Lines{"base/f.txt"});
   }
 }
 #endif

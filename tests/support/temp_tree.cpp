@@ -128,6 +128,21 @@ bool readWide(const std::wstring& path, std::string& out) {
   }
 }
 
+// Writes a whole file; OPEN_ALWAYS and a cut to nothing, since CREATE_ALWAYS
+// refuses a hidden file.
+void writeWide(const std::wstring& path, std::string_view content, const std::string& shown) {
+  const Handle file{::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
+  if (file.h == INVALID_HANDLE_VALUE || !::SetEndOfFile(file.h)) fail("cannot write", shown);
+  size_t done = 0;
+  while (done < content.size()) {
+    DWORD put = 0;
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(content.size() - done, 1u << 20));
+    if (!::WriteFile(file.h, content.data() + done, want, &put, nullptr)) fail("cannot write", shown);
+    done += put;
+  }
+}
+
 // Removes a file or a directory (links to directories as links), read-only,
 // hidden or system marks notwithstanding.
 void removeEntry(const std::wstring& path, DWORD attributes) {
@@ -192,6 +207,21 @@ TempTree::~TempTree() {
 
 std::wstring TempTree::systemPath(std::string_view relative) const { return wide(path(relative)); }
 
+void TempTree::writeNamed(std::string_view dir, std::wstring_view name, std::string_view content,
+                          unsigned long attributes) const {
+  mkdir(dir);
+  const std::wstring full = systemPath(dir) + L"\\" + std::wstring(name);
+  const std::string shown = path(dir) + "\\" + text::win32::narrowShown(name);
+  writeWide(full, content, shown);
+  if (attributes != 0 && !::SetFileAttributesW(full.c_str(), attributes)) fail("cannot mark", shown);
+}
+
+void TempTree::mkdirNamed(std::string_view dir, std::wstring_view name) const {
+  mkdir(dir);
+  const std::wstring full = systemPath(dir) + L"\\" + std::wstring(name);
+  if (!::CreateDirectoryW(full.c_str(), nullptr)) fail("cannot create", path(dir) + "\\" + text::win32::narrowShown(name));
+}
+
 void TempTree::setAttributes(std::string_view relative, unsigned long attributes) const {
   if (!::SetFileAttributesW(systemPath(relative).c_str(), attributes)) fail("cannot mark", path(relative));
 }
@@ -202,24 +232,12 @@ unsigned long TempTree::attributes(std::string_view relative) const {
 
 void TempTree::write(std::string_view relative, std::string_view content) const {
   const std::string p = path(relative);
-  // OPEN_ALWAYS and a cut to nothing: CREATE_ALWAYS refuses a hidden file.
-  const auto open = [&] {
-    return ::CreateFileW(wide(p).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  };
-  Handle file{open()};
-  if (file.h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_PATH_NOT_FOUND) {
+  // Most files go where a directory already stands: one call, not one for
+  // each directory above.
+  if (::GetFileAttributesW(wide(p.substr(0, p.find_last_of('\\'))).c_str()) == INVALID_FILE_ATTRIBUTES) {
     createDirectories(p.substr(0, p.find_last_of('\\')));
-    file.h = open();
   }
-  if (file.h == INVALID_HANDLE_VALUE || !::SetEndOfFile(file.h)) fail("cannot write", p);
-  size_t done = 0;
-  while (done < content.size()) {
-    DWORD put = 0;
-    const DWORD want = static_cast<DWORD>(std::min<size_t>(content.size() - done, 1u << 20));
-    if (!::WriteFile(file.h, content.data() + done, want, &put, nullptr)) fail("cannot write", p);
-    done += put;
-  }
+  writeWide(wide(p), content, p);
 }
 
 bool TempTree::exists(std::string_view relative) const {

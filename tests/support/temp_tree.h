@@ -57,6 +57,11 @@ class TempTree {
 #ifdef _WIN32
   // The path for the wide Windows calls (long paths included).
   std::wstring systemPath(std::string_view relative) const;
+  // A file or a directory in `dir` whose name is given as UTF-16, for names
+  // that Windows-1250 cannot hold; `attributes` (FILE_ATTRIBUTE_*) when not 0.
+  void writeNamed(std::string_view dir, std::wstring_view name, std::string_view content,
+                  unsigned long attributes = 0) const;
+  void mkdirNamed(std::string_view dir, std::wstring_view name) const;
   // Sets the attributes of a file or directory (FILE_ATTRIBUTE_*).
   void setAttributes(std::string_view relative, unsigned long attributes) const;
   unsigned long attributes(std::string_view relative) const;
