@@ -202,7 +202,7 @@ bool convertInChild(const TempTree& tree, long stopAt, long killAfterMicros = -1
 // fall all over it. Under Windows every file operation costs more, and a
 // smaller tree gives as long a conversion.
 #ifdef _WIN32
-constexpr int kKillDirs = 20;  // 600 files
+constexpr int kKillDirs = 12;  // 360 files
 #else
 constexpr int kKillDirs = 70;  // 2,100 files
 #endif
@@ -215,7 +215,7 @@ std::vector<long> stopPoints(long n) {
   std::vector<long> out;
 #ifdef _WIN32
   constexpr long kEnds = 6;
-  constexpr long kBetween = 36;
+  constexpr long kBetween = 48;
   const long step = std::max(1L, n / kBetween);
   for (long k = 1; k <= n + 1; ++k) {
     if (k <= kEnds || k > n + 1 - kEnds || k % step == 0) out.push_back(k);
@@ -293,6 +293,7 @@ TEST(Recovery, KilledAtRandomMomentsTheNextRunLeavesTheTreeWhole) {
     layOut(tree, kDirs);
     convertInChild(tree, 0, -1, &micros);
   }
+  std::printf("a whole conversion: %ld us\n", micros);
   std::mt19937 rng(3);
   std::map<std::string, int> seen;
   for (int round = 0; round < 12; ++round) {
@@ -594,6 +595,7 @@ TEST(Undo, KilledAtRandomMomentsTheNextRunLeavesTheTreeWhole) {
     convertAll(tree);
     undoInChild(tree, 0, -1, &micros);
   }
+  std::printf("a whole undo: %ld us\n", micros);
   std::mt19937 rng(9);
   std::map<std::string, int> seen;
   for (int round = 0; round < 8; ++round) {
