@@ -77,7 +77,10 @@ void layOut(const TempTree& tree, int dirs) {
   std::string pScn;
   for (int d = 0; d < dirs; ++d) {
     for (int f = 0; f < 30; ++f) {
-      const std::string rel = "d" + std::to_string(d) + "/f" + std::to_string(f) + (f % 3 == 0 ? ".inc" : ".scn");
+      // Appended piece by piece: "d" + std::to_string(d) draws a false
+      // -Wrestrict from MinGW-w64's GCC 12.
+      std::string rel = "d";
+      rel.append(std::to_string(d)).append("/f").append(std::to_string(f)).append(f % 3 == 0 ? ".inc" : ".scn");
       std::string text = f % 3 == 0 ? most : std::string();
       for (int k = 0; k < 12; ++k) {
         text += "include d" + std::to_string(rng() % dirs) + "/f" + std::to_string(rng() % 10 * 3) + ".inc 1 2\r\n";
