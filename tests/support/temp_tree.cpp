@@ -247,7 +247,10 @@ bool TempTree::exists(std::string_view relative) const {
 void TempTree::remove(std::string_view relative) const {
   const std::wstring p = systemPath(relative);
   ::SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!::DeleteFileW(p.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) fail("cannot remove", path(relative));
+  if (!::DeleteFileW(p.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND &&
+      ::GetLastError() != ERROR_PATH_NOT_FOUND) {
+    fail("cannot remove", path(relative));
+  }
 }
 
 std::vector<std::string> TempTree::allFiles() const {
