@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <thread>
 
 extern char** environ;
 #endif
@@ -141,6 +142,13 @@ int Process::wait() {
   return status_;
 }
 
+bool Process::waitFor(std::chrono::milliseconds timeout) {
+  if (!process_ || ended_) return true;
+  if (::WaitForSingleObject(process_, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) return false;
+  wait();
+  return true;
+}
+
 void Process::kill() {
   if (process_ && !ended_ && ::TerminateProcess(process_, kKilledCode)) killed_ = true;
 }
@@ -227,6 +235,15 @@ int Process::wait() {
     status_ = statusOf(raw);
   }
   return status_;
+}
+
+bool Process::waitFor(std::chrono::milliseconds timeout) {
+  const auto until = std::chrono::steady_clock::now() + timeout;
+  while (running()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 void Process::kill() {

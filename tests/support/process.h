@@ -3,6 +3,7 @@
 // that a test stops or kills half-way.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ class Process {
   bool running();
   // Waits for the end: the exit status, or kKilled when it was killed.
   int wait();
+  // Waits at most `timeout`; true when the child has ended (wait() then
+  // answers at once).
+  bool waitFor(std::chrono::milliseconds timeout);
   // Ends the child at once, as a crash or a power cut of the program would:
   // SIGKILL, TerminateProcess.
   void kill();
