@@ -103,11 +103,17 @@ Process::Process(const std::vector<std::string>& args, const Redirects& redirect
   startup.hStdError = streams[2];
   PROCESS_INFORMATION info{};
   const std::wstring program = argumentText(args[0]);
-  if (::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
-    ::CloseHandle(info.hThread);
-    process_ = info.hProcess;
-  } else {
+  // Wine now and then fails a start with ERROR_INTERNAL_ERROR just after
+  // another process was ended; a moment later the same start succeeds.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
+      ::CloseHandle(info.hThread);
+      process_ = info.hProcess;
+      break;
+    }
     startError_ = ::GetLastError();
+    if (startError_ != ERROR_INTERNAL_ERROR) break;
+    ::Sleep(200);
   }
   for (const HANDLE h : streams) {
     if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
