@@ -83,10 +83,10 @@ class InOrder {
   size_t slots() const noexcept { return window_; }
   unsigned threads() const noexcept { return threads_; }
 
-  // Calls prepare(i, slot, worker) for every item i in [0, count), on a worker
-  // thread (worker in [0, threads())), and take(i, slot, error) on the calling
-  // thread in order of i, each after prepare(i, ...) has returned; `error` is
-  // what prepare threw, or null. When take throws, no further item is begun
+  // Calls prepare(i, slot, worker) for every item i in [0, count), on one of
+  // threads() threads (worker in [0, threads()), 0 being the calling thread),
+  // and take(i, slot, error) on the calling thread in order of i, each after
+  // prepare(i, ...) has returned; `error` is what prepare threw, or null. When take throws, no further item is begun
   // and the exception leaves run() once every worker has stopped. With one
   // thread everything happens on the calling thread, item by item.
   template <typename Prepare, typename Take>
@@ -114,6 +114,15 @@ class InOrder {
     std::atomic<bool> stop{false};
     Waker waker;
 
+    auto prepareInto = [&](size_t k, unsigned worker) {
+      Slot& slot = slots[k % window_];
+      try {
+        prepare(k, k % window_, worker);
+      } catch (...) {
+        slot.error = std::current_exception();
+      }
+      slot.done.store(true, std::memory_order_release);
+    };
     auto work = [&](unsigned worker) {
       for (;;) {
         const size_t k = next.fetch_add(1, std::memory_order_relaxed);
@@ -123,19 +132,13 @@ class InOrder {
           waker.waitWhile(taken, t);
         }
         if (stop.load()) return;
-        Slot& slot = slots[k % window_];
-        try {
-          prepare(k, k % window_, worker);
-        } catch (...) {
-          slot.error = std::current_exception();
-        }
-        slot.done.store(true, std::memory_order_release);
-        waker.notifyOne(slot.done);
+        prepareInto(k, worker);
+        waker.notifyOne(slots[k % window_].done);
       }
     };
 
     std::vector<std::jthread> pool;
-    pool.reserve(threads_);
+    pool.reserve(threads_ - 1);
     // Stops and joins the workers however run() ends.
     struct Joiner {
       std::vector<std::jthread>& pool;
@@ -150,16 +153,27 @@ class InOrder {
         pool.clear();
       }
     } joiner{pool, stop, taken, waker};
-    for (unsigned w = 0; w < threads_; ++w) pool.emplace_back(work, w);
+    for (unsigned w = 1; w < threads_; ++w) pool.emplace_back(work, w);
 
-    for (size_t i = 0; i < count; ++i) {
+    // The calling thread is worker 0: while the item it must take next is not
+    // ready it prepares one of its own, and sleeps only when the window is
+    // full, so that no thread just waits on another's behalf.
+    for (size_t i = 0; i < count;) {
       Slot& slot = slots[i % window_];
+      if (slot.done.load(std::memory_order_acquire)) {
+        const std::exception_ptr error = std::exchange(slot.error, nullptr);
+        slot.done.store(false, std::memory_order_relaxed);
+        take(i, i % window_, error);
+        taken.store(++i, std::memory_order_release);
+        waker.notifyAll(taken);
+        continue;
+      }
+      size_t k = next.load(std::memory_order_relaxed);
+      if (k < count && k < i + window_) {
+        if (next.compare_exchange_weak(k, k + 1, std::memory_order_relaxed)) prepareInto(k, 0);
+        continue;
+      }
       waker.waitWhile(slot.done, false);
-      const std::exception_ptr error = std::exchange(slot.error, nullptr);
-      slot.done.store(false, std::memory_order_relaxed);
-      take(i, i % window_, error);
-      taken.store(i + 1, std::memory_order_release);
-      waker.notifyAll(taken);
     }
   }
 
