@@ -37,7 +37,8 @@ std::string passedOverMessage(const std::vector<std::string>& passedOver, size_t
       text += "\n… (pozostałych: " + std::to_string(passedOver.size() - shown) + ")";
       break;
     }
-    text += "\n" + text::displayName(item);
+    text += '\n';
+    text += text::displayName(item);
     ++shown;
   }
   return text;
