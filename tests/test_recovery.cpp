@@ -49,6 +49,7 @@ class StoppingOs : public text::Os {
  public:
   explicit StoppingOs(long stopAt, std::string stopping = {}) : stopAt_(stopAt), stopping_(std::move(stopping)) {}
   int open(const char* p, int f, mode_t m) override { return tick(), Os::open(p, f, m); }
+  int openDirectory(const char*) override { return -1; }  // calls on names come by path, and are counted
   int createExclusive(const char* p, mode_t m) override { return tick(), Os::createExclusive(p, m); }
   ssize_t read(int fd, void* b, size_t n) override { return tick(), Os::read(fd, b, n); }
   ssize_t write(int fd, const void* b, size_t n) override { return tick(), Os::write(fd, b, n); }

@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <optional>
 #include <random>
 #include <set>
 #include <stdexcept>
@@ -1002,6 +1003,68 @@ TEST(Files, AtomicFileMarksReadOnlyWhatItsModeCannotWrite) {
   }
 }
 #endif
+
+// The calls on names in a Directory do what the calls on the joined paths do,
+// by a descriptor where the system has them and by path where it has not (or
+// the directory cannot be opened).
+TEST(Files, DirectoryCallsActAsTheCallsOnTheirPaths) {
+  struct PathsOnly : Os {
+    int openDirectory(const char*) override { return -1; }
+  };
+  for (const bool descriptors : {true, false}) {
+    SCOPED_TRACE(descriptors ? "with descriptors" : "by paths");
+    TempTree t;
+    t.write("a/b/x.inc", "1");
+    t.mkdir("c");
+    PathsOnly paths;
+    std::optional<ScopedOs> guard;
+    if (!descriptors) guard.emplace(paths);
+
+    const Directory b(t.path("a/b"));
+    const Directory c(t.path("c") + kPathSeparator);
+    EXPECT_EQ(b.pathOf("x.inc"), t.path("a/b/x.inc"));
+    EXPECT_EQ(c.pathOf("y"), t.path("c/y"));
+#ifndef _WIN32
+    EXPECT_EQ(b.fd() >= 0, descriptors);
+#else
+    EXPECT_EQ(b.fd(), -1);  // Windows has no calls relative to a directory
+#endif
+
+    Fd in(os().openAt(b, "x.inc", O_RDONLY, 0));
+    ASSERT_GE(in.get(), 0);
+    char byte = 0;
+    EXPECT_EQ(os().read(in.get(), &byte, 1), 1);
+    EXPECT_EQ(byte, '1');
+    in.close();  // Wine renames nothing over a file still open
+    EXPECT_EQ(os().openAt(b, "none", O_RDONLY, 0), -1);
+    EXPECT_EQ(errno, ENOENT);
+
+    Fd created(os().createExclusiveAt(b, "y", 0644));
+    ASSERT_GE(created.get(), 0);
+    EXPECT_EQ(os().write(created.get(), "2", 1), 1);
+    created.close();
+    EXPECT_EQ(os().createExclusiveAt(b, "y", 0644), -1);
+    EXPECT_EQ(errno, EEXIST);
+
+    EXPECT_EQ(os().linkAt(b, "x.inc", c, "kept"), 0);
+    EXPECT_EQ(os().renameAt(b, "y", b, "x.inc"), 0);
+    EXPECT_EQ(t.read("a/b/x.inc"), "2");
+    EXPECT_EQ(t.read("c/kept"), "1");  // the link holds the file that was replaced
+
+    AtomicFile f(b, t.path("a/b/x.inc"), 0644, nullptr);
+    f.write("3");
+    f.finish(false);
+    f.replaceTarget(b);
+    EXPECT_EQ(t.read("a/b/x.inc"), "3");
+    EXPECT_EQ(t.allFiles(), (Lines{"a/b/x.inc", "c/kept"}));
+
+    // A directory that is not there: the calls fail as on its paths.
+    const Directory gone(t.path("gone"));
+    EXPECT_EQ(gone.fd(), -1);
+    EXPECT_EQ(os().createExclusiveAt(gone, "z", 0644), -1);
+    EXPECT_EQ(errno, ENOENT);
+  }
+}
 
 TEST(Files, AtomicFileLeavesNoTemporaryFileWhenAbandonedOrFailing) {
   struct Row {

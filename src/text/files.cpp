@@ -301,18 +301,28 @@ void fillUnique(char* out) {
 }  // namespace
 
 AtomicFile::AtomicFile(std::string target, mode_t mode, TempFileLog* log) : target_(std::move(target)) {
-  std::string path = parentDirectory(target_);
-  if (!isPathSeparator(path.back())) path += kPathSeparator;
-  path.append(kTempPrefix).append("XXXXXX");
+  create(Directory(parentDirectory(target_)), mode, log);
+}
+
+AtomicFile::AtomicFile(const Directory& dir, std::string target, mode_t mode, TempFileLog* log)
+    : target_(std::move(target)) {
+  create(dir, mode, log);
+}
+
+void AtomicFile::create(const Directory& dir, mode_t mode, TempFileLog* log) {
+  std::string name(kTempPrefix);
+  name.append("XXXXXX");
+  std::string path = dir.pathOf(name);  // for the log, and for messages
   const mode_t wanted = mode == kNewFileMode ? 0666 : static_cast<mode_t>(mode & 07777);
   int fd = -1;
   for (int attempt = 0; fd < 0; ++attempt) {
-    fillUnique(path.data() + path.size() - 6);
+    fillUnique(name.data() + name.size() - 6);
+    path.replace(path.size() - 6, 6, name, name.size() - 6, 6);
     if (log) log->creating(path);
-    fd = os().createExclusive(path.c_str(), wanted);
+    fd = os().createExclusiveAt(dir, name.c_str(), wanted);
     if (fd < 0 && (errno != EEXIST || attempt == 100)) throw FileError(FileOp::Create, target_, errno);
   }
-  path.copy(unique_, 6, path.size() - 6);
+  name.copy(unique_, 6, name.size() - 6);
   fd_ = Fd(fd);
   // Creation applied the umask; only a mode it cut short needs setting again.
   const mode_t created = static_cast<mode_t>(wanted & 0777 & ~processUmask());
@@ -375,6 +385,14 @@ void AtomicFile::finish(bool sync) {
 
 void AtomicFile::replaceTarget() {
   if (os().rename(tempPath().c_str(), target_.c_str()) != 0) throw FileError(FileOp::Rename, target_, errno);
+  placed_ = true;
+}
+
+void AtomicFile::replaceTarget(const Directory& dir) {
+  std::string temp(kTempPrefix);
+  temp.append(unique_);
+  const std::string name = target_.substr(nameStart(target_));
+  if (os().renameAt(dir, temp.c_str(), dir, name.c_str()) != 0) throw FileError(FileOp::Rename, target_, errno);
   placed_ = true;
 }
 

@@ -2,6 +2,8 @@
 // reason, size checks, record reading, safe appends and atomic replacement.
 #pragma once
 
+#include "text/os.h"
+
 #include <sys/types.h>
 
 #include <cstdint>
@@ -125,6 +127,8 @@ class AtomicFile {
   // kNewFileMode gives a new file's usual permissions (0666 less the umask).
   static constexpr mode_t kNewFileMode = static_cast<mode_t>(-1);
   explicit AtomicFile(std::string target, mode_t mode = kNewFileMode, TempFileLog* log = nullptr);
+  // The same in `dir`, the target's directory, for many files in one.
+  AtomicFile(const Directory& dir, std::string target, mode_t mode, TempFileLog* log);
   AtomicFile(AtomicFile&& other) noexcept;
   AtomicFile& operator=(AtomicFile&&) = delete;
   AtomicFile(const AtomicFile&) = delete;
@@ -136,6 +140,8 @@ class AtomicFile {
   void finish(bool sync);
   // Renames the finished temporary file over the target.
   void replaceTarget();
+  // The same by names in `dir`, the target's directory.
+  void replaceTarget(const Directory& dir);
   // finish() and replaceTarget() together.
   void commit(bool sync = true);
 
@@ -145,6 +151,7 @@ class AtomicFile {
   int fd() const noexcept { return fd_.get(); }
 
  private:
+  void create(const Directory& dir, mode_t mode, TempFileLog* log);
   void flush();
   std::string target_;
   // The random part of the temporary file's name, empty when there is no

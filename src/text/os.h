@@ -66,6 +66,37 @@ struct DirEntry {
   bool hidden = false;  // marked hidden or system (Windows); walks of the user's tree pass it over
 };
 
+class Os;
+
+// A directory whose entries several calls work on. On Linux it holds a
+// descriptor of it, so each call looks up one name rather than walking the
+// whole path again (which costs more than the call itself in a deep tree);
+// elsewhere, or when it cannot be opened, only its path, and the calls join
+// the names to it. Opened through os() when made; keep it for the calls on
+// one directory, not longer: a directory renamed meanwhile is still the one
+// its descriptor names.
+class Directory {
+ public:
+  Directory() = default;
+  explicit Directory(std::string_view path);
+  Directory(Directory&& other) noexcept;
+  Directory& operator=(Directory&& other) noexcept;
+  Directory(const Directory&) = delete;
+  Directory& operator=(const Directory&) = delete;
+  ~Directory();
+
+  // With a separator at its end ("" for the working directory).
+  const std::string& path() const noexcept { return path_; }
+  // The full path of an entry.
+  std::string pathOf(std::string_view name) const { return path_ + std::string(name); }
+  // -1: none; the calls go by path.
+  int fd() const noexcept { return fd_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
 class Os {
  public:
   virtual ~Os() = default;
@@ -104,6 +135,19 @@ class Os {
   // place in the code page, a directory's name ending with the separator.
   virtual int listDirectory(const char* path, std::vector<DirEntry>& entries,
                             std::vector<std::string>* unmappable = nullptr);
+
+  // Calls on names in a Directory: the same as the calls above on
+  // dir.pathOf(name), which they are where the directory has no descriptor.
+  int openAt(const Directory& dir, const char* name, int flags, mode_t mode);
+  int createExclusiveAt(const Directory& dir, const char* name, mode_t mode);
+  int renameAt(const Directory& fromDir, const char* from, const Directory& toDir, const char* to);
+  int linkAt(const Directory& fromDir, const char* from, const Directory& toDir, const char* to);
+
+  // A descriptor for Directory (Linux: O_PATH), or -1 where there is none:
+  // then its calls go through the path calls above. A test's Os that fails
+  // or counts those calls gives -1, so that it sees every call.
+  virtual int openDirectory(const char* path);
+  virtual void closeDirectory(int fd);
 };
 
 Os& os();

@@ -47,6 +47,8 @@ int filled(int rc, const struct stat& in, FileStat* out) {
 }  // namespace
 
 int Os::open(const char* path, int flags, mode_t mode) { return ::open(path, flags | O_CLOEXEC, mode); }
+int Os::openDirectory(const char* path) { return ::open(path, O_PATH | O_DIRECTORY | O_CLOEXEC); }
+void Os::closeDirectory(int fd) { ::close(fd); }
 int Os::createExclusive(const char* path, mode_t mode) {
   return ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
 }

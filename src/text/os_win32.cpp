@@ -173,6 +173,10 @@ int Os::open(const char* path, int flags, mode_t mode) {
 
 int Os::createExclusive(const char* path, mode_t mode) { return open(path, O_RDWR | O_CREAT | O_EXCL, mode); }
 
+// No calls relative to a directory: Directory keeps the path alone.
+int Os::openDirectory(const char*) { return -1; }
+void Os::closeDirectory(int) {}
+
 ssize_t Os::read(int fd, void* buf, size_t n) {
   DWORD got = 0;
   const DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);

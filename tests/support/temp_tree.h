@@ -129,6 +129,9 @@ class FailingOs : public text::Os {
   size_t failures() const { return failures_; }
 
   int open(const char* path, int flags, mode_t mode) override;
+  // No descriptors for directories: every call on a name in one then comes
+  // here by its path, where the rules see it.
+  int openDirectory(const char*) override { return -1; }
   int createExclusive(const char* path, mode_t mode) override;
   ssize_t read(int fd, void* buf, size_t n) override;
   ssize_t write(int fd, const void* buf, size_t n) override;
