@@ -92,7 +92,7 @@ class ConversionRun {
 
   // A directory as the files in it are rewritten: its real path (with a
   // separator) and the file system the temporary files go to.
-  struct Directory {
+  struct RealDirectory {
     std::string real;
     std::uint64_t device;
   };
@@ -103,7 +103,11 @@ class ConversionRun {
     SceneryLineRewriter lines;
     std::string out;
     std::string scratch;
-    std::unordered_map<std::string, Directory> directories;
+    std::unordered_map<std::string, RealDirectory> directories;
+    // The directories of the file at hand, as listed and as it really is:
+    // the files of one directory come one after another.
+    text::Directory listedDir;
+    text::Directory realDir;
   };
   // One file as its worker left it.
   struct Outcome {
@@ -122,7 +126,7 @@ class ConversionRun {
   // 0 or an errno.
   int openResolved(Worker& w, const std::string& full, text::Fd& fd, std::string& target, std::uint64_t& device);
   void checkInside(const std::string& listed, const std::string& target) const;
-  std::unique_ptr<text::AtomicFile> createTemp(const std::string& target, const text::FileStat& st,
+  std::unique_ptr<text::AtomicFile> createTemp(Worker& w, const std::string& target, const text::FileStat& st,
                                                std::uint64_t device);
   void emit(Worker& w, text::AtomicFile* file, Outcome& o);
   void finishTemp(text::AtomicFile& file, Outcome& o);
@@ -202,9 +206,11 @@ ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& even
 
 int ConversionRun::openResolved(Worker& w, const std::string& full, text::Fd& fd, std::string& target,
                                 std::uint64_t& device) {
-  int raw = text::os().open(full.c_str(), O_RDONLY | O_NOFOLLOW, 0);
-  std::string_view dir;
-  std::string_view name;
+  const size_t slash = text::nameStart(full);
+  if (const std::string_view listedDir = std::string_view(full).substr(0, slash); w.listedDir.path() != listedDir) {
+    w.listedDir = text::Directory(listedDir);
+  }
+  int raw = text::os().openAt(w.listedDir, full.c_str() + slash, O_RDONLY | O_NOFOLLOW, 0);
   if (raw < 0 && errno == ELOOP) {
     // A link is rewritten where it points, and stays a link.
     int err = 0;
@@ -220,9 +226,8 @@ int ConversionRun::openResolved(Worker& w, const std::string& full, text::Fd& fd
   }
   if (raw < 0) return errno;
   fd = text::Fd(raw);
-  const size_t slash = text::nameStart(full);
-  dir = slash == 0 ? std::string_view(".") : std::string_view(full).substr(0, slash - 1);
-  name = std::string_view(full).substr(slash);
+  const std::string_view dir = slash == 0 ? std::string_view(".") : std::string_view(full).substr(0, slash - 1);
+  const std::string_view name = std::string_view(full).substr(slash);
   auto it = w.directories.find(std::string(dir));
   if (it == w.directories.end()) {
     int err = 0;
@@ -231,7 +236,7 @@ int ConversionRun::openResolved(Worker& w, const std::string& full, text::Fd& fd
     text::FileStat st;
     if (text::os().stat(real.c_str(), &st) != 0) return errno;
     if (!text::isPathSeparator(real.back())) real += text::kPathSeparator;
-    it = w.directories.emplace(std::string(dir), Directory{std::move(real), st.device}).first;
+    it = w.directories.emplace(std::string(dir), RealDirectory{std::move(real), st.device}).first;
   }
   target.assign(it->second.real).append(name);
   device = it->second.device;
@@ -248,15 +253,17 @@ void ConversionRun::checkInside(const std::string& listed, const std::string& ta
   }
 }
 
-std::unique_ptr<text::AtomicFile> ConversionRun::createTemp(const std::string& target, const text::FileStat& st,
-                                                            std::uint64_t device) {
+std::unique_ptr<text::AtomicFile> ConversionRun::createTemp(Worker& w, const std::string& target,
+                                                            const text::FileStat& st, std::uint64_t device) {
   // A file mounted over on its own could not be renamed over: found now,
   // before anything has changed, rather than half-way through the renames.
   if (st.device != device) throw FileError(FileOp::Rename, target, EXDEV);
   // The original's permissions, but writable by its owner: a read-only file
   // comes back writable.
   const auto mode = static_cast<mode_t>((st.mode & 07777) | 0200);
-  auto file = std::make_unique<text::AtomicFile>(target, mode, journal_ ? &*journal_ : nullptr);
+  const std::string_view dir = std::string_view(target).substr(0, text::nameStart(target));
+  if (w.realDir.path() != dir) w.realDir = text::Directory(dir);
+  auto file = std::make_unique<text::AtomicFile>(w.realDir, target, mode, journal_ ? &*journal_ : nullptr);
   if (st.uid != euid_ || st.gid != egid_) {
     // Keep the owner where we may; an ordinary user may not give files away.
     if (text::os().fchown(file->fd(), st.uid, st.gid) == 0) {
@@ -338,7 +345,7 @@ void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome&
 
   text::FileStat st;
   if (text::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, o.target, errno);
-  std::unique_ptr<text::AtomicFile> file = options_.dryRun ? nullptr : createTemp(o.target, st, o.device);
+  std::unique_ptr<text::AtomicFile> file = options_.dryRun ? nullptr : createTemp(w, o.target, st, o.device);
 
   // The whole file is read, however short: a file of one byte keeps it.
   w.out.clear();
@@ -445,7 +452,7 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
       if (w.lines.append(line, w.scratch) != SceneryLine::Converted) continue;
       mode = Mode::Write;
       if (options_.dryRun) break;
-      file = createTemp(o.target, st, o.device);
+      file = createTemp(w, o.target, st, o.device);
       if (text::os().lseek(in.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, *source, errno);
       w.reader.reset(in.get(), *source);
       o.bytesRead += st.size;
@@ -456,7 +463,7 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
     if (kind == SceneryLine::Converted && mode == Mode::Hold) {
       mode = Mode::Write;
       if (options_.dryRun) break;
-      file = createTemp(o.target, st, o.device);
+      file = createTemp(w, o.target, st, o.device);
     }
     if (mode == Mode::Write) {
       if (w.out.size() >= kWriteChunk) emit(w, file.get(), o);
@@ -504,9 +511,11 @@ void ConversionRun::renameAll() {
   pool.run(
       starts.size() - 1,
       [&](size_t chunk, size_t, unsigned) {
+        const std::string& first = prepared_[starts[chunk]].file->target();
+        const text::Directory dir(std::string_view(first).substr(0, text::nameStart(first)));
         for (size_t i = starts[chunk]; i < starts[chunk + 1]; ++i) {
           try {
-            prepared_[i].file->replaceTarget();
+            prepared_[i].file->replaceTarget(dir);
           } catch (const FileError& e) {
             errors[i] = e.error();
           }

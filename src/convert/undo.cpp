@@ -165,10 +165,16 @@ void UndoBuilder::keep(size_t count, const std::function<std::pair<std::string, 
       [&](size_t group, size_t, unsigned) {
         const std::string groupDir = directory_ + groupName(group * kPerDirectory);
         if (text::os().mkdir(groupDir.c_str(), 0755) != 0) throw FileError(FileOp::Create, groupDir, errno);
+        const text::Directory backups(groupDir);
+        text::Directory from;  // the directory of the last target: the files of one come together
         for (size_t i = group * kPerDirectory; i < std::min(count, (group + 1) * kPerDirectory); ++i) {
           const std::string target = file(i).first;
+          const size_t slash = text::nameStart(target);
+          if (from.path() != std::string_view(target).substr(0, slash)) {
+            from = text::Directory(std::string_view(target).substr(0, slash));
+          }
           const std::string backup = directory_ + backupName(i);
-          if (text::os().link(target.c_str(), backup.c_str()) != 0) {
+          if (text::os().linkAt(from, target.c_str() + slash, backups, backup.c_str() + groupDir.size() + 1) != 0) {
             const int err = errno;
             if (err == EPERM || err == EXDEV || err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS) {
               throw UndoUnavailable("System plików nie pozwala zachować oryginału pliku " + text::quotedPath(target) +
