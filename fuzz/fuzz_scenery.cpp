@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -29,18 +30,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   borvantel::convert::SceneryLineRewriter rewriter(table());
   borvantel::text::LineSplitter lines(text);
   std::string_view line;
-  std::string once;
-  std::string twice;
+  std::vector<std::string_view> batch;
+  while (lines.next(line)) batch.push_back(line);
+  // All lines looked at first, as the conversion takes a batch of them.
+  rewriter.look(batch);
+  std::vector<std::string> written(batch.size());
+  std::vector<borvantel::convert::SceneryLine> kinds(batch.size());
+  for (size_t j = 0; j < batch.size(); ++j) kinds[j] = rewriter.appendLooked(j, written[j]);
   std::string plain;
-  while (lines.next(line)) {
-    once.clear();
+  std::string twice;
+  for (size_t j = 0; j < batch.size(); ++j) {
     plain.clear();
-    const auto kind = rewriter.append(line, once);
-    if (kind != borvantel::testing::referenceSceneryLine(table(), line, plain) || once != plain) std::abort();
-    if (kind != borvantel::convert::SceneryLine::Converted) continue;
+    if (kinds[j] != borvantel::testing::referenceSceneryLine(table(), batch[j], plain) || written[j] != plain) {
+      std::abort();
+    }
+    if (kinds[j] != borvantel::convert::SceneryLine::Converted) continue;
     twice.clear();
-    rewriter.append(once, twice);
-    if (twice != once) std::abort();
+    rewriter.append(written[j], twice);
+    if (twice != written[j]) std::abort();
   }
   return 0;
 }

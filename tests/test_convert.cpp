@@ -184,6 +184,7 @@ TEST(SceneryLines, OnePassRewriteAgreesWithThePlainRule) {
   std::mt19937 rng(5);
   SceneryLineRewriter rewriter(table);
   size_t converted = 0;
+  std::vector<std::string> lines;
   for (int round = 0; round < 20000; ++round) {
     std::string line;
     const size_t parts = rng() % 8;
@@ -198,8 +199,24 @@ TEST(SceneryLines, OnePassRewriteAgreesWithThePlainRule) {
     ASSERT_EQ(kind, testing::referenceSceneryLine(table, line, plain)) << line;
     ASSERT_EQ(fast, plain) << line;
     converted += kind == SceneryLine::Converted;
+    lines.push_back(std::move(line));
   }
   EXPECT_GT(converted, 500u);  // the mix reaches the interesting case often
+
+  // The same lines looked at in batches of any size, then written one by one.
+  for (size_t at = 0; at < lines.size();) {
+    const size_t n = std::min<size_t>(1 + rng() % 70, lines.size() - at);
+    const std::vector<std::string_view> batch(lines.begin() + static_cast<std::ptrdiff_t>(at),
+                                              lines.begin() + static_cast<std::ptrdiff_t>(at + n));
+    rewriter.look(batch);
+    for (size_t j = 0; j < n; ++j) {
+      std::string fast;
+      std::string plain;
+      ASSERT_EQ(rewriter.appendLooked(j, fast), testing::referenceSceneryLine(table, batch[j], plain)) << batch[j];
+      ASSERT_EQ(fast, plain) << batch[j];
+    }
+    at += n;
+  }
 }
 
 TEST(SceneryLines, NormalisedFormIsWrittenOnlyWhenAnotherLineConverts) {

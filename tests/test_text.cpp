@@ -318,18 +318,25 @@ Lines splitLines(std::string_view text) {
   return out;
 }
 
-Lines readLines(const TempTree& t, std::string_view content, size_t blockSize) {
+// With `batch` > 1 the lines come in batches, as the conversion takes them:
+// one next(), then nextBuffered() up to `batch` lines, and the batch's views
+// are read only once it is complete (they must all still hold their lines).
+Lines readLines(const TempTree& t, std::string_view content, size_t blockSize, size_t batch = 1) {
   t.write("lines.txt", content);
   const std::string path = t.path("lines.txt");
   Fd fd = openForReading(path);
   LineReader reader(fd.get(), path, blockSize);
   Lines out;
   std::string_view line;
+  std::vector<std::string_view> views;
   while (reader.next(line)) {
-    out.emplace_back(line);
+    views.assign(1, line);
+    while (views.size() < batch && reader.nextBuffered(line)) views.push_back(line);
+    out.insert(out.end(), views.begin(), views.end());
     EXPECT_EQ(reader.lineNumber(), out.size());
   }
   EXPECT_FALSE(reader.next(line));  // stays at the end
+  EXPECT_FALSE(reader.nextBuffered(line));
   return out;
 }
 
@@ -372,6 +379,7 @@ TEST(Lines, ReaderGivesTheSameLinesForAnyBlockSize) {
     SCOPED_TRACE(c.why);
     for (size_t block : {size_t{16}, size_t{17}, size_t{64 * 1024}}) {
       EXPECT_EQ(readLines(t, c.text, block), c.lines) << "block " << block;
+      EXPECT_EQ(readLines(t, c.text, block, 4), c.lines) << "block " << block << ", in batches";
     }
   }
 }
@@ -400,6 +408,7 @@ TEST(Lines, CrAtTheEndOfABlockFollowedByLfInTheNextIsOneLineEnd) {
   for (const auto& r : rows) {
     SCOPED_TRACE(r.why);
     EXPECT_EQ(readLines(t, r.text, r.block), r.lines);
+    EXPECT_EQ(readLines(t, r.text, r.block, 64), r.lines) << "in batches";
   }
 }
 
@@ -414,6 +423,7 @@ TEST(Lines, ReaderAndSplitterAgreeWithTheRuleOnRandomTexts) {
     SCOPED_TRACE(round);
     ASSERT_EQ(splitLines(text), expected);
     ASSERT_EQ(readLines(t, text, 16), expected);
+    ASSERT_EQ(readLines(t, text, 16, 1 + rng() % 8), expected);
   }
 }
 
@@ -425,6 +435,7 @@ TEST(Lines, ReaderCopesWithReadsOfOneByte) {
   for (const auto& c : lineCases()) {
     SCOPED_TRACE(c.why);
     EXPECT_EQ(readLines(t, c.text, 16), c.lines);
+    EXPECT_EQ(readLines(t, c.text, 16, 3), c.lines);
   }
 }
 

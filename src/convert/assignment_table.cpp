@@ -173,12 +173,13 @@ bool AssignmentTable::matches(const Slot& slot, std::string_view foldedKey) cons
          std::string_view(longKeys_).substr(slot.rest, foldedKey.size() - kInline) == foldedKey.substr(kInline);
 }
 
-const AssignmentTable::Slot* AssignmentTable::slotFor(std::string_view foldedKey) const noexcept {
+std::uint64_t AssignmentTable::hashFolded(std::string_view foldedKey) const noexcept { return hashOf(foldedKey); }
+
+const AssignmentTable::Slot* AssignmentTable::slotFor(std::string_view foldedKey, std::uint64_t hash) const noexcept {
   if (slots_.empty()) return nullptr;
-  const std::uint64_t h = hashOf(foldedKey);
-  const auto tag = static_cast<std::uint32_t>(h >> 32);
+  const auto tag = static_cast<std::uint32_t>(hash >> 32);
   const size_t mask = slots_.size() - 1;
-  for (size_t i = static_cast<size_t>(h) & mask;; i = (i + 1) & mask) {
+  for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
     if (slot.entry == 0) return nullptr;
     if (slot.tag == tag && matches(slot, foldedKey)) return &slot;
@@ -186,12 +187,16 @@ const AssignmentTable::Slot* AssignmentTable::slotFor(std::string_view foldedKey
 }
 
 const AssignmentRow* AssignmentTable::findFolded(std::string_view foldedKey) const noexcept {
-  const Slot* slot = slotFor(foldedKey);
+  const Slot* slot = slotFor(foldedKey, hashOf(foldedKey));
   return slot ? &rows_[slot->entry - 1] : nullptr;
 }
 
 const std::string* AssignmentTable::categoryFolded(std::string_view foldedKey) const noexcept {
-  const Slot* slot = slotFor(foldedKey);
+  return categoryFolded(foldedKey, hashOf(foldedKey));
+}
+
+const std::string* AssignmentTable::categoryFolded(std::string_view foldedKey, std::uint64_t hash) const noexcept {
+  const Slot* slot = slotFor(foldedKey, hash);
   return slot ? &categories_[slot->category] : nullptr;
 }
 

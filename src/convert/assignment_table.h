@@ -69,6 +69,15 @@ class AssignmentTable {
   // Only the category of that row: the slot holds it, so the row itself (far
   // away in memory) is never touched.
   const std::string* categoryFolded(std::string_view foldedKey) const noexcept;
+  // The same in steps, for many keys at once: hashing each key and
+  // prefetching its slot before the first lookup lets the cache misses of
+  // the lookups overlap instead of coming one after another.
+  std::uint64_t hashFolded(std::string_view foldedKey) const noexcept;
+  // Where the lookup of `hash` begins (null in an empty table), to prefetch.
+  const void* slotAddress(std::uint64_t hash) const noexcept {
+    return slots_.empty() ? nullptr : &slots_[static_cast<size_t>(hash) & (slots_.size() - 1)];
+  }
+  const std::string* categoryFolded(std::string_view foldedKey, std::uint64_t hash) const noexcept;
 
   bool empty() const noexcept { return rows_.empty(); }
   size_t size() const noexcept { return rows_.size(); }
@@ -91,7 +100,7 @@ class AssignmentTable {
     char key[kInline] = {};      // the folded path's first bytes
   };
   void index();
-  const Slot* slotFor(std::string_view foldedKey) const noexcept;
+  const Slot* slotFor(std::string_view foldedKey, std::uint64_t hash) const noexcept;
   bool matches(const Slot& slot, std::string_view foldedKey) const noexcept;
   std::vector<AssignmentRow> rows_;
   std::vector<std::string> categories_;  // each distinct category once: few, so always in cache

@@ -34,6 +34,9 @@ using text::FileOp;
 
 constexpr size_t kReadBlock = 256 * 1024;
 constexpr size_t kWriteChunk = 256 * 1024;
+// Scenery lines looked at before the first of them is written: enough table
+// lookups in flight to hide the memory's latency.
+constexpr size_t kLookAhead = 64;
 constexpr size_t kNone = static_cast<size_t>(-1);
 
 std::string realPath(const std::string& path, int& err) {
@@ -101,6 +104,7 @@ class ConversionRun {
     explicit Worker(const AssignmentTable& table) : reader(-1, {}, kReadBlock), lines(table) {}
     text::LineReader reader;
     SceneryLineRewriter lines;
+    std::vector<std::string_view> batch;  // lines of the reader's buffer
     std::string out;
     std::string scratch;
     std::unordered_map<std::string, RealDirectory> directories;
@@ -445,32 +449,40 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
   w.out.clear();
   w.reader.reset(in.get(), *source);
   o.bytesRead += st.size;
+  // The lines come in batches of those read already, so that the table
+  // lookups of a batch overlap (SceneryLineRewriter::look).
   std::string_view line;
   while (w.reader.next(line)) {
-    if (mode == Mode::Scan) {
-      w.scratch.clear();
-      if (w.lines.append(line, w.scratch) != SceneryLine::Converted) continue;
-      mode = Mode::Write;
-      if (options_.dryRun) break;
-      file = createTemp(w, o.target, st, o.device);
-      if (text::os().lseek(in.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, *source, errno);
-      w.reader.reset(in.get(), *source);
-      o.bytesRead += st.size;
-      continue;
+    w.batch.assign(1, line);
+    while (w.batch.size() < kLookAhead && w.reader.nextBuffered(line)) w.batch.push_back(line);
+    w.lines.look(w.batch);
+    for (size_t j = 0; j < w.batch.size(); ++j) {
+      if (mode == Mode::Scan) {
+        w.scratch.clear();
+        if (w.lines.appendLooked(j, w.scratch) != SceneryLine::Converted) continue;
+        mode = Mode::Write;
+        if (options_.dryRun) break;
+        file = createTemp(w, o.target, st, o.device);
+        if (text::os().lseek(in.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, *source, errno);
+        w.reader.reset(in.get(), *source);
+        o.bytesRead += st.size;
+        break;
+      }
+      const SceneryLine kind = w.lines.appendLooked(j, w.out);
+      w.out.append(text::kLineEnd);
+      if (kind == SceneryLine::Converted && mode == Mode::Hold) {
+        mode = Mode::Write;
+        if (options_.dryRun) break;
+        file = createTemp(w, o.target, st, o.device);
+      }
+      if (mode == Mode::Write) {
+        if (w.out.size() >= kWriteChunk) emit(w, file.get(), o);
+      } else if (w.out.size() > options_.sceneryLookahead) {
+        mode = Mode::Scan;
+        w.out.clear();
+      }
     }
-    const SceneryLine kind = w.lines.append(line, w.out);
-    w.out.append(text::kLineEnd);
-    if (kind == SceneryLine::Converted && mode == Mode::Hold) {
-      mode = Mode::Write;
-      if (options_.dryRun) break;
-      file = createTemp(w, o.target, st, o.device);
-    }
-    if (mode == Mode::Write) {
-      if (w.out.size() >= kWriteChunk) emit(w, file.get(), o);
-    } else if (w.out.size() > options_.sceneryLookahead) {
-      mode = Mode::Scan;
-      w.out.clear();
-    }
+    if (mode == Mode::Write && options_.dryRun) break;
   }
   if (mode != Mode::Write) {
     w.out.clear();  // no line converted: the file stays exactly as it is

@@ -37,49 +37,69 @@ bool SceneryLineRewriter::mentionsInclude(std::string_view line) const noexcept 
 
 // One pass over the line: its first three fields are views into it, and only
 // a line that is written in its normalised form is ever copied field by field.
-SceneryLine SceneryLineRewriter::append(std::string_view line, std::string& out) {
+void SceneryLineRewriter::lookAt(std::string_view line, Looked& l) {
+  l.what = Looked::What::AsRead;
+  l.line = line;
   const bool comment = line.size() >= 2 && line[0] == '/' && line[1] == '/';
-  if (comment || !mentionsInclude(line)) {
-    out.append(line);
-    return SceneryLine::AsRead;
-  }
+  if (comment || !mentionsInclude(line)) return;
 
   const size_t n = line.size();
   size_t at = 0;
-  std::string_view fields[3];
-  for (std::string_view& field : fields) {
+  for (std::string_view& field : l.fields) {
     while (at < n && isSeparator(line[at])) ++at;
     const size_t start = at;
     while (at < n && !isSeparator(line[at])) ++at;
     field = line.substr(start, at - start);
   }
   while (at < n && isSeparator(line[at])) ++at;
-  if (at == n) {  // fewer than four fields
-    out.append(line);
+  if (at == n) return;  // fewer than four fields
+  l.rest = line.substr(at);
+
+  if (text::containsIgnoreCase(l.fields[2], kTypeSuffix)) {
+    l.what = Looked::What::Normalise;
+    return;
+  }
+  // The key with "/" turned into a backslash, folded for the table's hash lookup.
+  l.what = Looked::What::LookUp;
+  l.keyAt = static_cast<std::uint32_t>(keys_.size());
+  l.keySize = static_cast<std::uint32_t>(l.fields[1].size());
+  keys_.resize(keys_.size() + l.keySize);
+  char* key = keys_.data() + l.keyAt;
+  for (const char c : l.fields[1]) *key++ = c == '/' ? '\\' : fold_[static_cast<unsigned char>(c)];
+  l.hash = table_.hashFolded(std::string_view(keys_).substr(l.keyAt, l.keySize));
+#if defined(__GNUC__) || defined(__clang__)
+  // Here, not in a table member: GCC takes a function that only prefetches
+  // for one without effect and drops the call.
+  if (const void* slot = table_.slotAddress(l.hash)) __builtin_prefetch(slot);
+#endif
+}
+
+void SceneryLineRewriter::look(std::span<const std::string_view> lines) {
+  if (looked_.size() < lines.size()) looked_.resize(lines.size());
+  keys_.clear();
+  for (size_t j = 0; j < lines.size(); ++j) lookAt(lines[j], looked_[j]);
+}
+
+SceneryLine SceneryLineRewriter::appendLooked(size_t j, std::string& out) {
+  const Looked& l = looked_[j];
+  if (l.what == Looked::What::AsRead) {
+    out.append(l.line);
     return SceneryLine::AsRead;
   }
-  const std::string_view rest = line.substr(at);  // from the fourth field on
-
-  SceneryLine kind = SceneryLine::Normalised;
   const std::string* category = nullptr;
-  if (!text::containsIgnoreCase(fields[2], kTypeSuffix)) {
-    // The key with "/" turned into a backslash, folded for the table's hash lookup.
-    key_.assign(fields[1]);
-    for (char& c : key_) {
-      c = c == '/' ? '\\' : fold_[static_cast<unsigned char>(c)];
-    }
-    category = table_.categoryFolded(key_);
+  if (l.what == Looked::What::LookUp) {
+    category = table_.categoryFolded(std::string_view(keys_).substr(l.keyAt, l.keySize), l.hash);
     if (!category) {
-      out.append(line);
+      out.append(l.line);
       return SceneryLine::AsRead;
     }
-    kind = SceneryLine::Converted;
   }
-  out.append(fields[0]).push_back(' ');
-  out.append(fields[1]).push_back(' ');
+  out.append(l.fields[0]).push_back(' ');
+  out.append(l.fields[1]).push_back(' ');
   if (category) out.append(*category).append(kTypeSuffix).push_back(' ');
-  out.append(fields[2]);
+  out.append(l.fields[2]);
   // The fourth field on, joined by single spaces.
+  const std::string_view rest = l.rest;
   size_t i = 0;
   while (i < rest.size()) {
     const size_t start = i;
@@ -88,7 +108,12 @@ SceneryLine SceneryLineRewriter::append(std::string_view line, std::string& out)
     out.append(rest.substr(start, i - start));
     while (i < rest.size() && isSeparator(rest[i])) ++i;
   }
-  return kind;
+  return category ? SceneryLine::Converted : SceneryLine::Normalised;
+}
+
+SceneryLine SceneryLineRewriter::append(std::string_view line, std::string& out) {
+  look(std::span<const std::string_view>(&line, 1));
+  return appendLooked(0, out);
 }
 
 std::optional<std::string> convertSceneryText(std::string_view content, const AssignmentTable& table) {

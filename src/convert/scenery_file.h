@@ -7,9 +7,12 @@
 #include "convert/assignment_table.h"
 
 #include <array>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace borvantel::convert {
 
@@ -22,7 +25,7 @@ enum class SceneryLine {
   Converted,   // the category argument was inserted
 };
 
-// Holds the buffers one line needs, so that a file costs no allocation per line.
+// Holds the buffers the lines need, so that a file costs no allocation per line.
 class SceneryLineRewriter {
  public:
   explicit SceneryLineRewriter(const AssignmentTable& table);
@@ -37,12 +40,31 @@ class SceneryLineRewriter {
   // fields 3 onwards, joined by single spaces; not found, it stays as read.
   SceneryLine append(std::string_view line, std::string& out);
 
+  // The same for many lines in two steps: look() splits every line and
+  // starts fetching the table entries their keys need, so that the lookups
+  // overlap; then appendLooked(j, out) does what append() does for lines[j].
+  // The lines must stay valid until the last appendLooked().
+  void look(std::span<const std::string_view> lines);
+  SceneryLine appendLooked(size_t j, std::string& out);
+
  private:
+  // A line as look() left it.
+  struct Looked {
+    enum class What : std::uint8_t { AsRead, Normalise, LookUp } what;
+    std::string_view line;
+    std::string_view fields[3];
+    std::string_view rest;  // from the fourth field on
+    std::uint32_t keyAt = 0;  // the folded key, in keys_
+    std::uint32_t keySize = 0;
+    std::uint64_t hash = 0;
+  };
   // Whether the line contains "include", ignoring case.
   bool mentionsInclude(std::string_view line) const noexcept;
+  void lookAt(std::string_view line, Looked& l);
   const AssignmentTable& table_;
   std::array<char, 256> fold_;  // text::foldByte, at hand for the per-byte loop
-  std::string key_;
+  std::vector<Looked> looked_;
+  std::string keys_;
 };
 
 // The whole rewritten text of a scenery file (every line ending CR LF), or

@@ -80,34 +80,38 @@ bool LineReader::fill() {
   }
 }
 
-bool LineReader::next(std::string_view& line) {
-  for (;;) {
-    const char* data = buf_.data();
-    const size_t from = begin_ + searched_;
-    const size_t e = from + findLineEnd(data + from, end_ - from);
-    if (e < end_) {
-      if (data[e] == '\r' && e + 1 == end_ && !eof_) {
-        // A CR at the end of the block may be the first half of CR LF.
-        searched_ = e - begin_;
-        fill();
-        continue;
-      }
-      line = std::string_view(data + begin_, e - begin_);
-      begin_ = (data[e] == '\r' && e + 1 < end_ && data[e + 1] == '\n') ? e + 2 : e + 1;
-      searched_ = 0;
-      ++lineNumber_;
-      return true;
-    }
-    searched_ = end_ - begin_;
-    if (!fill()) {
-      if (end_ == begin_) return false;
-      line = std::string_view(buf_.data() + begin_, end_ - begin_);
-      begin_ = end_;
-      searched_ = 0;
-      ++lineNumber_;
-      return true;
-    }
+bool LineReader::takeBuffered(std::string_view& line) {
+  const char* data = buf_.data();
+  const size_t from = begin_ + searched_;
+  const size_t e = from + findLineEnd(data + from, end_ - from);
+  // A CR at the end of the block may be the first half of CR LF.
+  if (e == end_ || (data[e] == '\r' && e + 1 == end_ && !eof_)) {
+    searched_ = e - begin_;
+    return false;
   }
+  line = std::string_view(data + begin_, e - begin_);
+  begin_ = (data[e] == '\r' && e + 1 < end_ && data[e + 1] == '\n') ? e + 2 : e + 1;
+  searched_ = 0;
+  ++lineNumber_;
+  return true;
 }
+
+bool LineReader::next(std::string_view& line) {
+  while (!takeBuffered(line)) {
+    if (fill()) continue;
+    // The end of the file: a CR at the very end ends its line; anything else
+    // left is a last line without a line end.
+    if (takeBuffered(line)) return true;
+    if (end_ == begin_) return false;
+    line = std::string_view(buf_.data() + begin_, end_ - begin_);
+    begin_ = end_;
+    searched_ = 0;
+    ++lineNumber_;
+    return true;
+  }
+  return true;
+}
+
+bool LineReader::nextBuffered(std::string_view& line) { return takeBuffered(line); }
 
 }  // namespace borvantel::text

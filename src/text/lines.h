@@ -37,11 +37,17 @@ class LineReader {
   // Starts over on another file, keeping the buffer.
   void reset(int fd, std::string_view path);
   bool next(std::string_view& line);
+  // The next line only if it is already read whole: false where next() would
+  // have to read on (or is at the end). Lines returned since the last call of
+  // next() stay valid together until the next call of next() or reset().
+  bool nextBuffered(std::string_view& line);
   // 1-based number of the line last returned.
   size_t lineNumber() const noexcept { return lineNumber_; }
 
  private:
   bool fill();
+  // The next line if the buffer holds it whole, without reading.
+  bool takeBuffered(std::string_view& line);
   int fd_;
   std::string path_;
   std::vector<char> buf_;
