@@ -41,7 +41,8 @@ void ProgressWindow::fileBegins(std::string_view label) {
   if (!form_) form_ = std::make_unique<Form3>();
   // Painting the label costs far more than a small file's conversion: the
   // label follows the files at the display's pace, the events run per file.
-  if (firstFile_ || !shown_.isValid() || shown_.elapsed() >= kRepaintMs) {
+  const bool relabel = firstFile_ || !shown_.isValid() || shown_.elapsed() >= kRepaintMs;
+  if (relabel) {
     form_->setFileLabel(fromFileName(label));
     shown_.start();
   }
@@ -49,7 +50,13 @@ void ProgressWindow::fileBegins(std::string_view label) {
     firstFile_ = false;
     form_->show();
   }
-  QApplication::processEvents();
+  // The same for the window's events: running them costs more than a small
+  // file too, and this thread also converts files. They run whenever the
+  // label changed, and otherwise often enough that the window stays alive.
+  if (relabel || !eventsRan_.isValid() || eventsRan_.elapsed() >= kEventsMs) {
+    QApplication::processEvents();
+    eventsRan_.start();
+  }
 }
 
 void ProgressWindow::phaseEnds(convert::ConversionPhase) noexcept { form_.reset(); }

@@ -29,7 +29,7 @@ class Form3 : public QWidget {
 
 // The conversion's events as the progress window: created (hidden) with the
 // label of a phase's first file, shown at that file, closed at the phase's
-// end; pending window events run once per file so that it repaints.
+// end; pending window events run as the files go by, so that it repaints.
 class ProgressWindow : public convert::ConversionEvents {
  public:
   ProgressWindow();
@@ -44,9 +44,11 @@ class ProgressWindow : public convert::ConversionEvents {
 
  private:
   static constexpr qint64 kRepaintMs = 40;
+  static constexpr qint64 kEventsMs = 10;
   std::unique_ptr<Form3> form_;
   bool firstFile_ = false;
-  QElapsedTimer shown_;  // since the label last changed
+  QElapsedTimer shown_;      // since the label last changed
+  QElapsedTimer eventsRan_;  // since pending events last ran
 };
 
 }  // namespace borvantel::app
