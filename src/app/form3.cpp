@@ -40,7 +40,7 @@ void ProgressWindow::phaseBegins(convert::ConversionPhase, size_t) { firstFile_ 
 void ProgressWindow::fileBegins(std::string_view label) {
   if (!form_) form_ = std::make_unique<Form3>();
   // Painting the label costs far more than a small file's conversion: the
-  // label follows the files at the display's pace, the events run per file.
+  // label follows the files at the display's pace.
   const bool relabel = firstFile_ || !shown_.isValid() || shown_.elapsed() >= kRepaintMs;
   if (relabel) {
     form_->setFileLabel(fromFileName(label));

@@ -86,9 +86,10 @@ class InOrder {
   // Calls prepare(i, slot, worker) for every item i in [0, count), on one of
   // threads() threads (worker in [0, threads()), 0 being the calling thread),
   // and take(i, slot, error) on the calling thread in order of i, each after
-  // prepare(i, ...) has returned; `error` is what prepare threw, or null. When take throws, no further item is begun
-  // and the exception leaves run() once every worker has stopped. With one
-  // thread everything happens on the calling thread, item by item.
+  // prepare(i, ...) has returned; `error` is what prepare threw, or null.
+  // When take throws, no further item is begun and the exception leaves run()
+  // once every worker has stopped. With one thread everything happens on the
+  // calling thread, item by item.
   template <typename Prepare, typename Take>
   void run(size_t count, Prepare&& prepare, Take&& take) {
     if (threads_ == 1) {
