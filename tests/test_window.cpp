@@ -3,11 +3,13 @@
 // answered as they open.
 #include "app/form1.h"
 #include "app/form2.h"
+#include "app/design.h"
 #include "app/form3.h"
 #include "app/single_instance.h"
 #include "support/temp_tree.h"
 #include "text/codepage.h"
 #include "text/os.h"
+#include "text/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -21,10 +23,17 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStorageInfo>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest/QTest>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cerrno>
 #include <csignal>
@@ -47,6 +56,18 @@ using testing::kThreeMarkers;
 using Lines = std::vector<std::string>;
 
 QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+// A file name as the window shows it: Windows-1250 names on Windows.
+QString shown(const std::string& name) { return QString::fromStdString(text::displayName(name)); }
+
+// A name as the file system holds it: UTF-8 bytes on Linux, the tool's
+// Windows-1250 on Windows.
+std::string onDisk(const char* utf8) {
+#ifdef _WIN32
+  return cp(utf8);
+#else
+  return utf8;
+#endif
+}
 
 // What a message box said, and whether the hourglass was gone when it did.
 struct Message {
@@ -220,13 +241,13 @@ State ready(bool convert, bool save) { return {false, false, false, convert, sav
 const char* const kRoot = "GŁÓWNY SCENERY";
 
 // Four files wait; linie\most.inc is covered by predef.txt.
-void layOut(const TempTree& t) {
+void layOut(const TempTree& t, const std::string& base = "base") {
   t.write("prog/kategorie.txt", "MOSTY\r\nAUTA\r\n" + cp("łąki") + "\r\n");
   t.write("prog/predef.txt", "*most MOSTY\r\n");
   for (const char* f : {"linie/b.inc", "linie/a.inc", "linie/stare/c.inc", "dworzec.inc", "linie/most.inc"}) {
-    t.write(std::string("base/scenery/") + f, kThreeMarkers);
+    t.write(base + "/scenery/" + f, kThreeMarkers);
   }
-  t.write("base/scenery/trasa.scn", "include linie/a.inc 1 2 end\r\ninclude dworzec.inc 3 end\r\n");
+  t.write(base + "/scenery/trasa.scn", "include linie/a.inc 1 2 end\r\ninclude dworzec.inc 3 end\r\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -238,6 +259,10 @@ TEST(Form1, OpensWithTheDesignedControls) {
   EXPECT_EQ(w.form().windowTitle(), "Q borvantel");
   EXPECT_EQ(w.form().size(), QSize(792, 566));  // 11880 x 8490 twips at 15 twips per pixel
   EXPECT_EQ(w.form().minimumSize(), w.form().maximumSize());
+  // A fixed frame: minimise and close, no maximise, no sizing borders on Windows.
+  const Qt::WindowFlags flags = w.form().windowFlags();
+  EXPECT_TRUE(flags.testFlags(Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint));
+  EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
 
   const struct {
     const char* name;
@@ -293,8 +318,8 @@ TEST(Form1, OpensWithTheDesignedControls) {
   EXPECT_TRUE(w.items("List1").isEmpty());
   EXPECT_TRUE(w.items("List2").isEmpty());
   EXPECT_FALSE(w.run().wszystkie_inc_przypisane());
-  EXPECT_EQ(w.run().paths().sciezka_programu, t.path("prog") + "/");
-  EXPECT_EQ(w.run().paths().sciezka_katalogu, t.path("base") + "/");
+  EXPECT_EQ(w.run().paths().sciezka_programu, t.path("prog") + text::kPathSeparator);
+  EXPECT_EQ(w.run().paths().sciezka_katalogu, t.path("base") + text::kPathSeparator);
   EXPECT_EQ(w.get<QTreeWidget>("Dir1")->currentItem()->text(0), "base");
 }
 
@@ -351,11 +376,11 @@ TEST(Form1, ChoosingTheDirectoryEnablesStartOnlyBesideASceneryDirectory) {
   EXPECT_EQ(w.state(), choosing(true));
 
   w.openInDir1("scenery");  // the scenery directory itself
-  EXPECT_EQ(w.run().paths().sciezka_katalogu, t.path("base/scenery/"));
+  EXPECT_EQ(w.run().paths().sciezka_katalogu, t.path("base/scenery/"));  // "/" becomes the separator
   EXPECT_EQ(w.state(), choosing(false));
   EXPECT_EQ(w.get<QTreeWidget>("Dir1")->currentItem()->text(0), "scenery");
 
-  w.openInDir1(u(t.root().substr(t.root().rfind('/') + 1).c_str()));  // up to the ancestor
+  w.openInDir1(shown(t.root().substr(text::nameStart(t.root()))));  // up to the ancestor
   w.openInDir1("kopia");
   EXPECT_EQ(w.state(), choosing(true));  // scenery_backup holds the word
   w.openInDir1("pusty");
@@ -443,6 +468,7 @@ TEST(Form1, AWholeRunByHand) {
   std::vector<std::pair<QString, QString>> progress;  // caption, file label
   bool stillVisible = false;
   bool sawToolTipBackground = false;
+  bool sawDesignFont = false;
   QTimer watch;
   watch.setInterval(0);
   QObject::connect(&watch, &QTimer::timeout, [&] {
@@ -453,6 +479,7 @@ TEST(Form1, AWholeRunByHand) {
       stillVisible = true;
       sawToolTipBackground = top->autoFillBackground() &&
                              top->palette().color(QPalette::Window) == top->palette().color(QPalette::ToolTipBase);
+      sawDesignFont = top->font() == designFont() && top->windowFlags().testFlag(Qt::MSWindowsFixedSizeDialogHint);
     }
   });
   watch.start();
@@ -462,6 +489,7 @@ TEST(Form1, AWholeRunByHand) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   ASSERT_TRUE(stillVisible);
   EXPECT_TRUE(sawToolTipBackground);
+  EXPECT_TRUE(sawDesignFont);  // the labels in the design's font, in a fixed frame
   ASSERT_GE(progress.size(), 2u);
   EXPECT_EQ(progress.front().first, u("Przerabianie plików: czekaj"));
   EXPECT_EQ(progress.front().second, "linie\\most.inc");  // include files by relative path
@@ -796,6 +824,116 @@ TEST(Form2, TheTextBoxFollowsEveryEdgeAndACrushingSizeSpringsBack) {
 }
 
 // ---------------------------------------------------------------------------
+// Paths and volumes
+
+// A base directory whose own name and whose files hold Polish letters: shown
+// decoded, opened, scanned and converted by their bytes.
+TEST(Form1, ABaseWithPolishLettersInItsPathWorksThroughout) {
+  TempTree t;
+  const std::string base = onDisk("trasa_łódź");
+  layOut(t, base);
+  t.write(base + "/scenery/" + onDisk("żółw.inc"), kThreeMarkers);
+  t.mkdir("inna");
+  Window w(t, t.path("inna"));
+  w.openInDir1(shown(t.root().substr(text::nameStart(t.root()))));
+  w.openInDir1(u("trasa_łódź"));
+  EXPECT_EQ(w.run().paths().sciezka_katalogu, t.path(base) + text::kPathSeparator);
+  EXPECT_EQ(w.get<QTreeWidget>("Dir1")->currentItem()->text(0), u("trasa_łódź"));
+  EXPECT_EQ(w.state(), choosing(true));
+
+  ASSERT_TRUE(w.click("Command1").empty());
+  EXPECT_TRUE(w.items("List1").contains(u("żółw.inc"))) << w.items("List1").join(", ").toStdString();
+  while (!w.items("List1").isEmpty()) ASSERT_TRUE(w.click("Command2").empty());
+  ASSERT_TRUE(w.click("Command5").empty());
+  EXPECT_EQ(t.read(base + "/scenery/" + onDisk("żółw.inc")), "//$infotype: AUTA\r\na = (p2)\r\nb = (p3)\r\nc = (p4)\r\n");
+}
+
+#ifdef _WIN32
+// "C:\" for a full path on a drive.
+QString driveOf(const std::string& path) { return QString::fromStdString(path.substr(0, 3)); }
+
+// The drive list holds drive letters as Windows writes them; Dir1 shows the
+// chain from the drive down to the base.
+TEST(Form1, OnWindowsTheDriveListHoldsDriveLettersAndDir1StartsAtTheDrive) {
+  TempTree t;
+  t.mkdir("base/scenery");
+  Window w(t, t.path("base"));
+  auto* drive = w.get<QComboBox>("Drive1");
+  QStringList roots;
+  for (int i = 0; i < drive->count(); ++i) {
+    const QString caption = drive->itemText(i);
+    EXPECT_TRUE(QRegularExpression(R"(^[A-Z]:\\( \[.+\])?$)").match(caption).hasMatch()) << caption.toStdString();
+    roots << caption.left(3);
+  }
+  EXPECT_TRUE(roots.contains(driveOf(t.root()))) << roots.join(' ').toStdString();
+  EXPECT_EQ(drive->currentText().left(3), driveOf(t.root()));
+
+  auto* dir = w.get<QTreeWidget>("Dir1");
+  ASSERT_EQ(dir->topLevelItemCount(), 1);
+  QTreeWidgetItem* item = dir->topLevelItem(0);
+  EXPECT_EQ(item->text(0), driveOf(t.root()));
+  const QStringList below = shown(t.path("base").substr(3)).split('\\');
+  for (const QString& name : below) {
+    SCOPED_TRACE(name.toStdString());
+    ASSERT_EQ(item->childCount(), 1);  // the chain: one directory below the other
+    item = item->child(0);
+    EXPECT_EQ(item->text(0), name);
+  }
+  EXPECT_EQ(item, dir->currentItem());
+  ASSERT_EQ(item->childCount(), 1);
+  EXPECT_EQ(item->child(0)->text(0), "scenery");
+}
+
+// Wine maps its drives to directories: Z: is the Linux root, so a tree
+// under Z:\tmp is a base on another drive than the temporary directory.
+TEST(Form1, OnWindowsABaseOnAnotherDriveIsReachedThroughTheDriveList) {
+  TempTree home;
+  const QString homeDrive = driveOf(home.root());
+  std::string other;
+  for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+    const QString root = QDir::toNativeSeparators(volume.rootPath());
+    if (root.left(3) != homeDrive && volume.isReady() && QFileInfo(root + "tmp").isWritable()) {
+      other = root.toStdString() + "tmp\\";
+      break;
+    }
+  }
+  if (other.empty()) GTEST_SKIP() << "no second writable drive with a tmp directory";
+  TempTree t(other);
+  layOut(t);
+  home.mkdir("base/scenery");
+  home.write("prog/kategorie.txt", "AUTA\r\n");
+  Window w(home, home.path("base"));
+
+  auto* drive = w.get<QComboBox>("Drive1");
+  auto pick = [&](const QString& root) {
+    const int index = static_cast<int>(drive->findText(root, Qt::MatchStartsWith));
+    ASSERT_GE(index, 0) << root.toStdString();
+    drive->setCurrentIndex(index);
+    EXPECT_TRUE(answering([&] { emit drive->activated(index); }).empty());
+  };
+  pick(driveOf(t.root()));
+  EXPECT_EQ(w.run().paths().sciezka_katalogu, t.root().substr(0, 3));  // the other drive's root
+  EXPECT_EQ(w.get<QTreeWidget>("Dir1")->currentItem()->text(0), driveOf(t.root()));
+  for (const QString& name : shown(t.path("base").substr(3)).split('\\')) w.openInDir1(name);
+  EXPECT_EQ(w.run().paths().sciezka_katalogu, t.path("base") + "\\");
+  EXPECT_EQ(w.state(), choosing(true));
+
+  // Back on the first drive, its last directory; then the other's again.
+  pick(homeDrive);
+  EXPECT_EQ(w.run().paths().sciezka_katalogu, home.path("base") + "\\");
+  pick(driveOf(t.root()));
+  EXPECT_EQ(w.run().paths().sciezka_katalogu, t.path("base") + "\\");
+  EXPECT_EQ(drive->currentText().left(3), driveOf(t.root()));
+
+  ASSERT_TRUE(w.click("Command1").empty());
+  while (!w.items("List1").isEmpty()) ASSERT_TRUE(w.click("Command2").empty());
+  ASSERT_TRUE(w.click("Command5").empty());
+  EXPECT_EQ(t.read("base/scenery/trasa.scn"),
+            "include linie/a.inc AUTA_&type 1 2 end\r\ninclude dworzec.inc AUTA_&type 3 end\r\n");
+}
+#endif
+
+// ---------------------------------------------------------------------------
 // The program itself
 
 class Program : public ::testing::Test {
@@ -813,7 +951,17 @@ class Program : public ::testing::Test {
     p.start(BORVANTEL_WINDOW, {"--program-dir", QString::fromStdString(tree_.path("prog"))});
     ASSERT_TRUE(p.waitForStarted());
   }
-  bool locked() { return tree_.exists("runtime/borvantel.lock"); }
+  // Whether a copy holds the one-per-user lock: on Windows a named mutex,
+  // elsewhere a lock file in the runtime directory.
+  bool locked() {
+#ifdef _WIN32
+    const HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, L"Local\\borvantel-single-instance");
+    if (mutex) ::CloseHandle(mutex);
+    return mutex != nullptr;
+#else
+    return tree_.exists("runtime/borvantel.lock");
+#endif
+  }
 
   TempTree tree_;
   QProcessEnvironment environment_;
@@ -831,10 +979,15 @@ TEST_F(Program, ASecondCopyEndsSilently) {
   EXPECT_EQ(second.readAllStandardOutput(), "");
   EXPECT_EQ(first.state(), QProcess::Running);  // the first is not affected
 
-  // A copy that died leaves its lock behind; the next copy takes it over.
+  // A copy that died leaves its lock file behind and the next copy takes it
+  // over; Windows itself releases the mutex of a process that ends.
   first.kill();
   ASSERT_TRUE(first.waitForFinished(10000));
+#ifdef _WIN32
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !locked(); }, 10000));
+#else
   ASSERT_TRUE(locked());
+#endif
   QProcess third;
   start(third);
   EXPECT_FALSE(third.waitForFinished(1500));  // still running: it opened its window

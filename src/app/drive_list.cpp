@@ -2,6 +2,7 @@
 
 #include "app/qt_text.h"
 
+#include <QDir>
 #include <QSignalBlocker>
 #include <QStorageInfo>
 
@@ -12,9 +13,11 @@ namespace {
 
 constexpr int kRootRole = Qt::UserRole;
 
+// "C:\ [System]" on Windows, "/media/usb [USB]" elsewhere.
 QString caption(const QStorageInfo& volume) {
+  const QString root = QDir::toNativeSeparators(volume.rootPath());
   const QString name = volume.name();
-  return name.isEmpty() ? volume.rootPath() : volume.rootPath() + " [" + name + "]";
+  return name.isEmpty() ? root : root + " [" + name + "]";
 }
 
 }  // namespace
@@ -48,7 +51,7 @@ void DriveList::showPopup() {
   if (index >= 0) {
     setCurrentIndex(index);
   } else if (shown.isValid()) {
-    addItem(shown.toString(), shown);  // unmounted meanwhile: still the one shown
+    addItem(QDir::toNativeSeparators(shown.toString()), shown);  // unmounted meanwhile: still the one shown
     setCurrentIndex(count() - 1);
   }
   QComboBox::showPopup();
@@ -59,7 +62,7 @@ void DriveList::showVolumeOf(const std::string& dir) {
   int index = findData(root, kRootRole);
   const QSignalBlocker block(this);
   if (index < 0 && !root.isEmpty()) {
-    addItem(root, root);
+    addItem(QDir::toNativeSeparators(root), root);
     index = count() - 1;
   }
   setCurrentIndex(index);

@@ -71,6 +71,10 @@ void select(QListView* view, std::optional<size_t> row) {
 Form1::Form1(const std::string& programDir, const std::string& startDir) : run_(programDir, startDir) {
   setObjectName("Form1");
   setWindowTitle("Q borvantel");
+  // The size is fixed: a frame without sizing borders (which Windows would
+  // otherwise draw, with resize pointers that do nothing) and no maximise button.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   createControls();
   connectControls();
   if (qApp) {

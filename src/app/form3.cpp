@@ -8,9 +8,14 @@
 
 namespace borvantel::app {
 
-Form3::Form3() : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+// A caption without buttons and, on Windows, a frame without sizing borders:
+// the window comes and goes with the conversion.
+Form3::Form3()
+    : QWidget(nullptr,
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName("Form3");
   setWindowTitle(QString::fromUtf8("Przerabianie plików: czekaj"));
+  setFont(designFont());
   const Twips twips(this);
   setFixedSize(twips.toPixels(6840), twips.toPixels(2070));
   QPalette colours = palette();

@@ -179,7 +179,12 @@ TempTree::TempTree(Where) {
   buffer.resize(::GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data()));
   const auto temp = text::win32::narrow(buffer);
   if (!temp || temp->empty()) throw std::runtime_error("no usable temporary directory");
-  std::string parent = *temp;
+  createIn(*temp);
+}
+
+TempTree::TempTree(const std::string& parent) { createIn(parent); }
+
+void TempTree::createIn(std::string parent) {
   if (!text::isPathSeparator(parent.back())) parent += '\\';
   std::random_device random;
   const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";

@@ -32,6 +32,11 @@ class TempTree {
   // lay out and flush many trees (a flush of a whole disk can take a second).
   enum class Where { TempDir, InMemory };
   explicit TempTree(Where where = Where::TempDir);
+#ifdef _WIN32
+  // A tree in `parent` (a directory, with its trailing separator): for a
+  // base directory on another drive.
+  explicit TempTree(const std::string& parent);
+#endif
   ~TempTree();
   TempTree(const TempTree&) = delete;
   TempTree& operator=(const TempTree&) = delete;
@@ -76,6 +81,9 @@ class TempTree {
  private:
   // Creates the directory at a full path and every missing one above it.
   static void createDirectories(const std::string& path);
+#ifdef _WIN32
+  void createIn(std::string parent);
+#endif
 
   std::string root_;
 };
