@@ -510,6 +510,33 @@ TEST(ConversionRun, ReadOnlyIncludeBecomesWritableAndKeepsOtherPermissions) {
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
+TEST(ConversionRun, SetUserGroupAndStickyBitsAreKept) {
+  const struct {
+    mode_t mode;
+    bool needsRoot;  // an ordinary user's write clears set-user-id and set-group-id
+    const char* why;
+  } rows[] = {
+      {04755, true, "set-user-id"},
+      {02755, true, "set-group-id"},
+      {01644, false, "sticky"},
+      {07775, true, "all three with group write"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    if (row.needsRoot && ::geteuid() != 0) continue;
+    const TempTree tree;
+    prepareTree(tree);
+    const std::string path = tree.path("base/scenery/tory/most1.inc");
+    ASSERT_EQ(::chmod(path.c_str(), row.mode), 0);
+    ConversionEvents progress;
+    runConversion(tree.runPaths(), progress);
+    EXPECT_EQ(tree.read("base/scenery/tory/most1.inc"), kMostDone);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, row.mode);
+  }
+}
+
 // Links (Linux only: on Windows making one takes a privilege).
 TEST(ConversionRun, LinksAreRewrittenWhereTheyPointAndEachTargetOnce) {
   const TempTree tree;
@@ -766,6 +793,13 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
                       t.symlink("../../../poza/most.inc", "base/scenery/tory/most1.inc");
                     },
                     "poza katalogiem"});
+  faults.push_back({"a link into a sibling directory whose name begins with the base directory's",
+                    [](const TempTree& t, RecordingOs&) {
+                      t.write("base2/most.inc", kMost);
+                      t.remove("base/scenery/tory/most1.inc");
+                      t.symlink("../../../base2/most.inc", "base/scenery/tory/most1.inc");
+                    },
+                    "poza katalogiem"});
 #endif
   for (const Fault& fault : faults) {
     const TempTree tree;
@@ -988,6 +1022,40 @@ TEST(ConversionRun, RenameFailingPartWaySaysWhatWasAlreadyReplaced) {
   EXPECT_EQ(tree.read("base/scenery/tory/most1.inc"), kMostDone);
   EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacja);
   EXPECT_EQ(testing::withoutUndoSet(tree.allFiles()), before) << "a temporary file was left behind";
+}
+
+TEST(Undo, ARenameFailingPartWayLeavesExactlyTheFilesNotYetPutBackUndoable) {
+  const TempTree tree;
+  prepareTree(tree);
+  const auto before = tree.snapshot();
+  ConversionEvents progress;
+  runConversion(tree.runPaths(), progress);
+  const auto converted = tree.snapshot();
+  ASSERT_EQ(undoableFiles(tree.runPaths()).size(), kChanged.size());
+
+  // The third of the four originals cannot be put back.
+  testing::FailingOs os;
+  os.fail({Call::Rename, EIO, "tory/stacja.scn"});
+  try {
+    text::ScopedOs guard(os);
+    undoConversion(tree.runPaths());
+    ADD_FAILURE() << "no failure reported";
+  } catch (const text::Failure& e) {
+    EXPECT_NE(std::string(e.what()).find("stacja.scn"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("2 z 4"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(tree.read("base/scenery/obiekty/plot.inc"), before.at("base/scenery/obiekty/plot.inc"));
+  EXPECT_EQ(tree.read("base/scenery/tory/most1.inc"), kMost);
+  EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);
+  EXPECT_EQ(tree.read("base/scenery/main.scn"), converted.at("base/scenery/main.scn"));
+  EXPECT_EQ(undoableFiles(tree.runPaths()),
+            (std::vector<std::string>{tree.path("base/scenery/tory/stacja.scn"), tree.path("base/scenery/main.scn")}));
+  EXPECT_FALSE(tree.exists("base/.borvantel-journal"));
+
+  // A second undo puts back the rest.
+  EXPECT_EQ(undoConversion(tree.runPaths()), 2u);
+  EXPECT_EQ(testing::withoutUndoSet(tree.snapshot()), testing::withoutUndoSet(before));
+  EXPECT_TRUE(undoableFiles(tree.runPaths()).empty());
 }
 
 TEST(ConversionRun, FlushFailingAfterTheRenamesIsNotReportedAsSuccess) {

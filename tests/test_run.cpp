@@ -545,6 +545,46 @@ TEST(RunStages, AResumedRunContinuesWhereTheWindowLeftOff) {
   EXPECT_THROW(run::Run::resume(t.path("prog"), t.path("prog")), NotStarted);
 }
 
+TEST(RunStages, Label5KeepsItsTextWhenTheSelectionGoesAway) {
+  TempTree t;
+  layOut(t);
+  run::Run r(t.path("prog"), t.path("base"));
+  r.start();
+  r.selectFile(2);
+  ASSERT_EQ(r.controls(), assigning("linie\\"));
+  const struct {
+    std::optional<size_t> index;
+    const char* why;
+  } rows[] = {
+      {std::nullopt, "the selection cleared"},
+      {99, "an entry past the list's end selects nothing"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    r.selectFile(row.index);
+    EXPECT_EQ(r.selectedFile(), std::nullopt);
+    EXPECT_EQ(r.controls(), assigning("linie\\"));
+  }
+}
+
+TEST(RunStages, ADryRunLeavesTheConvertButtonAsItWas) {
+  TempTree t;
+  layOut(t);
+  run::Run r(t.path("prog"), t.path("base"));
+  r.start();
+  while (!r.fileList().empty()) r.assignSelectedFile();
+  ASSERT_EQ(r.controls(), ready(true, true));
+  const auto before = t.snapshot();
+  convert::ConversionEvents events;
+  convert::ConversionOptions dryRun;
+  dryRun.dryRun = true;
+  EXPECT_EQ(r.convert(events, dryRun).includeFiles, 5u);
+  EXPECT_EQ(r.controls(), ready(true, true));
+  EXPECT_EQ(t.snapshot(), before);
+  r.convert(events);
+  EXPECT_EQ(r.controls(), ready(false, true));
+}
+
 TEST(RunStages, TypedTextOutsideWindows1250IsRefusedNotReplaced) {
   TempTree t;
   t.write("prog/kategorie.txt", "AUTA\r\n");

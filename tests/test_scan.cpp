@@ -29,6 +29,7 @@ namespace {
 using testing::FailingOs;
 using testing::TempTree;
 using testing::linesOf;
+using testing::cp;
 using testing::native;
 using Call = FailingOs::Call;
 using Lines = std::vector<std::string>;
@@ -145,6 +146,47 @@ TEST(Scan, KeepsTheFilesOfOneDirectoryTogether) {
   EXPECT_EQ(std::set<std::string>(lines.begin(), lines.begin() + 4),
             (std::set<std::string>{a + "z.scn", a + "a.scm", a + "M.ctr", a + "b.SCN"}));
 }
+
+TEST(Scan, ListsEachDirectoryInOrderIgnoringCaseWhateverTheByteOrder) {
+  // In byte order "B" and "D" would come before "a" and "c".
+  TempTree t;
+  for (const char* name : {"D.scn", "B.scn", "c.scn", "a.scn"}) t.write(std::string("base/scenery/") + name, "x");
+  t.write("base/scenery/B/b.scn", "x");
+  t.write("base/scenery/a/a.scn", "x");
+  wypisz_pliki(t.runPaths());
+  const std::string s = sceneryPrefix(t);
+  EXPECT_EQ(linesOf(t.read("base/p_scn.txt")),
+            (Lines{s + native("a/a.scn"), s + native("B/b.scn"), s + "a.scn", s + "B.scn", s + "c.scn", s + "D.scn"}));
+}
+
+#ifndef _WIN32
+// Only where names differ by case can a file and a directory share a name.
+TEST(Scan, ADirectoryBesideAFileOfTheSameNameIgnoringCaseIsNotEntered) {
+  struct Row {
+    std::string file;
+    std::string directory;
+    bool entered;
+    const char* why;
+  };
+  const Row rows[] = {
+      {"linie", "LINIE", false, "ASCII letters in another case"},
+      {cp("Łąki"), cp("łĄKI"), false, "Polish letters in another case"},
+      {"linie", "linie2", true, "a name that merely begins like the file's"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    TempTree t;
+    t.write("base/scenery/" + row.file, "a plain file");
+    t.write("base/scenery/" + row.directory + "/w.inc", kThreeMarkers);
+    t.write("base/scenery/" + row.directory + "/w.scn", "x");
+    const ScanResult r = wypisz_pliki(t.runPaths());
+    const std::string dir = sceneryPrefix(t) + row.directory + "/";
+    EXPECT_EQ(t.read("base/p_inc.txt"), row.entered ? dir + "w.inc\r\n" : "");
+    EXPECT_EQ(t.read("base/p_scn.txt"), row.entered ? dir + "w.scn\r\n" : "");
+    EXPECT_EQ(r.needCategory + r.sceneryFiles, row.entered ? 2u : 0u);
+  }
+}
+#endif
 
 TEST(Scan, ClassifiesEveryKindOfFile) {
   enum Out { PInc, PScn, IncOut1, None };
