@@ -585,6 +585,22 @@ TEST(RunStages, ADryRunLeavesTheConvertButtonAsItWas) {
   EXPECT_EQ(r.controls(), ready(false, true));
 }
 
+TEST(RunStages, AConversionRefusedWhileFilesWaitIsStillOfferedOnceTheyAreAssigned) {
+  TempTree t;
+  layOut(t);
+  run::Run r(t.path("prog"), t.path("base"));
+  r.start();
+  convert::ConversionEvents events;
+  EXPECT_THROW(r.convert(events), FilesWaiting);
+  convert::ConversionOptions dryRun;
+  dryRun.dryRun = true;
+  EXPECT_THROW(r.convert(events, dryRun), FilesWaiting);
+  while (!r.fileList().empty()) r.assignSelectedFile();
+  EXPECT_EQ(r.controls(), ready(true, true));
+  EXPECT_EQ(r.convert(events).includeFiles, 5u);
+  EXPECT_EQ(r.controls(), ready(false, true));
+}
+
 TEST(RunStages, TypedTextOutsideWindows1250IsRefusedNotReplaced) {
   TempTree t;
   t.write("prog/kategorie.txt", "AUTA\r\n");

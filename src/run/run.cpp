@@ -194,12 +194,13 @@ size_t Run::save() {
 }
 
 convert::ConversionResult Run::convert(convert::ConversionEvents& events, const convert::ConversionOptions& options) {
-  if (!options.dryRun) converted_ = true;
   if (!wszystkie_inc_przypisane_) {
     throw FilesWaiting("Na kategorię czeka jeszcze plików *.inc: " + std::to_string(files_.size()) +
                        "; przypisz je przed konwersją.");
   }
   if (options.dryRun) return convert::runConversion(paths_, events, options);
+  // Off already while it runs: the window lets events in meanwhile.
+  converted_ = true;
   try {
     return convert::runConversion(paths_, events, options);
   } catch (const convert::IncompleteConversion&) {
