@@ -12,7 +12,7 @@
 #include "support/temp_tree.h"
 #include "text/codepage.h"
 #include "text/files.h"
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -489,8 +489,8 @@ TEST(ConversionRun, UntouchedFilesKeepBytesAndTimeAndShortOrMissingOnesAreSkippe
   EXPECT_EQ(result.sceneryFiles, 0u);
   EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), "include tory/inny.inc 1 2 3\n// include tory/most1.inc 1 2\n");
   EXPECT_EQ(tree.read("base/scenery/pusty.scn"), "x");
-  text::FileStat st;
-  ASSERT_EQ(text::Os().stat(path.c_str(), &st), 0);
+  platform::FileStat st;
+  ASSERT_EQ(platform::Os().stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.modifiedNs, kOld * 1000000000);
 }
 
@@ -686,7 +686,7 @@ TEST(ConversionRun, DryRunListsTheSameFilesAndChangesNothing) {
   options.dryRun = true;
   RecordingOs os;
   {
-    text::ScopedOs guard(os);
+    platform::ScopedOs guard(os);
     EXPECT_EQ(runConversion(tree.runPaths(), progress, options).changedFiles, kChanged);
   }
   EXPECT_TRUE(os.log.empty()) << "a dry run created, synced or renamed a file";
@@ -702,7 +702,7 @@ TEST(ConversionRun, EveryTemporaryFileIsDurableBeforeTheFirstRename) {
     ConversionOptions options;
     options.flush = mode;
     {
-      text::ScopedOs guard(os);
+      platform::ScopedOs guard(os);
       runConversion(tree.runPaths(), progress, options);
     }
     EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);
@@ -809,7 +809,7 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
     const auto before = tree.snapshot();
     ConversionEvents progress;
     try {
-      text::ScopedOs guard(os);
+      platform::ScopedOs guard(os);
       runConversion(tree.runPaths(), progress);
       ADD_FAILURE() << fault.what << ": no failure reported";
     } catch (const IncompleteConversion& e) {
@@ -923,7 +923,7 @@ TEST(ConversionRun, EveryThreadCountGivesTheSameFilesResultEventsAndMessage) {
       options.threads = threads;
       options.dryRun = dryRun;
       try {
-        text::ScopedOs guard(os);
+        platform::ScopedOs guard(os);
         const ConversionResult r = runConversion(tree.runPaths(), events, options);
         out.changed = r.changedFiles;
         out.counts = {r.includeFiles, r.sceneryListed, r.sceneryFiles, r.bytesRead, r.bytesWritten};
@@ -988,7 +988,7 @@ TEST(ConversionRun, AnOwnerThatCannotBeKeptIsNoFailureButAnErrorIs) {
     os.fail({Call::Fchown, err, "/tory/"});
     ConversionEvents progress;
     try {
-      text::ScopedOs guard(os);
+      platform::ScopedOs guard(os);
       runConversion(tree.runPaths(), progress);
       EXPECT_EQ(err, EPERM) << "no failure reported";
       EXPECT_EQ(tree.read("base/scenery/tory/most1.inc"), kMostDone);
@@ -1010,7 +1010,7 @@ TEST(ConversionRun, RenameFailingPartWaySaysWhatWasAlreadyReplaced) {
   const auto before = tree.allFiles();
   ConversionEvents progress;
   try {
-    text::ScopedOs guard(os);
+    platform::ScopedOs guard(os);
     runConversion(tree.runPaths(), progress);
     ADD_FAILURE() << "no failure reported";
   } catch (const IncompleteConversion& e) {
@@ -1037,7 +1037,7 @@ TEST(Undo, ARenameFailingPartWayLeavesExactlyTheFilesNotYetPutBackUndoable) {
   testing::FailingOs os;
   os.fail({Call::Rename, EIO, "tory/stacja.scn"});
   try {
-    text::ScopedOs guard(os);
+    platform::ScopedOs guard(os);
     undoConversion(tree.runPaths());
     ADD_FAILURE() << "no failure reported";
   } catch (const text::Failure& e) {
@@ -1073,7 +1073,7 @@ TEST(ConversionRun, FlushFailingAfterTheRenamesIsNotReportedAsSuccess) {
     ConversionOptions options;
     options.flush = mode;
     try {
-      text::ScopedOs guard(os);
+      platform::ScopedOs guard(os);
       runConversion(tree.runPaths(), progress, options);
       ADD_FAILURE() << "no failure reported";
     } catch (const IncompleteConversion& e) {

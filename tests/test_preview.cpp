@@ -69,7 +69,7 @@ TEST(PreviewText, AnEmptyMissingOrUnreadableFileIsReportedWithItsName) {
     SCOPED_TRACE(row.why);
     FailingOs os;
     row.arrange(os);
-    text::ScopedOs guard(os);
+    platform::ScopedOs guard(os);
     try {
       previewText(t.path(row.file));
       ADD_FAILURE() << "no error";
@@ -97,7 +97,7 @@ TEST(PreviewText, ReadingStopsAtTheLastLineShownOrAtTheCap) {
   t.write("duzy.inc", big);
   CountingOs os;
   {
-    text::ScopedOs guard(os);
+    platform::ScopedOs guard(os);
     EXPECT_EQ(previewText(t.path("duzy.inc")).size(), 400 * 38 - 2);
   }
   EXPECT_LE(os.bytes, size_t{64 * 1024});

@@ -7,7 +7,7 @@
 #include "text/codepage.h"
 #include "text/files.h"
 #include "text/lines.h"
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <gtest/gtest.h>
 
@@ -116,7 +116,7 @@ TEST(Start, FailureToEmptyIncOutIsReported) {
   const auto before = t.snapshot();
   FailingOs fos;
   fos.fail({Call::Open, EROFS, "inc_out.txt"});
-  text::ScopedOs guard(fos);
+  platform::ScopedOs guard(fos);
   try {
     runStart(t.runPaths());
     ADD_FAILURE() << "no error";
@@ -177,7 +177,7 @@ TEST(BaseDirectory, CleanUpGoesOnPastAFailureAndNamesTheFile) {
   FailingOs fos;
   fos.fail({Call::Unlink, EACCES, "inc_out1.txt"});
   {
-    text::ScopedOs guard(fos);
+    platform::ScopedOs guard(fos);
     try {
       removeWorkingFiles(t.runPaths());
       ADD_FAILURE() << "no error";
@@ -225,8 +225,8 @@ TEST(RunStages, ChoosingTheDirectoryFollowsSprExistScenery) {
   run::Run r(t.path("prog"), t.path("base"));
   EXPECT_EQ(r.stage(), Stage::ChoosingDirectory);
   EXPECT_FALSE(r.wszystkie_inc_przypisane());
-  EXPECT_EQ(r.paths().sciezka_katalogu, t.path("base") + text::kPathSeparator);
-  EXPECT_EQ(r.paths().sciezka_programu, t.path("prog") + text::kPathSeparator);
+  EXPECT_EQ(r.paths().sciezka_katalogu, t.path("base") + platform::kPathSeparator);
+  EXPECT_EQ(r.paths().sciezka_programu, t.path("prog") + platform::kPathSeparator);
   EXPECT_EQ(r.controls(), choosing(true));
   EXPECT_EQ(r.directoryEntries(), Lines{t.path("base/scenery")});
   const struct {
@@ -243,7 +243,7 @@ TEST(RunStages, ChoosingTheDirectoryFollowsSprExistScenery) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.why);
     r.changeDirectory(t.path(row.dir));
-    EXPECT_EQ(r.paths().sciezka_katalogu, t.path(row.dir) + text::kPathSeparator);
+    EXPECT_EQ(r.paths().sciezka_katalogu, t.path(row.dir) + platform::kPathSeparator);
     EXPECT_EQ(r.controls(), choosing(row.start));
   }
   EXPECT_EQ(t.allFiles(), Lines{});  // choosing writes nothing
@@ -327,7 +327,7 @@ TEST(RunStages, AWholeRunByHand) {
   EXPECT_EQ(selectedCategory(r), "AUTA");
   EXPECT_EQ(r.controls(), assigning(kRoot));
   r.changeDirectory(t.path("prog"));  // the directory is fixed once Start has run
-  EXPECT_EQ(r.paths().sciezka_katalogu, t.path("base") + text::kPathSeparator);
+  EXPECT_EQ(r.paths().sciezka_katalogu, t.path("base") + platform::kPathSeparator);
 
   r.selectFile(2);
   EXPECT_EQ(r.controls(), assigning("linie\\"));
@@ -440,7 +440,7 @@ TEST(RunStages, AFailedStepLeavesTheStageAndTheListsAsTheyWere) {
     run::Run r(t.path("prog"), t.path("base"));
     FailingOs fos;
     fos.fail({Call::Open, EACCES, "inc_out.txt"});
-    text::ScopedOs guard(fos);
+    platform::ScopedOs guard(fos);
     try {
       r.start();
       ADD_FAILURE() << "no error";
@@ -457,7 +457,7 @@ TEST(RunStages, AFailedStepLeavesTheStageAndTheListsAsTheyWere) {
     const std::string incOut = t.read("base/inc_out.txt");
     FailingOs fos;
     fos.fail({Call::Write, ENOSPC, "inc_out.txt"});
-    text::ScopedOs guard(fos);
+    platform::ScopedOs guard(fos);
     EXPECT_THROW(r.assignSelectedFile(), text::Failure);
     EXPECT_THROW(r.assignWholeDirectory(), text::Failure);
     EXPECT_EQ(r.fileList().size(), 4u);  // the files stay in the list
@@ -470,7 +470,7 @@ TEST(RunStages, AFailedStepLeavesTheStageAndTheListsAsTheyWere) {
     const std::string predef = t.read("prog/predef.txt");
     FailingOs fos;
     fos.fail({Call::Write, EROFS, "predef.txt"});
-    text::ScopedOs guard(fos);
+    platform::ScopedOs guard(fos);
     EXPECT_THROW(r.save(), text::Failure);
     EXPECT_EQ(r.controls(), ready(true, true));
     EXPECT_EQ(t.read("prog/predef.txt"), predef);
@@ -480,7 +480,7 @@ TEST(RunStages, AFailedStepLeavesTheStageAndTheListsAsTheyWere) {
     const auto before = t.snapshot();
     FailingOs fos;
     fos.fail({Call::Mkstemp, ENOSPC, "linie"});
-    text::ScopedOs guard(fos);
+    platform::ScopedOs guard(fos);
     convert::ConversionEvents events;
     EXPECT_THROW(r.convert(events), text::Failure);
     EXPECT_EQ(r.controls(), ready(true, true));
@@ -490,7 +490,7 @@ TEST(RunStages, AFailedStepLeavesTheStageAndTheListsAsTheyWere) {
     SCOPED_TRACE("a conversion that fails after changing files: converting again is not offered");
     FailingOs fos;
     fos.fail({Call::Rename, EIO, "trasa.scn"});
-    text::ScopedOs guard(fos);
+    platform::ScopedOs guard(fos);
     convert::ConversionEvents events;
     EXPECT_THROW(r.convert(events), convert::IncompleteConversion);
     EXPECT_EQ(r.controls(), ready(false, true));

@@ -4,7 +4,7 @@
 #include "text/codepage.h"
 #include "text/files.h"
 #include "text/lines.h"
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <gtest/gtest.h>
 
@@ -38,7 +38,7 @@ using testing::kThreeMarkers;
 
 // The scenery directory's full path prefix as the scan writes it (native
 // separators: expected paths below it are "/" separated and go through native()).
-std::string sceneryPrefix(const TempTree& t) { return t.runPaths().sciezka_katalogu + "scenery" + text::kPathSeparator; }
+std::string sceneryPrefix(const TempTree& t) { return t.runPaths().sciezka_katalogu + "scenery" + platform::kPathSeparator; }
 
 // ---------------------------------------------------------------------------
 // Reading one include file
@@ -386,7 +386,7 @@ TEST(Scan, SceneryDirectoryInAnotherCaseIsScanned) {
   t.write("base/Scenery/linie/h.inc", "//$infotype: Mosty\r\n");
   t.write("base/Scenery/s.scn", "x");
   wypisz_pliki(t.runPaths());
-  const std::string s = t.runPaths().sciezka_katalogu + "Scenery" + text::kPathSeparator;
+  const std::string s = t.runPaths().sciezka_katalogu + "Scenery" + platform::kPathSeparator;
   EXPECT_EQ(t.read("base/p_inc.txt"), s + native("linie/a.inc") + "\r\n");
   EXPECT_EQ(t.read("base/p_scn.txt"), s + "s.scn\r\n");
   EXPECT_EQ(t.read("base/inc_out1.txt"), "linie\\h.inc Mosty\r\n");
@@ -464,7 +464,7 @@ TEST(Scan, LiftsTheOldCapacityOfNamesPerDirectory) {
   TempTree t;
   t.mkdir("base/scenery/big");
   const size_t n = 65536 + 40;
-  text::Os system;  // the plain calls: one each, on both systems
+  platform::Os system;  // the plain calls: one each, on both systems
   for (size_t i = 0; i < n; ++i) {
     const std::string p = t.path("base/scenery/big/f" + std::to_string(i) + ".scn");
     const int fd = system.open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
@@ -520,7 +520,7 @@ TEST(Scan, FailureLeavesThePreviousWorkingFilesAndNoTemporaryFile) {
     FailingOs fos;
     fos.fail(r.rule);
     {
-      text::ScopedOs guard(fos);
+      platform::ScopedOs guard(fos);
       try {
         wypisz_pliki(t.runPaths());
         ADD_FAILURE() << "no error";

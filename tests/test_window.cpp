@@ -7,7 +7,7 @@
 #include "app/single_instance.h"
 #include "support/temp_tree.h"
 #include "text/codepage.h"
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <gtest/gtest.h>
 
@@ -143,7 +143,7 @@ class Window {
   Message clickFailing(const char* button, FailingOs::Rule fault) {
     FailingOs fos;
     fos.fail(std::move(fault));
-    text::ScopedOs guard(fos);
+    platform::ScopedOs guard(fos);
     const auto messages = click(button);
     EXPECT_EQ(messages.size(), 1u);
     return messages.empty() ? Message{} : messages.front();
@@ -566,7 +566,7 @@ TEST(Form1, WhereLinksAreRefusedTheUserDecidesWhetherToConvertWithoutUndo) {
   while (!w.items("List1").isEmpty()) ASSERT_TRUE(w.click("Command2").empty());
   FailingOs fos;
   fos.fail({FailingOs::Call::Link, EPERM});
-  text::ScopedOs guard(fos);
+  platform::ScopedOs guard(fos);
   const auto before = t.snapshot();
   for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
     SCOPED_TRACE(answer == QMessageBox::Yes ? "yes" : "no");

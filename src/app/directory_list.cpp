@@ -2,7 +2,7 @@
 
 #include "app/qt_text.h"
 #include "text/files.h"
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <QHeaderView>
 #include <QStyle>
@@ -59,7 +59,7 @@ void DirectoryList::showDirectory(const std::string& dir, const std::vector<std:
   addTopLevelItem(current);
   while (pos < dir.size()) {
     size_t slash = pos;
-    while (slash < dir.size() && !text::isPathSeparator(dir[slash])) ++slash;
+    while (slash < dir.size() && !platform::isPathSeparator(dir[slash])) ++slash;
     if (slash > pos) {
       auto* child = entry(dir.substr(0, slash), dir.substr(pos, slash - pos), open);
       current->addChild(child);

@@ -42,7 +42,7 @@ class WaitCursor {
 // sciezka_katalogu without its trailing separator (a root keeps it: "/", "C:\\").
 std::string directoryOf(const std::string& withSeparator) {
   std::string dir = withSeparator;
-  while (dir.size() > 1 && text::isPathSeparator(dir.back())) dir.pop_back();
+  while (dir.size() > 1 && platform::isPathSeparator(dir.back())) dir.pop_back();
 #ifdef _WIN32
   if (dir.size() == 2 && dir[1] == ':') dir += '\\';
 #endif

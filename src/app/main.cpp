@@ -5,7 +5,7 @@
 #include "app/single_instance.h"
 #include "run/program.h"
 #include "text/files.h"
-#include "text/os.h"
+#include "platform/os.h"
 #include "text/paths.h"
 
 #include <QApplication>
@@ -37,9 +37,9 @@ int main(int argc, char** argv) {
   try {
     startDir = borvantel::text::directoryWithSeparator(".");
   } catch (const std::exception&) {  // no current directory any more
-    startDir = std::string(1, borvantel::text::kPathSeparator);
+    startDir = std::string(1, borvantel::platform::kPathSeparator);
   }
-  while (startDir.size() > 1 && borvantel::text::isPathSeparator(startDir.back())) startDir.pop_back();
+  while (startDir.size() > 1 && borvantel::platform::isPathSeparator(startDir.back())) startDir.pop_back();
 #ifdef _WIN32
   if (startDir.size() == 2 && startDir[1] == ':') startDir += '\\';
 #endif

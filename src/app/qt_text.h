@@ -3,7 +3,7 @@
 #pragma once
 
 #include "text/codepage.h"
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <QFile>
 #include <QString>

@@ -4,7 +4,7 @@
 #include "text/working_files.h"
 #include "text/files.h"
 #include "text/lines.h"
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <fcntl.h>
 
@@ -50,16 +50,16 @@ CompletionResult automatycznie_uzupelnij_inc(const text::RunPaths& paths) {
   // "p_inc1.txt" complete and flushed first; then the assignments; then one
   // rename puts it over "p_inc.txt".
   {
-    const int raw = text::os().open(pInc1.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const int raw = platform::os().open(pInc1.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (raw < 0) throw text::FileError(text::FileOp::Create, pInc1, errno);
-    text::Fd fd(raw);
+    platform::Fd fd(raw);
     try {
       text::writeAll(fd.get(), left, pInc1);
-      if (text::os().fsync(fd.get()) != 0) throw text::FileError(text::FileOp::Sync, pInc1, errno);
+      if (platform::os().fsync(fd.get()) != 0) throw text::FileError(text::FileOp::Sync, pInc1, errno);
       if (fd.close() != 0) throw text::FileError(text::FileOp::Write, pInc1, errno);
     } catch (...) {
       fd.close();
-      text::os().unlink(pInc1.c_str());
+      platform::os().unlink(pInc1.c_str());
       throw;
     }
   }
@@ -68,7 +68,7 @@ CompletionResult automatycznie_uzupelnij_inc(const text::RunPaths& paths) {
   try {
     text::appendRecords(incOut, assigned);
   } catch (...) {
-    text::os().unlink(pInc1.c_str());
+    platform::os().unlink(pInc1.c_str());
     throw;
   }
   try {
@@ -76,13 +76,13 @@ CompletionResult automatycznie_uzupelnij_inc(const text::RunPaths& paths) {
   } catch (...) {
     // "p_inc.txt" still lists every file: take the new assignments back out of
     // "inc_out.txt" and leave no "p_inc1.txt", so the working files agree.
-    text::os().unlink(pInc1.c_str());
+    platform::os().unlink(pInc1.c_str());
     if (!assigned.empty()) {
       if (!incOutSize) {
-        text::os().unlink(incOut.c_str());
-      } else if (const int raw = text::os().open(incOut.c_str(), O_WRONLY, 0); raw >= 0) {
-        text::Fd fd(raw);
-        (void)text::os().ftruncate(fd.get(), static_cast<off_t>(*incOutSize));
+        platform::os().unlink(incOut.c_str());
+      } else if (const int raw = platform::os().open(incOut.c_str(), O_WRONLY, 0); raw >= 0) {
+        platform::Fd fd(raw);
+        (void)platform::os().ftruncate(fd.get(), static_cast<off_t>(*incOutSize));
       }
     }
     throw;

@@ -7,8 +7,8 @@
 #include "convert/scenery_file.h"
 #include "text/working_files.h"
 #include "text/lines.h"
-#include "text/in_order.h"
-#include "text/os.h"
+#include "platform/in_order.h"
+#include "platform/os.h"
 
 #include <fcntl.h>
 
@@ -40,7 +40,7 @@ constexpr size_t kLookAhead = 64;
 constexpr size_t kNone = static_cast<size_t>(-1);
 
 std::string realPath(const std::string& path, int& err) {
-  std::string out = text::os().realpath(path.c_str());
+  std::string out = platform::os().realpath(path.c_str());
   err = out.empty() ? errno : 0;
   return out;
 }
@@ -72,7 +72,7 @@ class Phase {
 // finished temporary file owned by prepared_; no user file is touched before
 // commit().
 //
-// Each phase prepares its files on several threads (text::InOrder): a worker
+// Each phase prepares its files on several threads (platform::InOrder): a worker
 // opens, reads, rewrites and writes one file into its temporary file; the
 // calling thread then takes the outcomes up in list order, reports progress,
 // keeps the first copy of a file reached under two names and stops at the
@@ -110,8 +110,8 @@ class ConversionRun {
     std::unordered_map<std::string, RealDirectory> directories;
     // The directories of the file at hand, as listed and as it really is:
     // the files of one directory come one after another.
-    text::Directory listedDir;
-    text::Directory realDir;
+    platform::Directory listedDir;
+    platform::Directory realDir;
   };
   // One file as its worker left it.
   struct Outcome {
@@ -128,9 +128,9 @@ class ConversionRun {
   // Opens `full` for reading and sets `target` to the file's real path, where
   // it is rewritten, and `device` to the file system of its directory. Returns
   // 0 or an errno.
-  int openResolved(Worker& w, const std::string& full, text::Fd& fd, std::string& target, std::uint64_t& device);
+  int openResolved(Worker& w, const std::string& full, platform::Fd& fd, std::string& target, std::uint64_t& device);
   void checkInside(const std::string& listed, const std::string& target) const;
-  std::unique_ptr<text::AtomicFile> createTemp(Worker& w, const std::string& target, const text::FileStat& st,
+  std::unique_ptr<text::AtomicFile> createTemp(Worker& w, const std::string& target, const platform::FileStat& st,
                                                std::uint64_t device);
   void emit(Worker& w, text::AtomicFile* file, Outcome& o);
   void finishTemp(text::AtomicFile& file, Outcome& o);
@@ -157,8 +157,8 @@ class ConversionRun {
   std::string root_;       // the scenery directory, found once per run
   std::string rootShown_;  // its name, relative to the base directory
   std::string base_;       // the base directory, with separator
-  const std::uint32_t euid_ = text::processUser();
-  const std::uint32_t egid_ = text::processGroup();
+  const std::uint32_t euid_ = platform::processUser();
+  const std::uint32_t egid_ = platform::processGroup();
   std::vector<AssignmentRow> incOut_;
   AssignmentTable table_;
   std::vector<std::string> sceneryList_;
@@ -183,7 +183,7 @@ ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& even
   int err = 0;
   realBase_ = realPath(base_, err);
   if (err != 0) throw FileError(FileOp::Open, base_, err);
-  if (!text::isPathSeparator(realBase_.back())) realBase_ += text::kPathSeparator;
+  if (!platform::isPathSeparator(realBase_.back())) realBase_ += platform::kPathSeparator;
   rootShown_ = text::nativeToRelative(std::string_view(root_).substr(std::min(base_.size(), root_.size())));
 
   // Every working file is read and checked before anything is written.
@@ -193,7 +193,7 @@ ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& even
   table_ = AssignmentTable(std::move(rows));
 
   const std::string pScn = paths.workingFile(text::kPScn);
-  const std::string prefix = root_ + text::kPathSeparator;
+  const std::string prefix = root_ + platform::kPathSeparator;
   size_t lineNo = 0;
   text::forEachRecord(pScn, [&](std::string_view line) {
     ++lineNo;
@@ -208,28 +208,28 @@ ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& even
   if (!options_.dryRun) journal_.emplace(paths);
 }
 
-int ConversionRun::openResolved(Worker& w, const std::string& full, text::Fd& fd, std::string& target,
+int ConversionRun::openResolved(Worker& w, const std::string& full, platform::Fd& fd, std::string& target,
                                 std::uint64_t& device) {
   const size_t slash = text::nameStart(full);
   if (const std::string_view listedDir = std::string_view(full).substr(0, slash); w.listedDir.path() != listedDir) {
-    w.listedDir = text::Directory(listedDir);
+    w.listedDir = platform::Directory(listedDir);
   }
-  int raw = text::os().openAt(w.listedDir, full.c_str() + slash, O_RDONLY | O_NOFOLLOW, 0);
+  int raw = platform::os().openAt(w.listedDir, full.c_str() + slash, O_RDONLY | O_NOFOLLOW, 0);
   if (raw < 0 && errno == ELOOP) {
     // A link is rewritten where it points, and stays a link.
     int err = 0;
     target = realPath(full, err);
     if (err != 0) return err;
-    raw = text::os().open(target.c_str(), O_RDONLY, 0);
+    raw = platform::os().open(target.c_str(), O_RDONLY, 0);
     if (raw < 0) return errno;
-    fd = text::Fd(raw);
-    text::FileStat st;
-    if (text::os().stat(text::parentDirectory(target).c_str(), &st) != 0) return errno;
+    fd = platform::Fd(raw);
+    platform::FileStat st;
+    if (platform::os().stat(text::parentDirectory(target).c_str(), &st) != 0) return errno;
     device = st.device;
     return 0;
   }
   if (raw < 0) return errno;
-  fd = text::Fd(raw);
+  fd = platform::Fd(raw);
   const std::string_view dir = slash == 0 ? std::string_view(".") : std::string_view(full).substr(0, slash - 1);
   const std::string_view name = std::string_view(full).substr(slash);
   auto it = w.directories.find(std::string(dir));
@@ -237,9 +237,9 @@ int ConversionRun::openResolved(Worker& w, const std::string& full, text::Fd& fd
     int err = 0;
     std::string real = realPath(std::string(dir), err);
     if (err != 0) return err;
-    text::FileStat st;
-    if (text::os().stat(real.c_str(), &st) != 0) return errno;
-    if (!text::isPathSeparator(real.back())) real += text::kPathSeparator;
+    platform::FileStat st;
+    if (platform::os().stat(real.c_str(), &st) != 0) return errno;
+    if (!platform::isPathSeparator(real.back())) real += platform::kPathSeparator;
     it = w.directories.emplace(std::string(dir), RealDirectory{std::move(real), st.device}).first;
   }
   target.assign(it->second.real).append(name);
@@ -258,7 +258,7 @@ void ConversionRun::checkInside(const std::string& listed, const std::string& ta
 }
 
 std::unique_ptr<text::AtomicFile> ConversionRun::createTemp(Worker& w, const std::string& target,
-                                                            const text::FileStat& st, std::uint64_t device) {
+                                                            const platform::FileStat& st, std::uint64_t device) {
   // A file mounted over on its own could not be renamed over: found now,
   // before anything has changed, rather than half-way through the renames.
   if (st.device != device) throw FileError(FileOp::Rename, target, EXDEV);
@@ -266,14 +266,14 @@ std::unique_ptr<text::AtomicFile> ConversionRun::createTemp(Worker& w, const std
   // comes back writable.
   const auto mode = static_cast<mode_t>((st.mode & 07777) | 0200);
   const std::string_view dir = std::string_view(target).substr(0, text::nameStart(target));
-  if (w.realDir.path() != dir) w.realDir = text::Directory(dir);
+  if (w.realDir.path() != dir) w.realDir = platform::Directory(dir);
   auto file = std::make_unique<text::AtomicFile>(w.realDir, target, mode, journal_ ? &*journal_ : nullptr);
   if (st.uid != euid_ || st.gid != egid_) {
     // Keep the owner where we may; an ordinary user may not give files away.
-    if (text::os().fchown(file->fd(), st.uid, st.gid) == 0) {
-      if ((mode & 06000) != 0) (void)text::os().fchmod(file->fd(), mode);  // set-user/group-id, cleared by chown
+    if (platform::os().fchown(file->fd(), st.uid, st.gid) == 0) {
+      if ((mode & 06000) != 0) (void)platform::os().fchmod(file->fd(), mode);  // set-user/group-id, cleared by chown
     } else if (errno == EPERM) {
-      (void)text::os().fchown(file->fd(), static_cast<std::uint32_t>(-1), st.gid);
+      (void)platform::os().fchown(file->fd(), static_cast<std::uint32_t>(-1), st.gid);
     } else {
       throw FileError(FileOp::Create, target, errno);
     }
@@ -292,8 +292,8 @@ void ConversionRun::emit(Worker& w, text::AtomicFile* file, Outcome& o) {
 void ConversionRun::finishTemp(text::AtomicFile& file, Outcome& o) {
   if (options_.keepUndo) {
     // What the converted file will be, for undo to tell it unchanged later.
-    text::FileStat st;
-    if (text::os().fstat(file.fd(), &st) != 0) throw FileError(FileOp::Stat, file.target(), errno);
+    platform::FileStat st;
+    if (platform::os().fstat(file.fd(), &st) != 0) throw FileError(FileOp::Stat, file.target(), errno);
     o.identity = identityOf(st);
   }
   file.finish(options_.flush == FlushMode::PerFile);
@@ -301,7 +301,7 @@ void ConversionRun::finishTemp(text::AtomicFile& file, Outcome& o) {
 
 template <typename Prepare, typename Take>
 void ConversionRun::inOrder(size_t count, Prepare&& prepare, Take&& take) {
-  text::InOrder pool(text::threadsFor(options_.threads, count));
+  platform::InOrder pool(platform::threadsFor(options_.threads, count));
   while (workers_.size() < pool.threads()) workers_.push_back(std::make_unique<Worker>(table_));
   std::vector<Outcome> outcomes(pool.slots());
   pool.run(
@@ -343,12 +343,12 @@ void ConversionRun::zmiana_inc() {
 
 void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome& o) {
   const std::string full = text::fullPath(root_, row.path);
-  text::Fd in;
+  platform::Fd in;
   if (const int err = openResolved(w, full, in, o.target, o.device)) throw FileError(FileOp::Open, full, err);
   checkInside(full, o.target);
 
-  text::FileStat st;
-  if (text::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, o.target, errno);
+  platform::FileStat st;
+  if (platform::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, o.target, errno);
   std::unique_ptr<text::AtomicFile> file = options_.dryRun ? nullptr : createTemp(w, o.target, st, o.device);
 
   // The whole file is read, however short: a file of one byte keeps it.
@@ -415,7 +415,7 @@ void ConversionRun::zmiana_scn() {
 void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome& o) {
   // A file that no longer exists (a dangling link too), or is shorter than
   // 2 bytes, is skipped.
-  text::Fd in;
+  platform::Fd in;
   std::string target;
   if (const int err = openResolved(w, listed, in, target, o.device)) {
     if (err == ENOENT || err == ENOTDIR) return;
@@ -437,8 +437,8 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
     }
   }
 
-  text::FileStat st;
-  if (text::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, *source, errno);
+  platform::FileStat st;
+  if (platform::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, *source, errno);
   if (st.size < 2) return;
 
   // Hold: the text so far is kept in w.out until a line converts (then Write)
@@ -463,7 +463,7 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
         mode = Mode::Write;
         if (options_.dryRun) break;
         file = createTemp(w, o.target, st, o.device);
-        if (text::os().lseek(in.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, *source, errno);
+        if (platform::os().lseek(in.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, *source, errno);
         w.reader.reset(in.get(), *source);
         o.bytesRead += st.size;
         break;
@@ -519,12 +519,12 @@ void ConversionRun::renameAll() {
   }
   starts.push_back(prepared_.size());
   std::vector<int> errors(prepared_.size(), 0);
-  text::InOrder pool(text::threadsFor(options_.threads, starts.size() - 1));
+  platform::InOrder pool(platform::threadsFor(options_.threads, starts.size() - 1));
   pool.run(
       starts.size() - 1,
       [&](size_t chunk, size_t, unsigned) {
         const std::string& first = prepared_[starts[chunk]].file->target();
-        const text::Directory dir(std::string_view(first).substr(0, text::nameStart(first)));
+        const platform::Directory dir(std::string_view(first).substr(0, text::nameStart(first)));
         for (size_t i = starts[chunk]; i < starts[chunk + 1]; ++i) {
           try {
             prepared_[i].file->replaceTarget(dir);

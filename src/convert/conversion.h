@@ -11,7 +11,7 @@
 
 #include "convert/progress.h"
 #include "text/files.h"
-#include "text/os.h"
+#include "platform/os.h"
 #include "text/paths.h"
 
 #include <cstddef>
@@ -31,7 +31,7 @@ enum class FlushMode {
 
 struct ConversionOptions {
   // Windows has no flush of a whole file system for an ordinary user.
-  FlushMode flush = text::kFlushesWholeFileSystem ? FlushMode::PerFileSystem : FlushMode::PerFile;
+  FlushMode flush = platform::kFlushesWholeFileSystem ? FlushMode::PerFileSystem : FlushMode::PerFile;
   // Reads and decides everything, changes nothing and creates no file.
   bool dryRun = false;
   // Bytes of a scenery file's rewritten text held in memory before its first

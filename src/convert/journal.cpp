@@ -2,7 +2,7 @@
 
 #include "convert/undo.h"
 
-#include "text/os.h"
+#include "platform/os.h"
 #include "text/working_files.h"
 
 #include <fcntl.h>
@@ -26,9 +26,9 @@ constexpr std::string_view kUndo = "borvantel journal 1 UNDO\n";
 constexpr std::string_view kEnd = "END ";
 
 std::string realBase(const text::RunPaths& paths) {
-  std::string out = text::os().realpath(paths.sciezka_katalogu.c_str());
+  std::string out = platform::os().realpath(paths.sciezka_katalogu.c_str());
   if (out.empty()) throw FileError(FileOp::Open, paths.sciezka_katalogu, errno);
-  if (!text::isPathSeparator(out.back())) out += text::kPathSeparator;
+  if (!platform::isPathSeparator(out.back())) out += platform::kPathSeparator;
   return out;
 }
 
@@ -48,7 +48,7 @@ bool isInside(std::string_view path, std::string_view base) {
   size_t start = base.size();
   while (start <= path.size()) {
     size_t end = start;
-    while (end < path.size() && !text::isPathSeparator(path[end])) ++end;
+    while (end < path.size() && !platform::isPathSeparator(path[end])) ++end;
     const std::string_view part = path.substr(start, end - start);
     if (part == "." || part == "..") return false;
     start = end + 1;
@@ -72,7 +72,7 @@ void writeRenames(const std::string& path, std::string_view header, size_t count
 
 Journal::Journal(const text::RunPaths& paths)
     : path_(paths.workingFile(text::kJournal)), directory_(text::parentDirectory(path_)) {
-  const int raw = text::os().open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND, 0644);
+  const int raw = platform::os().open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND, 0644);
   if (raw < 0) {
     if (errno == EEXIST) {
       throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
@@ -81,7 +81,7 @@ Journal::Journal(const text::RunPaths& paths)
     }
     throw FileError(FileOp::Create, path_, errno);
   }
-  fd_ = text::Fd(raw);
+  fd_ = platform::Fd(raw);
   present_ = true;
   try {
     text::writeAll(fd_.get(), kPreparing, path_);
@@ -122,7 +122,7 @@ void Journal::commit(size_t count, const std::function<std::pair<std::string, st
 
 void Journal::remove() {
   fd_.close();
-  if (present_ && text::os().unlink(path_.c_str()) != 0 && errno != ENOENT) {
+  if (present_ && platform::os().unlink(path_.c_str()) != 0 && errno != ENOENT) {
     present_ = false;
     throw FileError(FileOp::Remove, path_, errno);
   }
@@ -184,12 +184,12 @@ size_t finishRenames(const std::vector<std::pair<std::string, std::string>>& ren
   size_t done = 0;
   std::map<std::uint64_t, std::string> fileSystems;
   for (const auto& [from, to] : renames) {
-    text::FileStat st;
-    if (text::os().lstat(from.c_str(), &st) != 0) {
+    platform::FileStat st;
+    if (platform::os().lstat(from.c_str(), &st) != 0) {
       if (errno == ENOENT) continue;  // put in place before the stop
       throw FileError(FileOp::Stat, from, errno);
     }
-    if (text::os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
+    if (platform::os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
     fileSystems.try_emplace(st.device, text::parentDirectory(to));
     ++done;
   }
@@ -202,8 +202,8 @@ size_t finishRenames(const std::vector<std::pair<std::string, std::string>>& ren
 void Journal::commitUndo(const text::RunPaths& paths, size_t count,
                          const std::function<std::pair<std::string, std::string>(size_t)>& rename) {
   const std::string path = paths.workingFile(text::kJournal);
-  text::FileStat st;
-  if (text::os().lstat(path.c_str(), &st) == 0) {
+  platform::FileStat st;
+  if (platform::os().lstat(path.c_str(), &st) == 0) {
     throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
                         " jest dziennik przerwanej operacji; uruchom Start, aby ją dokończyć.");
   }
@@ -212,13 +212,13 @@ void Journal::commitUndo(const text::RunPaths& paths, size_t count,
 
 void Journal::removeUndo(const text::RunPaths& paths) {
   const std::string path = paths.workingFile(text::kJournal);
-  if (text::os().unlink(path.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, path, errno);
+  if (platform::os().unlink(path.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, path, errno);
 }
 
 Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
   const std::string journal = paths.workingFile(text::kJournal);
-  text::FileStat st;
-  if (text::os().lstat(journal.c_str(), &st) != 0) {
+  platform::FileStat st;
+  if (platform::os().lstat(journal.c_str(), &st) != 0) {
     if (errno == ENOENT) return {};
     throw FileError(FileOp::Stat, journal, errno);
   }
@@ -242,14 +242,14 @@ Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
       temps.push_back(std::move(temp));
     }
     for (const std::string& temp : temps) {
-      if (text::os().unlink(temp.c_str()) == 0) {
+      if (platform::os().unlink(temp.c_str()) == 0) {
         ++recovery.files;
       } else if (errno != ENOENT) {
         throw FileError(FileOp::Remove, temp, errno);
       }
     }
     removePendingUndoSet(paths);
-    if (text::os().unlink(journal.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, journal, errno);
+    if (platform::os().unlink(journal.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, journal, errno);
     recovery.kind = Recovery::Kind::Removed;
     recovery.message = "Poprzednia konwersja w tym katalogu została przerwana, zanim zmieniła jakikolwiek plik. "
                        "Usunięto jej pliki tymczasowe (" + std::to_string(recovery.files) +
@@ -257,13 +257,13 @@ Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
     return recovery;
   }
 
-  const std::string undoDir = paths.workingFile(kUndoDirectory) + text::kPathSeparator;
+  const std::string undoDir = paths.workingFile(kUndoDirectory) + platform::kPathSeparator;
   if (data.compare(0, kUndo.size(), kUndo) == 0) {
     // An undo stopped half-way: the originals go on being put back.
     const auto renames = readRenames(journal, data, kUndo, [&](const std::string& from, const std::string& to) {
       const std::string_view name = std::string_view(from).substr(std::min(from.size(), undoDir.size()));
       // Backups are named by number, in numbered directories.
-      const size_t slash = name.find(text::kPathSeparator);
+      const size_t slash = name.find(platform::kPathSeparator);
       const auto digits = [](std::string_view s) {
         return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
       };
@@ -272,7 +272,7 @@ Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
     });
     recovery.files = finishRenames(renames);
     discardUndoSet(paths);
-    if (text::os().unlink(journal.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, journal, errno);
+    if (platform::os().unlink(journal.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, journal, errno);
     text::syncDirectory(text::parentDirectory(journal));
     recovery.kind = Recovery::Kind::Finished;
     recovery.message = "Poprzednie cofanie konwersji w tym katalogu zostało przerwane. Dokończono je: przywrócono "
@@ -288,7 +288,7 @@ Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
   });
   recovery.files = finishRenames(renames);
   installPendingUndoSet(paths);
-  if (text::os().unlink(journal.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, journal, errno);
+  if (platform::os().unlink(journal.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, journal, errno);
   text::syncDirectory(text::parentDirectory(journal));
   recovery.kind = Recovery::Kind::Finished;
   recovery.message = "Poprzednia konwersja w tym katalogu została przerwana w trakcie podmiany plików. "

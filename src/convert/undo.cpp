@@ -1,8 +1,8 @@
 #include "convert/undo.h"
 
 #include "convert/journal.h"
-#include "text/in_order.h"
-#include "text/os.h"
+#include "platform/in_order.h"
+#include "platform/os.h"
 #include "text/paths.h"
 
 #include <fcntl.h>
@@ -34,7 +34,7 @@ std::string groupName(size_t i) {
 
 std::string backupName(size_t i) {
   char name[40];
-  std::snprintf(name, sizeof name, "%06zu%c%08zu", i / kPerDirectory, text::kPathSeparator, i);
+  std::snprintf(name, sizeof name, "%06zu%c%08zu", i / kPerDirectory, platform::kPathSeparator, i);
   return name;
 }
 
@@ -47,36 +47,36 @@ std::string identityText(const FileIdentity& id) {
 }
 
 std::string directoryIn(const text::RunPaths& paths, std::string_view name) {
-  return paths.workingFile(name) + text::kPathSeparator;
+  return paths.workingFile(name) + platform::kPathSeparator;
 }
 
 // Removes the directory (with separator) and everything in it: files, and
 // directories of files, those on several threads (removing the last link of
 // an original frees its pages, which is most of the work).
 void removeDirectory(const std::string& dir, bool nested = false) {
-  std::vector<text::DirEntry> entries;
-  if (const int err = text::os().listDirectory(dir.c_str(), entries)) {
+  std::vector<platform::DirEntry> entries;
+  if (const int err = platform::os().listDirectory(dir.c_str(), entries)) {
     if (err == ENOENT) return;
     throw FileError(FileOp::List, dir, err);
   }
   std::vector<std::string> directories;
-  for (const text::DirEntry& e : entries) {
+  for (const platform::DirEntry& e : entries) {
     const std::string path = dir + e.name;
-    if (text::os().unlink(path.c_str()) == 0 || errno == ENOENT) continue;
+    if (platform::os().unlink(path.c_str()) == 0 || errno == ENOENT) continue;
     if (errno != EISDIR && errno != EPERM) throw FileError(FileOp::Remove, path, errno);
-    directories.push_back(path + text::kPathSeparator);
+    directories.push_back(path + platform::kPathSeparator);
   }
   if (nested) {
     for (const std::string& sub : directories) removeDirectory(sub, true);
   } else {
-    text::InOrder pool(text::threadsFor(0, directories.size()));
+    platform::InOrder pool(platform::threadsFor(0, directories.size()));
     pool.run(
         directories.size(), [&](size_t i, size_t, unsigned) { removeDirectory(directories[i], true); },
         [](size_t, size_t, const std::exception_ptr& error) {
           if (error) std::rethrow_exception(error);
         });
   }
-  if (text::os().rmdir(dir.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, dir, errno);
+  if (platform::os().rmdir(dir.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, dir, errno);
 }
 
 struct ManifestEntry {
@@ -137,12 +137,12 @@ void writeManifestFile(const std::string& dir, size_t count,
 
 }  // namespace
 
-FileIdentity identityOf(const text::FileStat& st) { return FileIdentity{st.inode, st.size, st.modifiedNs}; }
+FileIdentity identityOf(const platform::FileStat& st) { return FileIdentity{st.inode, st.size, st.modifiedNs}; }
 
 UndoBuilder::UndoBuilder(const text::RunPaths& paths)
     : paths_(paths), directory_(directoryIn(paths, kUndoNewDirectory)) {
   removeDirectory(directory_);  // left by a run stopped before its renames
-  if (text::os().mkdir(directory_.c_str(), 0755) != 0) throw FileError(FileOp::Create, directory_, errno);
+  if (platform::os().mkdir(directory_.c_str(), 0755) != 0) throw FileError(FileOp::Create, directory_, errno);
 }
 
 UndoBuilder::~UndoBuilder() {
@@ -159,22 +159,22 @@ void UndoBuilder::keep(size_t count, const std::function<std::pair<std::string, 
   count_ = count;
   file_ = file;
   const size_t groups = (count + kPerDirectory - 1) / kPerDirectory;
-  text::InOrder pool(text::threadsFor(threads, groups));
+  platform::InOrder pool(platform::threadsFor(threads, groups));
   pool.run(
       groups,
       [&](size_t group, size_t, unsigned) {
         const std::string groupDir = directory_ + groupName(group * kPerDirectory);
-        if (text::os().mkdir(groupDir.c_str(), 0755) != 0) throw FileError(FileOp::Create, groupDir, errno);
-        const text::Directory backups(groupDir);
-        text::Directory from;  // the directory of the last target: the files of one come together
+        if (platform::os().mkdir(groupDir.c_str(), 0755) != 0) throw FileError(FileOp::Create, groupDir, errno);
+        const platform::Directory backups(groupDir);
+        platform::Directory from;  // the directory of the last target: the files of one come together
         for (size_t i = group * kPerDirectory; i < std::min(count, (group + 1) * kPerDirectory); ++i) {
           const std::string target = file(i).first;
           const size_t slash = text::nameStart(target);
           if (from.path() != std::string_view(target).substr(0, slash)) {
-            from = text::Directory(std::string_view(target).substr(0, slash));
+            from = platform::Directory(std::string_view(target).substr(0, slash));
           }
           const std::string backup = directory_ + backupName(i);
-          if (text::os().linkAt(from, target.c_str() + slash, backups, backup.c_str() + groupDir.size() + 1) != 0) {
+          if (platform::os().linkAt(from, target.c_str() + slash, backups, backup.c_str() + groupDir.size() + 1) != 0) {
             const int err = errno;
             if (err == EPERM || err == EXDEV || err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS) {
               throw UndoUnavailable("System plików nie pozwala zachować oryginału pliku " + text::quotedPath(target) +
@@ -220,7 +220,7 @@ void installPendingUndoSet(const text::RunPaths& paths) {
   removeDirectory(current);
   const std::string from = fresh.substr(0, fresh.size() - 1);
   const std::string to = current.substr(0, current.size() - 1);
-  if (text::os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
+  if (platform::os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
   text::syncDirectory(paths.sciezka_katalogu);
 }
 
@@ -243,20 +243,20 @@ size_t undoConversion(const text::RunPaths& paths) {
   }
   // Everything is checked before anything changes.
   for (const ManifestEntry& e : *entries) {
-    text::FileStat st;
-    if (text::os().lstat(e.target.c_str(), &st) != 0 || identityText(identityOf(st)) != e.identity) {
+    platform::FileStat st;
+    if (platform::os().lstat(e.target.c_str(), &st) != 0 || identityText(identityOf(st)) != e.identity) {
       throw text::Failure("Plik " + text::quotedPath(e.target) +
                           " zmienił się od konwersji (albo go nie ma); cofnięcie nadpisałoby te zmiany. Nie zmieniono "
                           "żadnego pliku.");
     }
     const std::string backup = dir + e.backup;
-    if (text::os().lstat(backup.c_str(), &st) != 0) throw FileError(FileOp::Open, backup, errno);
+    if (platform::os().lstat(backup.c_str(), &st) != 0) throw FileError(FileOp::Open, backup, errno);
   }
   Journal::commitUndo(paths, entries->size(),
                       [&](size_t i) { return std::pair(dir + (*entries)[i].backup, (*entries)[i].target); });
   for (size_t done = 0; done < entries->size(); ++done) {
     const ManifestEntry& e = (*entries)[done];
-    if (text::os().rename((dir + e.backup).c_str(), e.target.c_str()) != 0) {
+    if (platform::os().rename((dir + e.backup).c_str(), e.target.c_str()) != 0) {
       const FileError error(FileOp::Rename, e.target, errno);
       // What is left stays undoable.
       writeManifestFile(dir, entries->size() - done, [&](size_t i, ManifestEntry& left) {

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #ifdef _WIN32
-#include "text/win32.h"
+#include "platform/win32.h"
 #endif
 
 namespace borvantel::run {
@@ -13,7 +13,7 @@ namespace borvantel::run {
 std::string executableDirectory(const char* argv0) {
 #ifdef _WIN32
   (void)argv0;
-  return text::parentDirectory(text::win32::executablePath());
+  return text::parentDirectory(platform::win32::executablePath());
 #else
   std::error_code ec;
   std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);

@@ -3,9 +3,9 @@
 #include "text/working_files.h"
 #include "text/codepage.h"
 #include "text/files.h"
-#include "text/in_order.h"
+#include "platform/in_order.h"
 #include "text/lines.h"
-#include "text/os.h"
+#include "platform/os.h"
 #include "text/records.h"
 
 #include <fcntl.h>
@@ -88,15 +88,15 @@ enum class EntryKind { File, Directory, Other };
 // Vanished since the listing, or a link that leads nowhere: not an error.
 bool gone(int err) { return err == ENOENT || err == ENOTDIR || err == ELOOP; }
 
-EntryKind kindOf(const std::string& dir, const text::DirEntry& e) {
-  using text::FileType;
+EntryKind kindOf(const std::string& dir, const platform::DirEntry& e) {
+  using platform::FileType;
   if (e.type == FileType::Regular) return EntryKind::File;
   if (e.type == FileType::Directory) return EntryKind::Directory;
   if (e.type != FileType::Link && e.type != FileType::Unknown) return EntryKind::Other;
   std::string path = dir;
-  path.append(1, text::kPathSeparator).append(e.name);
-  text::FileStat st;
-  if (text::os().lstat(path.c_str(), &st) != 0) {
+  path.append(1, platform::kPathSeparator).append(e.name);
+  platform::FileStat st;
+  if (platform::os().lstat(path.c_str(), &st) != 0) {
     if (gone(errno)) return EntryKind::Other;
     throw FileError(FileOp::Stat, path, errno);
   }
@@ -105,7 +105,7 @@ EntryKind kindOf(const std::string& dir, const text::DirEntry& e) {
   if (!st.isLink()) return EntryKind::Other;
   // A link to a plain file is a plain file; a link to a directory is never
   // followed (no loops, no leaving the tree).
-  if (text::os().stat(path.c_str(), &st) != 0) {
+  if (platform::os().stat(path.c_str(), &st) != 0) {
     if (gone(errno)) return EntryKind::Other;
     throw FileError(FileOp::Stat, path, errno);
   }
@@ -169,12 +169,12 @@ IncludeExamination examineIncludeText(std::string_view content) {
 
 DirListing listDirectory(const std::string& dir) {
   DirListing listing;
-  std::vector<text::DirEntry> entries;
-  if (const int err = text::os().listDirectory(dir.c_str(), entries, &listing.unmappable)) {
+  std::vector<platform::DirEntry> entries;
+  if (const int err = platform::os().listDirectory(dir.c_str(), entries, &listing.unmappable)) {
     throw FileError(FileOp::List, dir, err);
   }
   std::vector<std::string> directories;
-  for (text::DirEntry& e : entries) {
+  for (platform::DirEntry& e : entries) {
     if (e.hidden) continue;  // marked hidden or system by the user or the system
     switch (kindOf(dir, e)) {
       case EntryKind::File: listing.files.push_back(std::move(e.name)); break;
@@ -211,8 +211,8 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
   std::vector<std::vector<std::string>> filesOf;
   std::set<std::pair<std::uint64_t, std::uint64_t>> visited;
   auto firstVisit = [&](const std::string& dir) {
-    text::FileStat st;
-    if (text::os().stat(dir.c_str(), &st) != 0) {
+    platform::FileStat st;
+    if (platform::os().stat(dir.c_str(), &st) != 0) {
       if (gone(errno)) return false;  // removed since it was listed
       throw FileError(FileOp::List, dir, errno);
     }
@@ -220,7 +220,7 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
   };
   auto below = [](const std::string& dir, const std::string& name) {
     std::string path = dir;
-    return path.append(1, text::kPathSeparator).append(name);
+    return path.append(1, platform::kPathSeparator).append(name);
   };
 
   // Names no working file can hold, relative to the scenery directory.
@@ -229,7 +229,7 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
     for (const std::string& name : listing.unmappable) {
       // Only what the tool would read: include and scenery files, and
       // directories (which may hold them; listed with a trailing separator).
-      const bool wanted = text::isPathSeparator(name.back()) || text::endsWithIgnoreCase(name, ".inc") ||
+      const bool wanted = platform::isPathSeparator(name.back()) || text::endsWithIgnoreCase(name, ".inc") ||
                           text::endsWithIgnoreCase(name, ".scn") || text::endsWithIgnoreCase(name, ".scm") ||
                           text::endsWithIgnoreCase(name, ".ctr");
       if (!wanted) continue;
@@ -238,8 +238,8 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
     }
   };
 
-  text::FileStat rootStat;
-  if (text::os().stat(root.c_str(), &rootStat) == 0 && rootStat.isDirectory()) {
+  platform::FileStat rootStat;
+  if (platform::os().stat(root.c_str(), &rootStat) == 0 && rootStat.isDirectory()) {
     firstVisit(root);
     DirListing rootListing = listDirectory(root);
     for (const auto& sub : rootListing.subdirs) queue.push_back(below(root, sub));
@@ -272,7 +272,7 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
     bool tooShort = false;
     IncludeExamination found;
   };
-  text::InOrder pool(text::threadsFor(0, items.size()));
+  platform::InOrder pool(platform::threadsFor(0, items.size()));
   std::vector<text::LineReader> readers(pool.threads(), text::LineReader(-1, {}));
   std::vector<Examined> examined(pool.slots());
   const auto prepare = [&](size_t i, size_t slot, unsigned worker) {
@@ -280,11 +280,11 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
     Examined& e = examined[slot];
     e = Examined{};
     const std::string full = fullOf(items[i]);
-    const int raw = text::os().open(full.c_str(), O_RDONLY, 0);
+    const int raw = platform::os().open(full.c_str(), O_RDONLY, 0);
     if (raw < 0) throw FileError(FileOp::Open, full, errno);
-    text::Fd fd(raw);
-    text::FileStat st;
-    if (text::os().fstat(fd.get(), &st) != 0) throw FileError(FileOp::Stat, full, errno);
+    platform::Fd fd(raw);
+    platform::FileStat st;
+    if (platform::os().fstat(fd.get(), &st) != 0) throw FileError(FileOp::Stat, full, errno);
     e.tooShort = st.size < 2;
     if (e.tooShort) return;
     readers[worker].reset(fd.get(), full);

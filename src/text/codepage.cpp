@@ -11,7 +11,7 @@ namespace {
 // windows-1250 converter and checked in, so that every platform (Windows has
 // no ICU) maps and folds the same bytes the same way. Case covers every letter
 // of the page (Polish, Czech, ...), not only ASCII.
-#include "text/cp1250_table.inc"
+#include "platform/cp1250_table.inc"
 
 constexpr char16_t kNoCharacter = 0xFFFD;
 

@@ -1,5 +1,5 @@
 // The Linux side of the seam: the POSIX calls themselves.
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string_view>
 
-namespace borvantel::text {
+namespace borvantel::platform {
 namespace {
 
 FileType typeOf(mode_t mode) {
@@ -111,4 +111,4 @@ int Os::listDirectory(const char* path, std::vector<DirEntry>& entries, std::vec
 std::uint32_t processUser() { return ::geteuid(); }
 std::uint32_t processGroup() { return ::getegid(); }
 
-}  // namespace borvantel::text
+}  // namespace borvantel::platform

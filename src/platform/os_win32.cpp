@@ -2,9 +2,9 @@
 // interface. Descriptors are C runtime descriptors that own Windows handles
 // (so Fd and every caller work unchanged); data moves with ReadFile and
 // WriteFile on the handle, never through the runtime's text mode.
-#include "text/os.h"
+#include "platform/os.h"
 
-#include "text/win32.h"
+#include "platform/win32.h"
 
 #include <windows.h>
 #include <winioctl.h>
@@ -15,7 +15,7 @@
 #include <mutex>
 #include <unordered_set>
 
-namespace borvantel::text {
+namespace borvantel::platform {
 namespace {
 
 using win32::failed;
@@ -407,4 +407,4 @@ int Os::listDirectory(const char* path, std::vector<DirEntry>& entries, std::vec
 std::uint32_t processUser() { return 0; }
 std::uint32_t processGroup() { return 0; }
 
-}  // namespace borvantel::text
+}  // namespace borvantel::platform

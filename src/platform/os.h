@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -25,7 +26,7 @@
 #endif
 #endif
 
-namespace borvantel::text {
+namespace borvantel::platform {
 
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
@@ -152,6 +153,25 @@ class Os {
 
 Os& os();
 
+// Owns a file descriptor.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) noexcept : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept;
+  ~Fd();
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const noexcept { return fd_; }
+  explicit operator bool() const noexcept { return fd_ >= 0; }
+  // Closes and reports the error of close() (a late write failure on some file systems).
+  int close() noexcept;
+
+ private:
+  int fd_ = -1;
+};
+
 // Whether syncfs() flushes a whole file system (Linux) rather than one file.
 #ifdef _WIN32
 inline constexpr bool kFlushesWholeFileSystem = false;
@@ -175,4 +195,4 @@ class ScopedOs {
   Os* previous_;
 };
 
-}  // namespace borvantel::text
+}  // namespace borvantel::platform

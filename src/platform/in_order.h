@@ -18,7 +18,7 @@
 #include <mutex>
 #endif
 
-namespace borvantel::text {
+namespace borvantel::platform {
 
 // The threads that `requested` means for `count` items: 0 is one per hardware
 // thread; never more than there are items, never fewer than one.
@@ -183,4 +183,4 @@ class InOrder {
   size_t window_;
 };
 
-}  // namespace borvantel::text
+}  // namespace borvantel::platform
