@@ -50,10 +50,7 @@ void DirectoryList::showDirectory(const std::string& dir, const std::vector<std:
 
   // The chain "/", "/home", "/home/user" ... (on Windows "C:\\", "C:\\trasa"
   // ...) each below the one above it.
-  size_t pos = 1;
-#ifdef _WIN32
-  if (dir.size() >= 2 && dir[1] == ':') pos = 3;
-#endif
+  size_t pos = std::max<size_t>(platform::rootLength(dir), 1);
   const std::string root = dir.substr(0, std::min(pos, dir.size()));
   QTreeWidgetItem* current = entry(root, root, open);
   addTopLevelItem(current);

@@ -1,7 +1,9 @@
 #include "app/drive_list.h"
 
+#include "app/platform.h"
 #include "app/qt_text.h"
 
+#include <QDir>
 #include <QSignalBlocker>
 #include <QStorageInfo>
 
@@ -12,9 +14,12 @@ namespace {
 
 constexpr int kRootRole = Qt::UserRole;
 
+// A root as the system writes it ("Z:\\", not Qt's "Z:/").
+QString shownRoot(const QString& root) { return QDir::toNativeSeparators(root); }
+
 QString caption(const QStorageInfo& volume) {
   const QString name = volume.name();
-  return name.isEmpty() ? volume.rootPath() : volume.rootPath() + " [" + name + "]";
+  return name.isEmpty() ? shownRoot(volume.rootPath()) : shownRoot(volume.rootPath()) + " [" + name + "]";
 }
 
 }  // namespace
@@ -48,7 +53,7 @@ void DriveList::showPopup() {
   if (index >= 0) {
     setCurrentIndex(index);
   } else if (shown.isValid()) {
-    addItem(shown.toString(), shown);  // unmounted meanwhile: still the one shown
+    addItem(shownRoot(shown.toString()), shown);  // unmounted meanwhile: still the one shown
     setCurrentIndex(count() - 1);
   }
   QComboBox::showPopup();
@@ -59,7 +64,7 @@ void DriveList::showVolumeOf(const std::string& dir) {
   int index = findData(root, kRootRole);
   const QSignalBlocker block(this);
   if (index < 0 && !root.isEmpty()) {
-    addItem(root, root);
+    addItem(shownRoot(root), root);
     index = count() - 1;
   }
   setCurrentIndex(index);

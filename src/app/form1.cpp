@@ -8,6 +8,7 @@
 #include "app/drive_list.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "app/platform.h"
 #include "app/qt_text.h"
 #include "app/wrapping_button.h"
 #include "convert/undo.h"
@@ -40,14 +41,7 @@ class WaitCursor {
 };
 
 // sciezka_katalogu without its trailing separator (a root keeps it: "/", "C:\\").
-std::string directoryOf(const std::string& withSeparator) {
-  std::string dir = withSeparator;
-  while (dir.size() > 1 && platform::isPathSeparator(dir.back())) dir.pop_back();
-#ifdef _WIN32
-  if (dir.size() == 2 && dir[1] == ':') dir += '\\';
-#endif
-  return dir;
-}
+std::string directoryOf(const std::string& withSeparator) { return platform::withoutTrailingSeparator(withSeparator); }
 
 std::string volumeRoot(const std::string& dir) {
   return toNativePath(QStorageInfo(fromFileName(dir)).rootPath());

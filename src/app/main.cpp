@@ -39,10 +39,7 @@ int main(int argc, char** argv) {
   } catch (const std::exception&) {  // no current directory any more
     startDir = std::string(1, borvantel::platform::kPathSeparator);
   }
-  while (startDir.size() > 1 && borvantel::platform::isPathSeparator(startDir.back())) startDir.pop_back();
-#ifdef _WIN32
-  if (startDir.size() == 2 && startDir[1] == ':') startDir += '\\';
-#endif
+  startDir = borvantel::platform::withoutTrailingSeparator(startDir);
 
   borvantel::app::Form1 form(programDir, startDir);
   form.show();

@@ -3,7 +3,9 @@
 #include "categories/categories.h"
 #include "convert/conversion.h"
 #include "convert/undo.h"
+#include "platform/names.h"
 #include "run/base_directory.h"
+#include "run/program.h"
 #include "run/run.h"
 #include "run/start.h"
 #include "text/codepage.h"
@@ -43,14 +45,11 @@ const char* const kUsage =
     "Kody wyjścia: 0 sukces, 1 błąd lub odmowa, 2 złe użycie.\n";
 
 std::string pathArgument(const std::string& arg) {
-#ifdef _WIN32
-  // Arguments arrive as UTF-8 (see main); the tool's paths are Windows-1250.
+  if (!platform::kNamesAreCodePage) return arg;
+  // Arguments arrive as UTF-8 there (see main); the tool's paths are Windows-1250.
   if (auto bytes = text::encodeCp1250(arg)) return std::move(*bytes);
   throw text::Failure("Ścieżka „" + arg + "” zawiera znak spoza strony kodowej Windows-1250; "
                       "program nie może jej użyć.");
-#else
-  return arg;
-#endif
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include "text/lines.h"
 #include "platform/in_order.h"
 #include "platform/os.h"
+#include "platform/process.h"
 
 #include <fcntl.h>
 

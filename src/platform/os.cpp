@@ -82,6 +82,13 @@ int Fd::close() noexcept {
   return rc;
 }
 
+std::string withoutTrailingSeparator(std::string_view dir) {
+  std::string out(dir);
+  while (out.size() > 1 && isPathSeparator(out.back())) out.pop_back();
+  if (rootLength(out) == 2) out += kPathSeparator;  // "D:" alone
+  return out;
+}
+
 ScopedOs::ScopedOs(Os& replacement) : previous_(current) { current = &replacement; }
 ScopedOs::~ScopedOs() { current = previous_; }
 

@@ -7,6 +7,8 @@
 // call. Descriptors are small integers and errors are errno values on both.
 #pragma once
 
+#include "platform/names.h"
+
 #include <fcntl.h>
 #include <sys/types.h>
 
@@ -27,20 +29,6 @@
 #endif
 
 namespace borvantel::platform {
-
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-#else
-inline constexpr char kPathSeparator = '/';
-#endif
-// Windows also takes "/" between the parts of a path.
-constexpr bool isPathSeparator(char c) noexcept {
-#ifdef _WIN32
-  return c == '\\' || c == '/';
-#else
-  return c == '/';
-#endif
-}
 
 enum class FileType : unsigned char { Unknown, Regular, Directory, Link, Other };
 
@@ -178,10 +166,6 @@ inline constexpr bool kFlushesWholeFileSystem = false;
 #else
 inline constexpr bool kFlushesWholeFileSystem = true;
 #endif
-
-// The effective user and group of the process (0 where there are none).
-std::uint32_t processUser();
-std::uint32_t processGroup();
 
 // Installs `replacement` for the lifetime of the guard (tests only).
 class ScopedOs {

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <string_view>
 
 namespace borvantel::platform {
@@ -108,7 +110,16 @@ int Os::listDirectory(const char* path, std::vector<DirEntry>& entries, std::vec
   return err;
 }
 
-std::uint32_t processUser() { return ::geteuid(); }
-std::uint32_t processGroup() { return ::getegid(); }
+int absolutePath(std::string_view path, std::string& out) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(std::string(path)), error);
+  if (error) {
+    out.assign(path);
+    errno = error.value();
+    return -1;
+  }
+  out = absolute.lexically_normal().string();
+  return 0;
+}
 
 }  // namespace borvantel::platform

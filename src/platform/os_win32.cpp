@@ -14,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 #include <unordered_set>
+#include <vector>
 
 namespace borvantel::platform {
 namespace {
@@ -404,7 +405,27 @@ int Os::listDirectory(const char* path, std::vector<DirEntry>& entries, std::vec
   return result;
 }
 
-std::uint32_t processUser() { return 0; }
-std::uint32_t processGroup() { return 0; }
+int absolutePath(std::string_view path, std::string& out) {
+  const std::wstring wide = win32::widen(path);
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD n = ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    if (n == 0) {
+      out.assign(path);
+      return win32::failed();
+    }
+    if (n < buffer.size()) {
+      const std::wstring_view full(buffer.data(), n);
+      if (auto bytes = win32::narrow(full)) {
+        out = std::move(*bytes);
+        return 0;
+      }
+      out = win32::narrowShown(full);
+      errno = EILSEQ;
+      return -1;
+    }
+    buffer.resize(n);
+  }
+}
 
 }  // namespace borvantel::platform

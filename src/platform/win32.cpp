@@ -159,37 +159,4 @@ int failed() {
   return -1;
 }
 
-int fullPath(std::string_view path, std::string& out) {
-  std::wstring wide = widen(path);
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD n = ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-    if (n == 0) {
-      out.assign(path);
-      return failed();
-    }
-    if (n < buffer.size()) {
-      const std::wstring_view full(buffer.data(), n);
-      if (auto bytes = narrow(full)) {
-        out = std::move(*bytes);
-        return 0;
-      }
-      out = narrowShown(full);
-      errno = EILSEQ;
-      return -1;
-    }
-    buffer.resize(n);
-  }
-}
-
-std::string executablePath() {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return {};
-    if (n < buffer.size()) return narrowShown(std::wstring_view(buffer.data(), n));
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
 }  // namespace borvantel::platform::win32

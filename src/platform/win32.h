@@ -28,14 +28,6 @@ int errnoOf(unsigned long error);
 // Sets errno from GetLastError() and returns -1.
 int failed();
 
-// The absolute form of `path` by the system's rules (drive letters, "\\server",
-// "/" for "\", "." and ".." resolved) in `out`; -1 with errno when it cannot
-// be had or does not fit Windows-1250 (EILSEQ), `out` then naming the path
-// for a message.
-int fullPath(std::string_view path, std::string& out);
-// This program's file.
-std::string executablePath();
-
 }  // namespace borvantel::platform::win32
 
 #endif

@@ -46,11 +46,7 @@ bool spr_exist_scenery(std::string_view sciezka_katalogu, const std::vector<std:
 }
 
 void checkBaseDirectory(const std::string& path) {
-  std::string dir = path;
-  while (dir.size() > 1 && platform::isPathSeparator(dir.back())) dir.pop_back();
-#ifdef _WIN32
-  if (dir.size() == 2 && dir[1] == ':') dir += '\\';  // "D:" alone is the drive's current directory
-#endif
+  const std::string dir = platform::withoutTrailingSeparator(path);
   platform::FileStat st;
   if (platform::os().stat(dir.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) {

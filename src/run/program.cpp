@@ -1,25 +1,14 @@
 #include "run/program.h"
 
+#include "platform/process.h"
 #include "text/files.h"
 
-#include <filesystem>
-
-#ifdef _WIN32
-#include "platform/win32.h"
-#endif
+#include <string_view>
 
 namespace borvantel::run {
 
 std::string executableDirectory(const char* argv0) {
-#ifdef _WIN32
-  (void)argv0;
-  return text::parentDirectory(platform::win32::executablePath());
-#else
-  std::error_code ec;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) exe = std::filesystem::absolute(argv0 ? argv0 : "", ec);
-  return exe.parent_path().string();
-#endif
+  return text::parentDirectory(platform::executablePath(argv0));
 }
 
 ProgramOptions readProgramOptions(const std::vector<std::string>& args) {

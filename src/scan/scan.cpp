@@ -188,10 +188,7 @@ DirListing listDirectory(const std::string& dir) {
   fileNames.reserve(listing.files.size());
   for (const auto& f : listing.files) fileNames.insert(text::toFolded(f));
   for (auto& d : directories) {
-#ifndef _WIN32
-    // Where names carry no hidden mark, a leading "." stands for one.
-    if (d[0] == '.') continue;
-#endif
+    if (platform::kDotMarksHidden && d[0] == '.') continue;
     if (fileNames.count(text::toFolded(d))) continue;
     listing.subdirs.push_back(std::move(d));
   }

@@ -1,5 +1,7 @@
 #include "text/codepage.h"
 
+#include "platform/names.h"
+
 #include <algorithm>
 #include <array>
 #include <iterator>
@@ -188,14 +190,10 @@ bool isValidUtf8(std::string_view s) noexcept {
 }
 
 std::string displayName(std::string_view raw) {
-#ifdef _WIN32
-  // On Windows file names reach the tool as Windows-1250 bytes, like the
-  // files' text: a name whose bytes happen to form UTF-8 ("Ĺ‚", whose bytes
-  // are those of a UTF-8 "ł") is still Windows-1250 there.
+  // Where names are Windows-1250 (Windows), a name whose bytes happen to form
+  // UTF-8 ("Ĺ‚", whose bytes are those of a UTF-8 "ł") is still Windows-1250.
+  if (!platform::kNamesAreCodePage && isValidUtf8(raw)) return std::string(raw);
   return decodeCp1250(raw);
-#else
-  return isValidUtf8(raw) ? std::string(raw) : decodeCp1250(raw);
-#endif
 }
 
 }  // namespace borvantel::text

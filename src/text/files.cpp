@@ -1,19 +1,13 @@
 #include "text/files.h"
 
+#include "platform/os.h"
+#include "platform/process.h"
 #include "text/codepage.h"
 #include "text/lines.h"
-#include "platform/os.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <process.h>
-#include <stdlib.h>
-#else
-#include <sys/random.h>
-#include <unistd.h>
-#endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -47,29 +41,6 @@ std::string composeMessage(FileOp op, const std::string& path, int err, const st
   msg += detail.empty() ? reasonText(err) : detail;
   msg += '.';
   return msg;
-}
-
-// The process's umask, read without changing it where the system allows: the
-// conversion creates files on several threads at once.
-mode_t processUmask() {
-#ifdef _WIN32
-  return 0;  // Windows keeps no permission bits but the read-only mark
-#else
-  static const mode_t mask = [] {
-    if (FILE* status = std::fopen("/proc/self/status", "re")) {
-      char line[128];
-      unsigned value = 0;
-      bool found = false;
-      while (!found && std::fgets(line, sizeof line, status)) found = std::sscanf(line, "Umask: %o", &value) == 1;
-      std::fclose(status);
-      if (found) return static_cast<mode_t>(value & 0777);
-    }
-    const mode_t old = ::umask(022);
-    ::umask(old);
-    return old;
-  }();
-  return mask;
-#endif
 }
 
 }  // namespace
@@ -202,14 +173,10 @@ size_t nameStart(std::string_view path) noexcept {
 }
 
 std::string parentDirectory(std::string_view path) {
-  size_t slash = nameStart(path);
-  if (slash == 0) return ".";
-  --slash;
-#ifdef _WIN32
-  // "D:\x" lies in "D:\", not in the drive's current directory "D:".
-  if (slash == 2 && path[1] == ':') return std::string(path.substr(0, 3));
-#endif
-  return slash == 0 ? std::string(path.substr(0, 1)) : std::string(path.substr(0, slash));
+  const size_t start = nameStart(path);
+  if (start == 0) return ".";
+  // "/x" lies in "/", and "D:\x" in "D:\", not in the drive's current directory "D:".
+  return std::string(path.substr(0, std::max(start - 1, platform::rootLength(path))));
 }
 
 std::string readWholeFile(const std::string& path) {
@@ -263,19 +230,7 @@ namespace {
 // Six random characters for a temporary file's name.
 void fillUnique(char* out) {
   static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::uint64_t state = 0;
-  if (state == 0) {
-#ifdef _WIN32
-    unsigned int high = 0;
-    unsigned int low = 0;
-    if (::rand_s(&high) == 0 && ::rand_s(&low) == 0) state = std::uint64_t{high} << 32 | low;
-#else
-    if (::getrandom(&state, sizeof state, 0) != static_cast<ssize_t>(sizeof state)) state = 0;
-#endif
-    if (state == 0) {
-      state = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^ reinterpret_cast<std::uintptr_t>(&state);
-    }
-  }
+  thread_local std::uint64_t state = platform::randomSeed();
   state = state * 6364136223846793005ull + 1442695040888963407ull;
   std::uint64_t bits = state >> 16;
   for (int k = 0; k < 6; ++k, bits /= 62) out[k] = kChars[bits % 62];
@@ -308,7 +263,7 @@ void AtomicFile::create(const platform::Directory& dir, mode_t mode, TempFileLog
   name.copy(unique_, 6, name.size() - 6);
   fd_ = platform::Fd(fd);
   // Creation applied the umask; only a mode it cut short needs setting again.
-  const mode_t created = static_cast<mode_t>(wanted & 0777 & ~processUmask());
+  const mode_t created = static_cast<mode_t>(wanted & 0777 & ~platform::processUmask());
   if (mode != kNewFileMode && created != wanted && platform::os().fchmod(fd, wanted) != 0) {
     const int err = errno;
     fd_.close();

@@ -1,15 +1,10 @@
 #include "text/paths.h"
 
 #include "platform/os.h"
-
 #include "text/codepage.h"
+#include "text/files.h"
 
-#ifdef _WIN32
-#include "platform/win32.h"
-#endif
-
-#include <filesystem>
-#include <memory>
+#include <cerrno>
 #include <string>
 
 namespace borvantel::text {
@@ -43,14 +38,8 @@ std::string fullPath(std::string_view sceneryRoot, std::string_view relative) {
 }
 
 std::string directoryWithSeparator(std::string_view dir) {
-#ifdef _WIN32
-  // The system's own rules: drive letters, "\\server\share", "/" for "\".
   std::string s;
-  if (platform::win32::fullPath(dir, s) != 0) throw FileError(FileOp::Open, s, errno);
-#else
-  std::filesystem::path p = std::filesystem::absolute(std::filesystem::path(std::string(dir)));
-  std::string s = p.lexically_normal().string();
-#endif
+  if (platform::absolutePath(dir, s) != 0) throw FileError(FileOp::Open, s, errno);
   while (s.size() > 1 && platform::isPathSeparator(s.back())) s.pop_back();
   if (s.empty() || !platform::isPathSeparator(s.back())) s.push_back(platform::kPathSeparator);
   return s;
@@ -111,12 +100,10 @@ bool isSafeRelative(std::string_view relative) noexcept {
 }
 
 bool fitsRecordField(std::string_view nativeRelative) noexcept {
-#ifdef _WIN32
-  // "\" separates the parts here; no name can hold one.
-  return nativeRelative.find_first_of(" \r\n") == std::string_view::npos;
-#else
-  return nativeRelative.find_first_of(std::string_view(" \\\r\n", 4)) == std::string_view::npos;
-#endif
+  if (nativeRelative.find_first_of(" \r\n") != std::string_view::npos) return false;
+  // Where "\" separates the parts (Windows) no name can hold one; elsewhere a
+  // name holding it could not be told from a path in a record.
+  return platform::isPathSeparator('\\') || nativeRelative.find('\\') == std::string_view::npos;
 }
 
 bool fitsOneLine(std::string_view text) noexcept {

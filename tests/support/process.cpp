@@ -3,6 +3,7 @@
 #include "text/codepage.h"
 
 #ifdef _WIN32
+#include "platform/process.h"
 #include "platform/win32.h"
 
 #include <windows.h>
@@ -159,7 +160,7 @@ void Process::kill() {
   if (process_ && !ended_ && ::TerminateProcess(process_, kKilledCode)) killed_ = true;
 }
 
-std::string selfPath() { return platform::win32::executablePath(); }
+std::string selfPath() { return platform::executablePath(nullptr); }
 
 std::vector<std::string> ownArguments(int, char**) {
   std::vector<std::string> out;
