@@ -1,6 +1,10 @@
 // Form1: the main window. It holds the controls of the design, turns each
 // event into one call on the run (run::Run) and copies the run's state back
 // onto the controls (sync); every rule lives in the run and below.
+//
+// Errors, for the window: a failure of the run reaches the user in a message
+// box once the mouse pointer is back (attempt), and no exception leaves an
+// event handler.
 #pragma once
 
 #include "run/run.h"

@@ -57,11 +57,11 @@ namespace {
 using run::Run;
 
 void expectArgs(const std::vector<std::string>& args, size_t n, const char* what) {
-  if (args.size() != n) throw UsageError{std::string("polecenie ") + what + ": zła liczba argumentów"};
+  if (args.size() != n) throw run::UsageError(std::string("polecenie ") + what + ": zła liczba argumentów");
 }
 
 void expectBase(const std::string& base) {
-  if (base.empty()) throw UsageError{"katalog BAZA nie może być pusty"};
+  if (base.empty()) throw run::UsageError("katalog BAZA nie może być pusty");
 }
 
 // The run on a base directory that must exist.
@@ -194,7 +194,7 @@ int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
     } else if (rest.front() == "--no-undo") {
       options.keepUndo = false;
     } else {
-      throw UsageError{"polecenie convert: nieznana opcja „" + rest.front() + "”"};
+      throw run::UsageError("polecenie convert: nieznana opcja „" + rest.front() + "”");
     }
   }
   expectArgs(rest, 1, "convert");
@@ -252,7 +252,7 @@ int runCommand(const Context& ctx, const std::string& command, const std::vector
       {"undo", cmdUndo},
   };
   const auto it = handlers.find(command);
-  if (it == handlers.end()) throw UsageError{"nieznane polecenie „" + command + "”"};
+  if (it == handlers.end()) throw run::UsageError("nieznane polecenie „" + command + "”");
   return it->second(ctx, args);
 }
 

@@ -22,25 +22,17 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
-  const borvantel::run::ProgramOptions options = borvantel::run::readProgramOptions(args);
-  if (!options.error.empty()) {
-    std::cerr << "borvantel-cli: " << options.error << '\n' << kUsage;
-    return 2;
-  }
-  const size_t i = options.next;
-  if (i >= args.size()) {
-    std::cerr << "borvantel-cli: brak polecenia\n" << kUsage;
-    return 2;
-  }
-  const std::string command = args[i];
-  const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
   try {
+    const borvantel::run::ProgramOptions options = borvantel::run::readProgramOptions(args);
+    const size_t i = options.next;
+    if (i >= args.size()) throw borvantel::run::UsageError("brak polecenia");
+    const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
     const std::string programDir = options.programDir.empty() ? borvantel::run::executableDirectory(argv[0])
                                                               : borvantel::cli::pathArgument(options.programDir);
     borvantel::cli::Context ctx{programDir, std::cout, std::cerr};
-    return borvantel::cli::runCommand(ctx, command, rest);
-  } catch (const borvantel::cli::UsageError& e) {
-    std::cerr << "borvantel-cli: " << e.message << '\n' << kUsage;
+    return borvantel::cli::runCommand(ctx, args[i], rest);
+  } catch (const borvantel::run::UsageError& e) {
+    std::cerr << "borvantel-cli: " << e.what() << '\n' << kUsage;
     return 2;
   } catch (const borvantel::text::Failure& e) {
     std::cerr << "borvantel-cli: " << e.what() << '\n';

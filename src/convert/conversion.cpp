@@ -40,11 +40,7 @@ constexpr size_t kWriteChunk = 256 * 1024;
 constexpr size_t kLookAhead = 64;
 constexpr size_t kNone = static_cast<size_t>(-1);
 
-std::string realPath(const std::string& path, int& err) {
-  std::string out = platform::os().realpath(path.c_str());
-  err = out.empty() ? errno : 0;
-  return out;
-}
+[[noreturn]] void cannotOpen(const std::string& path, int err) { throw FileError(FileOp::Open, path, err); }
 
 // A failure while preparing: the user must also learn that nothing changed.
 [[noreturn]] void rethrowUnchanged(const FileError& e) {
@@ -126,10 +122,17 @@ class ConversionRun {
     std::uint64_t bytesWritten = 0;
   };
 
-  // Opens `full` for reading and sets `target` to the file's real path, where
-  // it is rewritten, and `device` to the file system of its directory. Returns
-  // 0 or an errno.
-  int openResolved(Worker& w, const std::string& full, platform::Fd& fd, std::string& target, std::uint64_t& device);
+  // A listed file open for reading: its real path, where it is rewritten,
+  // and the file system of its directory.
+  struct Opened {
+    platform::Fd fd;
+    std::string target;
+    std::uint64_t device = 0;
+  };
+  // Opens `full`; throws FileError (opening `full`) when it cannot.
+  Opened openResolved(Worker& w, const std::string& full);
+  Opened openLinked(const std::string& full);
+  const RealDirectory& realDirectory(Worker& w, std::string_view dir, const std::string& full);
   void checkInside(const std::string& listed, const std::string& target) const;
   std::unique_ptr<text::AtomicFile> createTemp(Worker& w, const std::string& target, const platform::FileStat& st,
                                                std::uint64_t device);
@@ -181,9 +184,7 @@ class ConversionRun {
 ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& events,
                              const ConversionOptions& options)
     : events_(events), options_(options), paths_(paths), root_(paths.sceneryRoot()), base_(paths.sciezka_katalogu) {
-  int err = 0;
-  realBase_ = realPath(base_, err);
-  if (err != 0) throw FileError(FileOp::Open, base_, err);
+  if (platform::os().realpath(base_.c_str(), realBase_) != 0) throw FileError(FileOp::Open, base_, errno);
   if (!platform::isPathSeparator(realBase_.back())) realBase_ += platform::kPathSeparator;
   rootShown_ = text::nativeToRelative(std::string_view(root_).substr(std::min(base_.size(), root_.size())));
 
@@ -209,43 +210,44 @@ ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& even
   if (!options_.dryRun) journal_.emplace(paths);
 }
 
-int ConversionRun::openResolved(Worker& w, const std::string& full, platform::Fd& fd, std::string& target,
-                                std::uint64_t& device) {
+ConversionRun::Opened ConversionRun::openResolved(Worker& w, const std::string& full) {
   const size_t slash = text::nameStart(full);
   if (const std::string_view listedDir = std::string_view(full).substr(0, slash); w.listedDir.path() != listedDir) {
     w.listedDir = platform::Directory(listedDir);
   }
-  int raw = platform::os().openAt(w.listedDir, full.c_str() + slash, O_RDONLY | O_NOFOLLOW, 0);
-  if (raw < 0 && errno == ELOOP) {
-    // A link is rewritten where it points, and stays a link.
-    int err = 0;
-    target = realPath(full, err);
-    if (err != 0) return err;
-    raw = platform::os().open(target.c_str(), O_RDONLY, 0);
-    if (raw < 0) return errno;
-    fd = platform::Fd(raw);
-    platform::FileStat st;
-    if (platform::os().stat(text::parentDirectory(target).c_str(), &st) != 0) return errno;
-    device = st.device;
-    return 0;
-  }
-  if (raw < 0) return errno;
-  fd = platform::Fd(raw);
+  const int raw = platform::os().openAt(w.listedDir, full.c_str() + slash, O_RDONLY | O_NOFOLLOW, 0);
+  if (raw < 0 && errno == ELOOP) return openLinked(full);
+  if (raw < 0) cannotOpen(full, errno);
+  Opened opened{platform::Fd(raw), {}, 0};
   const std::string_view dir = slash == 0 ? std::string_view(".") : std::string_view(full).substr(0, slash - 1);
-  const std::string_view name = std::string_view(full).substr(slash);
-  auto it = w.directories.find(std::string(dir));
-  if (it == w.directories.end()) {
-    int err = 0;
-    std::string real = realPath(std::string(dir), err);
-    if (err != 0) return err;
-    platform::FileStat st;
-    if (platform::os().stat(real.c_str(), &st) != 0) return errno;
-    if (!platform::isPathSeparator(real.back())) real += platform::kPathSeparator;
-    it = w.directories.emplace(std::string(dir), RealDirectory{std::move(real), st.device}).first;
-  }
-  target.assign(it->second.real).append(name);
-  device = it->second.device;
-  return 0;
+  const RealDirectory& real = realDirectory(w, dir, full);
+  opened.target.assign(real.real).append(std::string_view(full).substr(slash));
+  opened.device = real.device;
+  return opened;
+}
+
+ConversionRun::Opened ConversionRun::openLinked(const std::string& full) {
+  // A link is rewritten where it points, and stays a link.
+  Opened opened;
+  if (platform::os().realpath(full.c_str(), opened.target) != 0) cannotOpen(full, errno);
+  const int raw = platform::os().open(opened.target.c_str(), O_RDONLY, 0);
+  if (raw < 0) cannotOpen(full, errno);
+  opened.fd = platform::Fd(raw);
+  platform::FileStat st;
+  if (platform::os().stat(text::parentDirectory(opened.target).c_str(), &st) != 0) cannotOpen(full, errno);
+  opened.device = st.device;
+  return opened;
+}
+
+const ConversionRun::RealDirectory& ConversionRun::realDirectory(Worker& w, std::string_view dir,
+                                                                 const std::string& full) {
+  if (const auto it = w.directories.find(std::string(dir)); it != w.directories.end()) return it->second;
+  std::string real;
+  if (platform::os().realpath(std::string(dir).c_str(), real) != 0) cannotOpen(full, errno);
+  platform::FileStat st;
+  if (platform::os().stat(real.c_str(), &st) != 0) cannotOpen(full, errno);
+  if (!platform::isPathSeparator(real.back())) real += platform::kPathSeparator;
+  return w.directories.emplace(std::string(dir), RealDirectory{std::move(real), st.device}).first->second;
 }
 
 void ConversionRun::checkInside(const std::string& listed, const std::string& target) const {
@@ -344,8 +346,10 @@ void ConversionRun::zmiana_inc() {
 
 void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome& o) {
   const std::string full = text::fullPath(root_, row.path);
-  platform::Fd in;
-  if (const int err = openResolved(w, full, in, o.target, o.device)) throw FileError(FileOp::Open, full, err);
+  Opened opened = openResolved(w, full);
+  platform::Fd in = std::move(opened.fd);
+  o.target = std::move(opened.target);
+  o.device = opened.device;
   checkInside(full, o.target);
 
   platform::FileStat st;
@@ -416,13 +420,16 @@ void ConversionRun::zmiana_scn() {
 void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome& o) {
   // A file that no longer exists (a dangling link too), or is shorter than
   // 2 bytes, is skipped.
-  platform::Fd in;
-  std::string target;
-  if (const int err = openResolved(w, listed, in, target, o.device)) {
-    if (err == ENOENT || err == ENOTDIR) return;
-    throw FileError(FileOp::Open, listed, err);
+  Opened opened;
+  try {
+    opened = openResolved(w, listed);
+  } catch (const FileError& e) {
+    if (e.error() == ENOENT || e.error() == ENOTDIR) return;
+    throw;
   }
-  o.target = std::move(target);
+  platform::Fd in = std::move(opened.fd);
+  o.target = std::move(opened.target);
+  o.device = opened.device;
   checkInside(listed, o.target);
   std::string earlierTemp;
   const std::string* source = &o.target;

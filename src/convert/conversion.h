@@ -7,6 +7,11 @@
 // prepared everything are the temporary files made durable and renamed over
 // their targets, include files first. A failure while preparing removes every
 // temporary file and leaves every user file as it was.
+//
+// Errors, for the whole convert layer: a failure or a refusal is thrown as
+// text::Failure (text::FileError where a file is named; IncompleteConversion
+// and UndoUnavailable where the caller must act on them), never returned as a
+// code.
 #pragma once
 
 #include "convert/progress.h"

@@ -26,8 +26,10 @@ constexpr std::string_view kUndo = "borvantel journal 1 UNDO\n";
 constexpr std::string_view kEnd = "END ";
 
 std::string realBase(const text::RunPaths& paths) {
-  std::string out = platform::os().realpath(paths.sciezka_katalogu.c_str());
-  if (out.empty()) throw FileError(FileOp::Open, paths.sciezka_katalogu, errno);
+  std::string out;
+  if (platform::os().realpath(paths.sciezka_katalogu.c_str(), out) != 0) {
+    throw FileError(FileOp::Open, paths.sciezka_katalogu, errno);
+  }
   if (!platform::isPathSeparator(out.back())) out += platform::kPathSeparator;
   return out;
 }

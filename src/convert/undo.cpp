@@ -55,9 +55,9 @@ std::string directoryIn(const text::RunPaths& paths, std::string_view name) {
 // an original frees its pages, which is most of the work).
 void removeDirectory(const std::string& dir, bool nested = false) {
   std::vector<platform::DirEntry> entries;
-  if (const int err = platform::os().listDirectory(dir.c_str(), entries)) {
-    if (err == ENOENT) return;
-    throw FileError(FileOp::List, dir, err);
+  if (platform::os().listDirectory(dir.c_str(), entries) != 0) {
+    if (errno == ENOENT) return;
+    throw FileError(FileOp::List, dir, errno);
   }
   std::vector<std::string> directories;
   for (const platform::DirEntry& e : entries) {

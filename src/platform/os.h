@@ -4,7 +4,11 @@
 //
 // Paths are the tool's own bytes: on Linux as the file system gives them, on
 // Windows Windows-1250 text that the Windows side turns into UTF-16 for each
-// call. Descriptors are small integers and errors are errno values on both.
+// call. Descriptors are small integers on both.
+//
+// Errors, for the whole platform layer: a call that fails returns -1 and
+// leaves the reason in errno (the same values on both systems); nothing here
+// throws, but for memory and a system without Polish collation.
 #pragma once
 
 #include "platform/names.h"
@@ -115,10 +119,10 @@ class Os {
   virtual ssize_t pread(int fd, void* buf, size_t n, std::int64_t offset);
   virtual std::int64_t lseek(int fd, std::int64_t offset, int whence);
   virtual int fchown(int fd, std::uint32_t uid, std::uint32_t gid);
-  // The canonical path, or "" with errno set.
-  virtual std::string realpath(const char* path);
+  // The canonical path in `resolved`.
+  virtual int realpath(const char* path, std::string& resolved);
   // Every entry of the directory but "." and "..", in the system's order;
-  // 0, or an errno when the directory cannot be opened or read to its end.
+  // -1 when the directory cannot be opened or read to its end.
   // Windows: names that Windows-1250 cannot hold are left out; they go to
   // `unmappable` (when given), shown with "?" for each character that has no
   // place in the code page, a directory's name ending with the separator.

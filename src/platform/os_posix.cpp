@@ -88,17 +88,17 @@ int Os::fchown(int fd, std::uint32_t uid, std::uint32_t gid) {
   return ::fchown(fd, static_cast<uid_t>(uid), static_cast<gid_t>(gid));
 }
 
-std::string Os::realpath(const char* path) {
-  char* resolved = ::realpath(path, nullptr);
-  if (!resolved) return {};
-  std::string out(resolved);
-  std::free(resolved);
-  return out;
+int Os::realpath(const char* path, std::string& resolved) {
+  char* out = ::realpath(path, nullptr);
+  if (!out) return -1;
+  resolved = out;
+  std::free(out);
+  return 0;
 }
 
 int Os::listDirectory(const char* path, std::vector<DirEntry>& entries, std::vector<std::string>*) {
   DIR* dir = ::opendir(path);
-  if (!dir) return errno;
+  if (!dir) return -1;
   errno = 0;
   while (const dirent* e = ::readdir(dir)) {
     const std::string_view name = e->d_name;
@@ -107,7 +107,8 @@ int Os::listDirectory(const char* path, std::vector<DirEntry>& entries, std::vec
   }
   const int err = errno;
   ::closedir(dir);
-  return err;
+  errno = err;
+  return err == 0 ? 0 : -1;
 }
 
 int absolutePath(std::string_view path, std::string& out) {

@@ -334,12 +334,9 @@ std::int64_t Os::lseek(int fd, std::int64_t offset, int whence) {
 // is no owner to carry over.
 int Os::fchown(int, std::uint32_t, std::uint32_t) { return 0; }
 
-std::string Os::realpath(const char* path) {
+int Os::realpath(const char* path, std::string& resolved) {
   const HANDLE h = openForAttributes(path, false);
-  if (h == INVALID_HANDLE_VALUE) {
-    failed();
-    return {};
-  }
+  if (h == INVALID_HANDLE_VALUE) return failed();
   std::wstring buffer(MAX_PATH, L'\0');
   DWORD n = 0;
   for (;;) {
@@ -352,7 +349,7 @@ std::string Os::realpath(const char* path) {
   ::CloseHandle(h);
   if (n == 0) {
     errno = win32::errnoOf(error);
-    return {};
+    return -1;
   }
   buffer.resize(n);
   // The tool's own form: "D:\..." and "\\server\...", without "\\?\".
@@ -364,9 +361,10 @@ std::string Os::realpath(const char* path) {
   auto out = win32::narrow(buffer);
   if (!out) {
     errno = EILSEQ;
-    return {};
+    return -1;
   }
-  return std::move(*out);
+  resolved = std::move(*out);
+  return 0;
 }
 
 int Os::listDirectory(const char* path, std::vector<DirEntry>& entries, std::vector<std::string>* unmappable) {
@@ -378,9 +376,10 @@ int Os::listDirectory(const char* path, std::vector<DirEntry>& entries, std::vec
                                          nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (find == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? 0 : win32::errnoOf(error);  // an empty drive has no "."
+    if (error == ERROR_FILE_NOT_FOUND) return 0;  // an empty drive has no "."
+    errno = win32::errnoOf(error);
+    return -1;
   }
-  int result = 0;
   do {
     const std::wstring_view name = data.cFileName;
     if (name == L"." || name == L"..") continue;
@@ -400,9 +399,10 @@ int Os::listDirectory(const char* path, std::vector<DirEntry>& entries, std::vec
     entries.push_back(DirEntry{std::move(*bytes), type, hidden});
   } while (::FindNextFileW(find, &data));
   const DWORD error = ::GetLastError();
-  if (error != ERROR_NO_MORE_FILES) result = win32::errnoOf(error);
   ::FindClose(find);
-  return result;
+  if (error == ERROR_NO_MORE_FILES) return 0;
+  errno = win32::errnoOf(error);
+  return -1;
 }
 
 int absolutePath(std::string_view path, std::string& out) {

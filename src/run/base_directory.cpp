@@ -56,7 +56,7 @@ void checkBaseDirectory(const std::string& path) {
   }
   if (!st.isDirectory()) throw text::Failure(text::quotedPath(dir) + " nie jest katalogiem.");
   std::vector<platform::DirEntry> entries;
-  if (const int err = platform::os().listDirectory(dir.c_str(), entries)) throw text::FileError(text::FileOp::List, dir, err);
+  if (platform::os().listDirectory(dir.c_str(), entries) != 0) throw text::FileError(text::FileOp::List, dir, errno);
 }
 
 void removeWorkingFiles(const text::RunPaths& paths) {

@@ -13,23 +13,18 @@ std::string executableDirectory(const char* argv0) {
 
 ProgramOptions readProgramOptions(const std::vector<std::string>& args) {
   static constexpr std::string_view kOption = "--program-dir";
+  static constexpr const char* kMissing = "po --program-dir brakuje katalogu";
   ProgramOptions options;
   size_t i = 0;
   for (; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == kOption) {
-      if (i + 1 >= args.size() || args[i + 1].empty()) {
-        options.error = "po --program-dir brakuje katalogu";
-        break;
-      }
+      if (i + 1 >= args.size() || args[i + 1].empty()) throw UsageError(kMissing);
       options.programDir = args[++i];
     } else if (arg.size() > kOption.size() && arg.compare(0, kOption.size(), kOption) == 0 &&
                arg[kOption.size()] == '=') {
       options.programDir = arg.substr(kOption.size() + 1);
-      if (options.programDir.empty()) {
-        options.error = "po --program-dir brakuje katalogu";
-        break;
-      }
+      if (options.programDir.empty()) throw UsageError(kMissing);
     } else {
       break;
     }

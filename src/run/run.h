@@ -3,10 +3,11 @@
 // with the state of the controls, the two lists with their selections, and the
 // operations that the window's buttons and the command line start.
 //
-// Error contract: an operation that fails throws text::Failure (Polish text
-// naming the file and the reason) and leaves the run as it was, except where
-// its comment says otherwise; the working files are then as the failed core
-// step left them (each written whole or not at all).
+// Errors, for the whole run layer: an operation that fails throws
+// text::Failure (Polish text naming the file and the reason) and leaves the
+// run as it was, except where its comment says otherwise; the working files
+// are then as the failed core step left them (each written whole or not at
+// all).
 #pragma once
 
 #include "convert/conversion.h"

@@ -170,8 +170,8 @@ IncludeExamination examineIncludeText(std::string_view content) {
 DirListing listDirectory(const std::string& dir) {
   DirListing listing;
   std::vector<platform::DirEntry> entries;
-  if (const int err = platform::os().listDirectory(dir.c_str(), entries, &listing.unmappable)) {
-    throw FileError(FileOp::List, dir, err);
+  if (platform::os().listDirectory(dir.c_str(), entries, &listing.unmappable) != 0) {
+    throw FileError(FileOp::List, dir, errno);
   }
   std::vector<std::string> directories;
   for (platform::DirEntry& e : entries) {

@@ -1,5 +1,10 @@
 // File primitives shared by every subsystem: errors that name the file and the
 // reason, size checks, record reading, safe appends and atomic replacement.
+//
+// Errors, for the whole text layer: a failure the user must be told of is
+// thrown as Failure (FileError where a file is named), whose message is Polish
+// UTF-8 text ready to be shown; what a failure leaves behind is said where the
+// function is declared.
 #pragma once
 
 #include "platform/os.h"

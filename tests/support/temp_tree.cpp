@@ -193,7 +193,7 @@ TempTree::TempTree(Where) {
     if (::GetLastError() != ERROR_ALREADY_EXISTS || attempt == 100) fail("cannot create", candidate);
   }
   // The long, canonical form, as the tool's own real paths come out.
-  if (std::string real = platform::Os().realpath(root_.c_str()); !real.empty()) root_ = real;
+  if (std::string real; platform::Os().realpath(root_.c_str(), real) == 0) root_ = real;
   mkdir("prog");
   mkdir("base");
 }
@@ -517,14 +517,14 @@ int FailingOs::fchown(int fd, std::uint32_t uid, std::uint32_t gid) {
   return Os::fchown(fd, uid, gid);
 }
 
-std::string FailingOs::realpath(const char* path) {
-  if (failing(Call::Realpath, path)) return {};
-  return Os::realpath(path);
+int FailingOs::realpath(const char* path, std::string& resolved) {
+  if (failing(Call::Realpath, path)) return -1;
+  return Os::realpath(path, resolved);
 }
 
 int FailingOs::listDirectory(const char* path, std::vector<platform::DirEntry>& entries,
                              std::vector<std::string>* unmappable) {
-  if (failing(Call::List, path)) return errno;
+  if (failing(Call::List, path)) return -1;
   return Os::listDirectory(path, entries, unmappable);
 }
 

@@ -148,7 +148,7 @@ class FailingOs : public platform::Os {
   ssize_t pread(int fd, void* buf, size_t n, std::int64_t offset) override;
   std::int64_t lseek(int fd, std::int64_t offset, int whence) override;
   int fchown(int fd, std::uint32_t uid, std::uint32_t gid) override;
-  std::string realpath(const char* path) override;
+  int realpath(const char* path, std::string& resolved) override;
   int listDirectory(const char* path, std::vector<platform::DirEntry>& entries,
                     std::vector<std::string>* unmappable = nullptr) override;
 
