@@ -601,6 +601,24 @@ TEST(RunStages, AConversionRefusedWhileFilesWaitIsStillOfferedOnceTheyAreAssigne
   EXPECT_EQ(r.controls(), ready(false, true));
 }
 
+TEST(BaseDirectory, APickedVolumeReopensItsLastDirectoryElseItsRoot) {
+  TempTree t;
+  t.mkdir("vol1/a/b");
+  t.mkdir("vol2");
+  const std::string v1 = t.path("vol1");
+  const std::string v2 = t.path("vol2");
+  LastDirectories last;
+  EXPECT_EQ(last.directoryFor(v1), v1) << "a volume not used yet: its root";
+  last.opened(v1, t.path("vol1/a"));
+  last.opened(v1, t.path("vol1/a/b"));
+  last.opened(v2, v2);
+  EXPECT_EQ(last.directoryFor(v1), t.path("vol1/a/b")) << "the directory opened last on it";
+  EXPECT_EQ(last.directoryFor(v2), v2);
+  ASSERT_EQ(platform::os().rmdir(t.path("vol1/a/b").c_str()), 0);
+  EXPECT_EQ(last.directoryFor(v1), v1) << "that directory gone: the root";
+  EXPECT_EQ(last.directoryFor(t.path("brak")), std::nullopt) << "a volume that cannot be opened";
+}
+
 TEST(RunStages, TypedTextOutsideWindows1250IsRefusedNotReplaced) {
   TempTree t;
   t.write("prog/kategorie.txt", "AUTA\r\n");

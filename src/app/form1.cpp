@@ -79,8 +79,7 @@ void Form1::Form_Load() {
   const std::string dir = directoryOf(run_.paths().sciezka_katalogu);
   Dir1->showDirectory(dir, run_.directoryEntries());
   Drive1->showVolumeOf(dir);
-  lastDirectoryOn_[volumeRoot(dir)] = dir;
-  spr_exist_scenery();
+  lastDirectories_.opened(volumeRoot(dir), dir);
   sync();
 }
 
@@ -188,25 +187,14 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 // --- the directory choice
 
 void Form1::Drive1_Change(const QByteArray& root) {
-  auto opens = [](const std::string& dir) {
-    try {
-      run::checkBaseDirectory(dir);
-      return true;
-    } catch (const text::Failure&) {
-      return false;
-    }
-  };
-  // The directory last used on the volume, or its root when that is gone.
-  const std::string volume = root.toStdString();
-  const auto last = lastDirectoryOn_.find(volume);
-  const std::string target = last != lastDirectoryOn_.end() && opens(last->second) ? last->second : volume;
-  if (!opens(target)) {
+  const std::optional<std::string> target = lastDirectories_.directoryFor(root.toStdString());
+  if (!target) {
     // Dir1, sciezka_katalogu and Start stay as they were; Drive1 keeps the pick.
     QMessageBox box(QMessageBox::NoIcon, "Borvantel", utf8("Napęd nie gotowy"), QMessageBox::Ok, this);
     box.exec();
     return;
   }
-  openDirectory(target);
+  openDirectory(*target);
 }
 
 void Form1::Dir1_Change(const QByteArray& dir) { openDirectory(dir.toStdString()); }
@@ -218,12 +206,9 @@ bool Form1::openDirectory(const std::string& dir) {
     const std::string shown = directoryOf(run_.paths().sciezka_katalogu);
     Dir1->showDirectory(shown, run_.directoryEntries());
     Drive1->showVolumeOf(shown);
-    lastDirectoryOn_[volumeRoot(shown)] = shown;
-    spr_exist_scenery();
+    lastDirectories_.opened(volumeRoot(shown), shown);
   });
 }
-
-void Form1::spr_exist_scenery() { Command1->setEnabled(run_.controls().command1); }
 
 // --- the commands
 

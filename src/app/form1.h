@@ -7,12 +7,12 @@
 // event handler.
 #pragma once
 
+#include "run/base_directory.h"
 #include "run/run.h"
 
 #include <QWidget>
 
 #include <cstdint>
-#include <map>
 #include <string>
 
 class QLabel;
@@ -71,8 +71,6 @@ class Form1 : public QWidget {
   // Moves Dir1 (and Drive1) to `dir` and runs the directory change; false,
   // with Dir1 as it was, when `dir` cannot be opened.
   bool openDirectory(const std::string& dir);
-  // Enables Command1 as the run says for the current directory.
-  void spr_exist_scenery();
   // Copies the run's stage, lists, selections and labels onto the controls.
   void sync();
   // Runs `work`, under the hourglass when `wait`; a failure reaches the user
@@ -86,7 +84,7 @@ class Form1 : public QWidget {
   bool converting_ = false;  // a conversion lets events in; closing waits for it
   bool closeWaiting_ = false;
   bool sessionEnding_ = false;
-  std::map<std::string, std::string> lastDirectoryOn_;  // volume root -> last directory opened on it
+  run::LastDirectories lastDirectories_;
   std::uint64_t shownFiles_ = 0;
   std::uint64_t shownCategories_ = 0;
 

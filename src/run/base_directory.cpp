@@ -59,6 +59,25 @@ void checkBaseDirectory(const std::string& path) {
   if (platform::os().listDirectory(dir.c_str(), entries) != 0) throw text::FileError(text::FileOp::List, dir, errno);
 }
 
+bool opensAsBaseDirectory(const std::string& dir) {
+  try {
+    checkBaseDirectory(dir);
+    return true;
+  } catch (const text::Failure&) {
+    return false;
+  }
+}
+
+void LastDirectories::opened(const std::string& volume, const std::string& dir) { lastOn_[volume] = dir; }
+
+std::optional<std::string> LastDirectories::directoryFor(const std::string& volume) const {
+  if (const auto last = lastOn_.find(volume); last != lastOn_.end() && opensAsBaseDirectory(last->second)) {
+    return last->second;
+  }
+  if (opensAsBaseDirectory(volume)) return volume;
+  return std::nullopt;
+}
+
 void removeWorkingFiles(const text::RunPaths& paths) {
   std::string failures;
   for (std::string_view name : {text::kIncOut, text::kIncOut1, text::kPInc, text::kPScn}) {
