@@ -619,6 +619,36 @@ TEST(BaseDirectory, APickedVolumeReopensItsLastDirectoryElseItsRoot) {
   EXPECT_EQ(last.directoryFor(t.path("brak")), std::nullopt) << "a volume that cannot be opened";
 }
 
+TEST(RunStages, ATypedDirectoryStandsForItsTargetsInBothEncodings) {
+  const std::string lakiUtf8 = "łąki\\";
+  const struct {
+    std::string typed;
+    Lines targets;
+    const char* why;
+  } rows[] = {
+      {"", {""}, "nothing typed: the scenery directory"},
+      {"GŁÓWNY SCENERY", {""}, "the scenery directory's label"},
+      {"główny scenery", {""}, "the label in another case"},
+      {"linie", {"linie\\", "linie\\"}, "the final separator added"},
+      {"linie/stare/", {"linie\\stare\\", "linie\\stare\\"}, "\"/\" for \"\\\""},
+      {"łąki/", {lakiUtf8, testing::cp("łąki\\")}, "as typed, then in Windows-1250, a final \"/\" too"},
+      {"日本", {"日本\\"}, "no Windows-1250 form"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    EXPECT_EQ(typedDirectoryTargets(row.typed), row.targets);
+  }
+
+  TempTree t;
+  layOut(t);
+  t.write("base/scenery/" + testing::cp("łąki") + "/x.inc", kThreeMarkers);
+  run::Run r(t.path("prog"), t.path("base"));
+  r.start();
+  EXPECT_EQ(r.assignTypedDirectory("ŁĄKI/"), Lines{testing::cp("łąki\\x.inc")});
+  EXPECT_THROW(r.assignTypedDirectory("inne"), text::Failure);
+  EXPECT_EQ(r.assignTypedDirectory("Linie"), (Lines{"linie\\a.inc", "linie\\b.inc"}));
+}
+
 TEST(RunStages, TypedTextOutsideWindows1250IsRefusedNotReplaced) {
   TempTree t;
   t.write("prog/kategorie.txt", "AUTA\r\n");

@@ -229,6 +229,29 @@ TEST(CodePage, EveryByteComesBackFromItsCharacter) {
   EXPECT_FALSE(encodeCp1250("\xEF\xBF\xBD").has_value());  // U+FFFD marks "no character"; it is not one
 }
 
+TEST(CodePage, TypedTextIsEncodedOrRefusedNamingTheFirstCharacterThatDoesNotFit) {
+  EXPECT_EQ(encodeTyped("łąka"), cp("łąka"));
+  EXPECT_EQ(encodeTyped("a\u200Bb"), "ab");  // an invisible character is left out, not refused
+  const struct {
+    std::string typed;
+    std::string named;  // the character the message names
+    const char* why;
+  } rows[] = {
+      {"łąka 日本", "„日”", "the first character outside the code page"},
+      {"ab\xC3(", "„\xEF\xBF\xBD”", "a byte that is not UTF-8"},
+      {"x\xF0\x9F\x98\x80", "„\xF0\x9F\x98\x80”", "a character of four bytes"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    try {
+      encodeTyped(row.typed);
+      ADD_FAILURE() << "not refused";
+    } catch (const Failure& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("Znaku " + row.named, 0), 0u) << e.what();
+    }
+  }
+}
+
 TEST(CodePage, EncodingRefusesWhatIsNotUtf8) {
   struct Row {
     std::string utf8;

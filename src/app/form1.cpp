@@ -1,7 +1,5 @@
 #include "app/form1.h"
 
-#include "convert/undo.h"
-
 #include "app/byte_list_model.h"
 #include "app/design.h"
 #include "app/directory_list.h"
@@ -11,7 +9,6 @@
 #include "app/platform.h"
 #include "app/qt_text.h"
 #include "app/wrapping_button.h"
-#include "convert/undo.h"
 #include "run/base_directory.h"
 #include "text/files.h"
 
@@ -268,7 +265,7 @@ void Form1::Command5_Click() {
     attempt(true, [&] {
       try {
         run_.convert(progress);
-      } catch (const convert::UndoUnavailable& e) {
+      } catch (const run::UndoUnavailable& e) {
         refused = e.what();
       }
     });
@@ -279,9 +276,7 @@ void Form1::Command5_Click() {
                             QString::fromStdString(refused + " Przerobić pliki mimo to, bez możliwości cofnięcia?"),
                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes) {
     ProgressWindow progress;
-    convert::ConversionOptions options;
-    options.keepUndo = false;
-    attempt(true, [&] { run_.convert(progress, options); });
+    attempt(true, [&] { run_.convertWithoutUndo(progress); });
   }
   converting_ = false;
   if (closeWaiting_) close();

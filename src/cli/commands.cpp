@@ -2,7 +2,6 @@
 
 #include "categories/categories.h"
 #include "convert/conversion.h"
-#include "convert/undo.h"
 #include "platform/names.h"
 #include "run/base_directory.h"
 #include "run/program.h"
@@ -139,29 +138,8 @@ int cmdAssignDir(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 3, "assign-dir");
   Run r = resumed(ctx, args[0]);
   selectCategory(r, args[2]);
-
-  // The directory as bytes: the scenery directory itself, or a relative
-  // directory as typed (UTF-8 names) or in Windows-1250 (older names).
-  std::vector<std::string> targets;
-  const auto encoded = text::encodeCp1250(args[1]);
-  const bool isRoot = args[1].empty() || (encoded && text::targetFromLabel(*encoded).empty());
-  if (isRoot) {
-    targets.emplace_back();
-  } else {
-    std::string dir = text::nativeToRelative(args[1]);
-    if (dir.back() != '\\') dir += '\\';
-    targets.push_back(dir);
-    if (encoded) targets.push_back(text::nativeToRelative(*encoded + (encoded->back() == '\\' ? "" : "\\")));
-  }
-  for (const auto& target : targets) {
-    const auto& files = r.fileList();
-    const bool any = std::any_of(files.begin(), files.end(),
-                                 [&](const std::string& item) { return text::belongsToDirectory(item, target); });
-    if (!any) continue;
-    printPaths(ctx.out, r.assignDirectory(target));
-    return 0;
-  }
-  throw text::Failure("Żaden plik czekający na kategorię nie leży w katalogu „" + args[1] + "”.");
+  printPaths(ctx.out, r.assignTypedDirectory(args[1]));
+  return 0;
 }
 
 int cmdCategories(const Context& ctx, const std::vector<std::string>& args) {
@@ -186,26 +164,27 @@ int cmdSave(const Context& ctx, const std::vector<std::string>& args) {
 }
 
 int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
-  convert::ConversionOptions options;
+  bool dryRun = false;
+  bool keepUndo = true;
   std::vector<std::string> rest = args;
   for (; !rest.empty() && rest.front().starts_with("--"); rest.erase(rest.begin())) {
     if (rest.front() == "--dry-run") {
-      options.dryRun = true;
+      dryRun = true;
     } else if (rest.front() == "--no-undo") {
-      options.keepUndo = false;
+      keepUndo = false;
     } else {
       throw run::UsageError("polecenie convert: nieznana opcja „" + rest.front() + "”");
     }
   }
   expectArgs(rest, 1, "convert");
   Run r = resumed(ctx, rest[0]);
-  convert::ConversionEvents events;
-  convert::ConversionResult result;
+  run::ConversionEvents events;
+  run::ConversionResult result;
   try {
-    result = r.convert(events, options);
+    result = dryRun ? r.dryRun(events) : keepUndo ? r.convert(events) : r.convertWithoutUndo(events);
   } catch (const run::FilesWaiting& e) {
     throw text::Failure(std::string(e.what()) + " Sprawdź: borvantel-cli pending.");
-  } catch (const convert::UndoUnavailable& e) {
+  } catch (const run::UndoUnavailable& e) {
     throw text::Failure(std::string(e.what()) +
                         " Nie zmieniono żadnego pliku. Bez możliwości cofnięcia: borvantel-cli convert --no-undo BAZA.");
   } catch (const convert::IncompleteConversion& e) {
@@ -213,7 +192,7 @@ int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
     throw;
   }
   printPaths(ctx.out, result.changedFiles);
-  ctx.err << (options.dryRun ? "Do przerobienia (nic nie zmieniono): pliki *.inc: " : "Przerobiono pliki *.inc: ")
+  ctx.err << (dryRun ? "Do przerobienia (nic nie zmieniono): pliki *.inc: " : "Przerobiono pliki *.inc: ")
           << result.includeFiles << ", pliki sceneryjne: " << result.sceneryFiles << " z "
           << result.sceneryListed << " sprawdzonych.\n";
   return 0;

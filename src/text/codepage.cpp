@@ -1,6 +1,7 @@
 #include "text/codepage.h"
 
 #include "platform/names.h"
+#include "text/files.h"
 
 #include <algorithm>
 #include <array>
@@ -180,6 +181,23 @@ std::optional<std::string> encodeCp1250(std::string_view utf8) {
     }
   }
   return out;
+}
+
+std::string encodeTyped(std::string_view utf8) {
+  if (auto encoded = encodeCp1250(utf8)) return std::move(*encoded);
+  // Typed text is UTF-8 on every system (displayName would take it for
+  // Windows-1250 where names are).
+  const std::string typed = isValidUtf8(utf8) ? std::string(utf8) : decodeCp1250(utf8);
+  // Name the first character that has no place in the code page.
+  for (size_t i = 0; i < utf8.size();) {
+    const size_t at = i;
+    const std::optional<char32_t> c = nextCodePoint(utf8, i);
+    if (c && (byteOf(*c) >= 0 || leftOut(*c))) continue;
+    const std::string shown = c ? std::string(utf8.substr(at, i - at)) : std::string("\xEF\xBF\xBD");
+    throw Failure("Znaku „" + shown + "” w „" + typed +
+                  "” nie da się zapisać w kodowaniu Windows-1250; usuń go lub zastąp innym.");
+  }
+  throw Failure("Tekstu „" + typed + "” nie da się zapisać w kodowaniu Windows-1250.");
 }
 
 bool isValidUtf8(std::string_view s) noexcept {
