@@ -4,6 +4,7 @@
 #include "text/working_files.h"
 #include "text/files.h"
 #include "text/lines.h"
+#include "text/records.h"
 #include "platform/os.h"
 
 #include <fcntl.h>
@@ -38,7 +39,7 @@ CompletionResult automatycznie_uzupelnij_inc(const text::RunPaths& paths) {
     }
     const std::string relative = text::nativeToRelative(full.substr(offset));
     if (const PredefRow* row = matcher.firstMatch(text::fileNameOf(relative))) {
-      assigned.append(relative).append(" ").append(row->category).append(text::kLineEnd);
+      text::appendRecord(assigned, relative, row->category);
       ++result.assigned;
     } else {
       text::appendLine(left, relative);

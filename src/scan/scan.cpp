@@ -125,8 +125,10 @@ class Outputs {
   void needsCategory(std::string_view full) { line(pInc_, full); ++result.needCategory; }
   void scenery(std::string_view full) { line(pScn_, full); ++result.sceneryFiles; }
   void categorised(std::string_view relDir, std::string_view name, std::string_view category) {
-    record_.assign(relDir).append(name).append(" ").append(category);
-    line(incOut1_, record_);
+    path_.assign(relDir).append(name);
+    record_.clear();
+    text::appendRecord(record_, path_, category);
+    incOut1_.write(record_);
     ++result.categorised;
   }
   void commit() {
@@ -146,6 +148,7 @@ class Outputs {
     file.write(text::kLineEnd);
   }
   text::AtomicFile pInc_, pScn_, incOut1_;
+  std::string path_;
   std::string record_;
 };
 
