@@ -1,6 +1,7 @@
 #include "convert/undo.h"
 
 #include "convert/journal.h"
+#include "convert/list_file.h"
 #include "platform/in_order.h"
 #include "platform/os.h"
 #include "text/paths.h"
@@ -19,7 +20,6 @@ using text::FileError;
 using text::FileOp;
 
 constexpr std::string_view kHeader = "borvantel undo 1\n";
-constexpr std::string_view kEnd = "END ";
 constexpr std::string_view kManifest = "manifest";
 
 // A directory of its own for each run of this many files, so that threads
@@ -90,26 +90,14 @@ std::optional<std::vector<ManifestEntry>> readManifest(const std::string& dir) {
   const std::string path = dir + std::string(kManifest);
   if (!text::fileSize(path)) return std::nullopt;
   const std::string data = text::readWholeFile(path);
-  const auto broken = [&] {
-    return text::Failure("Spis kopii do cofnięcia " + text::quotedPath(path) +
-                         " jest uszkodzony; cofnięcie nie jest możliwe. Nie zmieniono żadnego pliku.");
-  };
-  if (data.compare(0, kHeader.size(), kHeader) != 0) throw broken();
-  const size_t endAt = data.rfind(kEnd);
-  if (endAt == std::string::npos || data.back() != '\n') throw broken();
   std::vector<ManifestEntry> entries;
-  size_t at = kHeader.size();
-  while (at < endAt) {
-    ManifestEntry e;
-    for (std::string* field : {&e.backup, &e.target, &e.identity}) {
-      const size_t end = data.find('\0', at);
-      if (end == std::string::npos || end >= endAt) throw broken();
-      field->assign(data, at, end - at);
-      at = end + 1;
-    }
-    entries.push_back(std::move(e));
+  const bool whole = readList(data, kHeader, 3, [&](const std::vector<std::string_view>& fields) {
+    entries.push_back(ManifestEntry{std::string(fields[0]), std::string(fields[1]), std::string(fields[2])});
+  });
+  if (!whole) {
+    throw text::Failure("Spis kopii do cofnięcia " + text::quotedPath(path) +
+                        " jest uszkodzony; cofnięcie nie jest możliwe. Nie zmieniono żadnego pliku.");
   }
-  if (data.substr(endAt + kEnd.size()) != std::to_string(entries.size()) + "\n") throw broken();
   return entries;
 }
 
@@ -117,21 +105,13 @@ std::optional<std::vector<ManifestEntry>> readManifest(const std::string& dir) {
 // or returning false to leave it out.
 void writeManifestFile(const std::string& dir, size_t count,
                        const std::function<bool(size_t, ManifestEntry&)>& entry) {
-  text::AtomicFile file(dir + std::string(kManifest));
-  file.write(kHeader);
-  std::string line;
+  ListWriter list(dir + std::string(kManifest), kHeader);
   ManifestEntry e;
-  size_t written = 0;
   for (size_t i = 0; i < count; ++i) {
-    if (!entry(i, e)) continue;
-    line.assign(e.backup).push_back('\0');
-    line.append(e.target).push_back('\0');
-    line.append(e.identity).push_back('\0');
-    file.write(line);
-    ++written;
+    if (entry(i, e)) list.add({e.backup, e.target, e.identity});
   }
-  file.write(std::string(kEnd) + std::to_string(written) + "\n");
-  file.commit(true);
+  list.finish();
+  list.replaceTarget();
   text::syncDirectory(dir);
 }
 
