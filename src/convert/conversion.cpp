@@ -140,6 +140,7 @@ class ConversionRun {
   void finishTemp(text::AtomicFile& file, Outcome& o);
   void prepareInclude(Worker& w, const AssignmentRow& row, Outcome& o);
   void prepareScenery(Worker& w, const std::string& listed, Outcome& o);
+  class SceneryRewrite;
   Prepared keep(Outcome& o, size_t source);
   template <typename Prepare, typename Take>
   void inOrder(size_t count, Prepare&& prepare, Take&& take);
@@ -147,6 +148,9 @@ class ConversionRun {
   void syncDirectories();
   std::string shownName(const Prepared& p) const;
   void renameAll();
+  // Some renames failed (errors[i]: the errno of the i-th, or 0): reports
+  // which file and how many were replaced, keeping those undoable.
+  [[noreturn]] void renamesFailed(const std::vector<int>& errors);
   // After a failure already being reported: the journal goes if it can.
   void removeJournal() noexcept;
   std::vector<std::string> shownNames(size_t count) const;
@@ -417,6 +421,87 @@ void ConversionRun::zmiana_scn() {
   std::move(rewritten.begin(), rewritten.end(), std::back_inserter(prepared_));
 }
 
+// One scenery file rewritten line by line. Hold: the text so far is kept in
+// w.out until a line converts (then Write) or it grows past the look-ahead
+// (then Scan: read on without keeping text, and start over writing if a line
+// converts after all). No line converted: the file stays exactly as it is.
+class ConversionRun::SceneryRewrite {
+ public:
+  SceneryRewrite(ConversionRun& run, Worker& w, Outcome& o, const platform::Fd& in, const std::string& source,
+                 const platform::FileStat& st)
+      : run_(run), w_(w), o_(o), in_(in), source_(source), st_(st) {}
+
+  void run() {
+    w_.out.clear();
+    w_.reader.reset(in_.get(), source_);
+    o_.bytesRead += st_.size;
+    // The lines come in batches of those read already, so that the table
+    // lookups of a batch overlap (SceneryLineRewriter::look).
+    std::string_view line;
+    while (w_.reader.next(line)) {
+      w_.batch.assign(1, line);
+      while (w_.batch.size() < kLookAhead && w_.reader.nextBuffered(line)) w_.batch.push_back(line);
+      w_.lines.look(w_.batch);
+      for (size_t j = 0; j < w_.batch.size() && take(j);) ++j;
+      if (mode_ == Mode::Write && run_.options_.dryRun) break;
+    }
+    if (mode_ != Mode::Write) {
+      w_.out.clear();
+      return;
+    }
+    run_.emit(w_, file_.get(), o_);
+    if (file_) run_.finishTemp(*file_, o_);
+    o_.file = std::move(file_);
+    o_.rewritten = true;
+  }
+
+ private:
+  enum class Mode { Hold, Scan, Write };
+
+  // Takes line j of the batch; false when the rest of the batch is not
+  // wanted (reading starts over, or a dry run knows enough).
+  bool take(size_t j) {
+    if (mode_ == Mode::Scan) return scan(j);
+    const SceneryLine kind = w_.lines.appendLooked(j, w_.out);
+    w_.out.append(text::kLineEnd);
+    if (kind == SceneryLine::Converted && mode_ == Mode::Hold && !startWriting()) return false;
+    if (mode_ == Mode::Write) {
+      if (w_.out.size() >= kWriteChunk) run_.emit(w_, file_.get(), o_);
+    } else if (w_.out.size() > run_.options_.sceneryLookahead) {
+      mode_ = Mode::Scan;
+      w_.out.clear();
+    }
+    return true;
+  }
+  // Past the look-ahead: a converted line starts the file over, writing.
+  bool scan(size_t j) {
+    w_.scratch.clear();
+    if (w_.lines.appendLooked(j, w_.scratch) != SceneryLine::Converted) return true;
+    if (!startWriting()) return false;
+    if (platform::os().lseek(in_.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, source_, errno);
+    w_.reader.reset(in_.get(), source_);
+    o_.bytesRead += st_.size;
+    return false;
+  }
+  // A line converts: the file is rewritten. False in a dry run, which
+  // writes nothing and needs to read no further.
+  bool startWriting() {
+    mode_ = Mode::Write;
+    if (run_.options_.dryRun) return false;
+    file_ = run_.createTemp(w_, o_.target, st_, o_.device);
+    return true;
+  }
+
+  ConversionRun& run_;
+  Worker& w_;
+  Outcome& o_;
+  const platform::Fd& in_;
+  const std::string& source_;
+  const platform::FileStat& st_;
+  Mode mode_ = Mode::Hold;
+  std::unique_ptr<text::AtomicFile> file_;
+};
+
 void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome& o) {
   // A file that no longer exists (a dangling link too), or is shorter than
   // 2 bytes, is skipped.
@@ -449,57 +534,7 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
   if (platform::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, *source, errno);
   if (st.size < 2) return;
 
-  // Hold: the text so far is kept in w.out until a line converts (then Write)
-  // or it grows past the look-ahead (then Scan: read on without keeping text,
-  // and start over writing if a line converts after all).
-  enum class Mode { Hold, Scan, Write } mode = Mode::Hold;
-  std::unique_ptr<text::AtomicFile> file;
-  w.out.clear();
-  w.reader.reset(in.get(), *source);
-  o.bytesRead += st.size;
-  // The lines come in batches of those read already, so that the table
-  // lookups of a batch overlap (SceneryLineRewriter::look).
-  std::string_view line;
-  while (w.reader.next(line)) {
-    w.batch.assign(1, line);
-    while (w.batch.size() < kLookAhead && w.reader.nextBuffered(line)) w.batch.push_back(line);
-    w.lines.look(w.batch);
-    for (size_t j = 0; j < w.batch.size(); ++j) {
-      if (mode == Mode::Scan) {
-        w.scratch.clear();
-        if (w.lines.appendLooked(j, w.scratch) != SceneryLine::Converted) continue;
-        mode = Mode::Write;
-        if (options_.dryRun) break;
-        file = createTemp(w, o.target, st, o.device);
-        if (platform::os().lseek(in.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, *source, errno);
-        w.reader.reset(in.get(), *source);
-        o.bytesRead += st.size;
-        break;
-      }
-      const SceneryLine kind = w.lines.appendLooked(j, w.out);
-      w.out.append(text::kLineEnd);
-      if (kind == SceneryLine::Converted && mode == Mode::Hold) {
-        mode = Mode::Write;
-        if (options_.dryRun) break;
-        file = createTemp(w, o.target, st, o.device);
-      }
-      if (mode == Mode::Write) {
-        if (w.out.size() >= kWriteChunk) emit(w, file.get(), o);
-      } else if (w.out.size() > options_.sceneryLookahead) {
-        mode = Mode::Scan;
-        w.out.clear();
-      }
-    }
-    if (mode == Mode::Write && options_.dryRun) break;
-  }
-  if (mode != Mode::Write) {
-    w.out.clear();  // no line converted: the file stays exactly as it is
-    return;
-  }
-  emit(w, file.get(), o);
-  if (file) finishTemp(*file, o);
-  o.file = std::move(file);
-  o.rewritten = true;
+  SceneryRewrite(*this, w, o, in, *source, st).run();
 }
 
 void ConversionRun::syncFileSystems() {
@@ -544,9 +579,11 @@ void ConversionRun::renameAll() {
       [](size_t, size_t, const std::exception_ptr& error) {
         if (error) std::rethrow_exception(error);
       });
+  if (std::any_of(errors.begin(), errors.end(), [](int err) { return err != 0; })) renamesFailed(errors);
+}
 
+void ConversionRun::renamesFailed(const std::vector<int>& errors) {
   const auto first = std::find_if(errors.begin(), errors.end(), [](int err) { return err != 0; });
-  if (first == errors.end()) return;
   const FileError e(FileOp::Rename, prepared_[first - errors.begin()].file->target(), *first);
   std::vector<std::string> replaced;
   for (size_t i = 0; i < prepared_.size(); ++i) {
