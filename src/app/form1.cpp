@@ -46,6 +46,17 @@ std::string volumeRoot(const std::string& dir) {
 
 QString utf8(const char* text) { return QString::fromUtf8(text); }
 
+// A list of the run's items, one selected at a time, never edited.
+QListView* newList(QWidget* parent, const std::vector<std::string>& items, text::TextKind kind, ByteListModel*& model) {
+  auto* view = new QListView(parent);
+  model = new ByteListModel(items, kind, view);
+  view->setModel(model);
+  view->setUniformItemSizes(true);  // 50,000 items lay out at once
+  view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  view->setSelectionMode(QAbstractItemView::SingleSelection);
+  return view;
+}
+
 void select(QListView* view, std::optional<size_t> row) {
   QItemSelectionModel* selection = view->selectionModel();
   if (!row) {
@@ -91,22 +102,12 @@ void Form1::createControls() {
   };
   setFixedSize(twips.toPixels(11880), twips.toPixels(8490));
 
-  auto list = [this](const std::vector<std::string>& items, text::TextKind kind, ByteListModel*& model) {
-    auto* view = new QListView(this);
-    model = new ByteListModel(items, kind, view);
-    view->setModel(model);
-    view->setUniformItemSizes(true);  // 50,000 items lay out at once
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->setSelectionMode(QAbstractItemView::SingleSelection);
-    return view;
-  };
-
   // In tab order.
   Command1 = new WrappingButton("Start", this);
   place(Command1, "Command1", 4680, 120, 1215, 495);
-  List1 = list(run_.fileList(), text::TextKind::FileName, files_);
+  List1 = newList(this, run_.fileList(), text::TextKind::FileName, files_);
   place(List1, "List1", 120, 1560, 5775, 2790);
-  List2 = list(run_.categoryList(), text::TextKind::Text, categories_);
+  List2 = newList(this, run_.categoryList(), text::TextKind::Text, categories_);
   place(List2, "List2", 6840, 1560, 3855, 2790);
   Command2 = new WrappingButton("<--------", this);
   place(Command2, "Command2", 6000, 2400, 735, 495);
@@ -140,7 +141,12 @@ void Form1::createControls() {
 
   QWidget* const tabOrder[] = {Command1, List1, List2, Command2, Text1, Command3, Command4, Command5, Drive1, Dir1, Command6};
   for (size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
+  Label5->setTextFormat(Qt::PlainText);
+  Command3->setEnabled(false);
+  nameControls();
+}
 
+void Form1::nameControls() {
   // Each list, the entry box and Label5 are named by the label beside them,
   // for screen readers and UI automation; the directory choice by its role.
   for (auto [label, control] : {std::pair{Label1, static_cast<QWidget*>(List1)}, {Label2, List2}, {Label3, Text1}}) {
@@ -148,11 +154,9 @@ void Form1::createControls() {
     control->setAccessibleName(label->text());
   }
   Label5->setAccessibleDescription(Label4->text());
-  Label5->setTextFormat(Qt::PlainText);
   Drive1->setAccessibleName(utf8("Napęd"));
   Drive1->setAccessibleDescription(utf8("Napęd"));
   Dir1->setAccessibleName(utf8("Katalog bazowy"));
-  Command3->setEnabled(false);
 }
 
 void Form1::connectControls() {

@@ -67,6 +67,8 @@ class Form1 : public QWidget {
  private:
   void Form_Load();
   void createControls();
+  // Names the controls for screen readers and UI automation.
+  void nameControls();
   void connectControls();
   // Moves Dir1 (and Drive1) to `dir` and runs the directory change; false,
   // with Dir1 as it was, when `dir` cannot be opened.

@@ -102,61 +102,81 @@ void restoreReadOnly(const std::wstring& path) {
   if (attributes != INVALID_FILE_ATTRIBUTES) ::SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY);
 }
 
-}  // namespace
+// What CreateFileW is asked for the POSIX flags of an open.
+struct OpenRequest {
+  DWORD access;
+  DWORD disposition;
+  DWORD attributes;
+};
 
-int Os::open(const char* path, int flags, mode_t mode) {
-  DWORD access = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+OpenRequest openRequestOf(int flags, mode_t mode) {
+  OpenRequest r{FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL};
   switch (flags & (O_RDONLY | O_WRONLY | O_RDWR)) {
-    case O_WRONLY: access |= GENERIC_WRITE; break;
-    case O_RDWR: access |= GENERIC_READ | GENERIC_WRITE; break;
-    default: access |= GENERIC_READ; break;
+    case O_WRONLY: r.access |= GENERIC_WRITE; break;
+    case O_RDWR: r.access |= GENERIC_READ | GENERIC_WRITE; break;
+    default: r.access |= GENERIC_READ; break;
   }
-  DWORD disposition = OPEN_EXISTING;
   if (flags & O_CREAT) {
     if (flags & O_EXCL) {
-      disposition = CREATE_NEW;
+      r.disposition = CREATE_NEW;
     } else if (flags & O_TRUNC) {
-      disposition = CREATE_ALWAYS;
+      r.disposition = CREATE_ALWAYS;
     } else {
-      disposition = OPEN_ALWAYS;
+      r.disposition = OPEN_ALWAYS;
     }
   } else if (flags & O_TRUNC) {
-    disposition = TRUNCATE_EXISTING;
+    r.disposition = TRUNCATE_EXISTING;
   }
-  DWORD attributes = FILE_ATTRIBUTE_NORMAL;
-  if ((flags & O_CREAT) && !(mode & 0200)) attributes = FILE_ATTRIBUTE_READONLY;
+  if ((flags & O_CREAT) && !(mode & 0200)) r.attributes = FILE_ATTRIBUTE_READONLY;
   if (flags & O_DIRECTORY) {
-    attributes |= FILE_FLAG_BACKUP_SEMANTICS;
-    access = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    r.attributes |= FILE_FLAG_BACKUP_SEMANTICS;
+    r.access = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
   }
-  if (flags & O_NOFOLLOW) attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
-  const std::wstring wide = systemPath(path);
-  HANDLE h = ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, disposition, attributes, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_ACCESS_DENIED && !(flags & O_DIRECTORY)) {
-      const DWORD found = ::GetFileAttributesW(wide.c_str());
-      if (found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY)) {
-        errno = EISDIR;
-        return -1;
-      }
-    }
-    errno = win32::errnoOf(error);
-    return -1;
-  }
-  if (flags & O_NOFOLLOW) {
-    // Opened the link itself: as on Linux, a link is refused with ELOOP.
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) &&
-        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && isLinkTag(tag.ReparseTag)) {
-      ::CloseHandle(h);
-      errno = ELOOP;
+  if (flags & O_NOFOLLOW) r.attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
+  return r;
+}
+
+// Sets errno for an open that CreateFileW refused; returns -1. Opening a
+// directory as a file is EISDIR, as on Linux.
+int openFailed(const std::wstring& wide, int flags) {
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_ACCESS_DENIED && !(flags & O_DIRECTORY)) {
+    const DWORD found = ::GetFileAttributesW(wide.c_str());
+    if (found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY)) {
+      errno = EISDIR;
       return -1;
     }
   }
-  if ((flags & O_DIRECTORY) && !isDirectoryHandle(h)) {
+  errno = win32::errnoOf(error);
+  return -1;
+}
+
+// What Linux would have refused of an open handle, as an errno, or 0: the
+// link itself opened with O_NOFOLLOW (ELOOP), a file opened with O_DIRECTORY
+// (ENOTDIR).
+int refusedAfterOpening(HANDLE h, int flags) {
+  if (flags & O_NOFOLLOW) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) &&
+        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && isLinkTag(tag.ReparseTag)) {
+      return ELOOP;
+    }
+  }
+  if ((flags & O_DIRECTORY) && !isDirectoryHandle(h)) return ENOTDIR;
+  return 0;
+}
+
+}  // namespace
+
+int Os::open(const char* path, int flags, mode_t mode) {
+  const OpenRequest request = openRequestOf(flags, mode);
+  const std::wstring wide = systemPath(path);
+  const HANDLE h =
+      ::CreateFileW(wide.c_str(), request.access, kShareAll, nullptr, request.disposition, request.attributes, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return openFailed(wide, flags);
+  if (const int err = refusedAfterOpening(h, flags)) {
     ::CloseHandle(h);
-    errno = ENOTDIR;
+    errno = err;
     return -1;
   }
   const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | _O_NOINHERIT);
