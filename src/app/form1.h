@@ -90,22 +90,22 @@ class Form1 : public QWidget {
   std::uint64_t shownFiles_ = 0;
   std::uint64_t shownCategories_ = 0;
 
-  QPushButton* Command1;
-  QListView* List1;
-  QListView* List2;
-  QPushButton* Command2;
-  QLineEdit* Text1;
-  QLabel* Label1;
-  QLabel* Label2;
-  QLabel* Label3;
-  QLabel* Label4;
-  QLabel* Label5;
-  QPushButton* Command3;
-  QPushButton* Command4;
-  QPushButton* Command5;
-  DriveList* Drive1;
-  DirectoryList* Dir1;
-  QPushButton* Command6;
+  QPushButton* Command1;  // "Start"
+  QListView* List1;       // the include files waiting for a category
+  QListView* List2;       // the categories
+  QPushButton* Command2;  // "<--------"
+  QLineEdit* Text1;       // a category to add
+  QLabel* Label1;         // "Niezdefiniowane kategorie plików *.inc"
+  QLabel* Label2;         // "Kategorie"
+  QLabel* Label3;         // "Dopisywanie kategorii:"
+  QLabel* Label4;         // "Katalog:"
+  QLabel* Label5;         // the selected file's directory
+  QPushButton* Command3;  // "Dopisz kategorię"
+  QPushButton* Command4;  // "Przypisz kategorię do całego katalogu"
+  QPushButton* Command5;  // "Zmień pliki *.inc i sceneryjne"
+  DriveList* Drive1;      // the volumes
+  DirectoryList* Dir1;    // the base directory
+  QPushButton* Command6;  // "Zapisz przyporządkowane kategorie do pliku predef.txt"
   ByteListModel* files_;
   ByteListModel* categories_;
 };

@@ -129,9 +129,10 @@ class Run {
   // from then on, unless the save fails (then nothing was appended).
   size_t save();
 
-  // Command5_Click: converts the tree. Refused (FilesWaiting) while files wait
-  // for a category; a dry run reads everything and changes nothing. The button is off from then on, unless the conversion fails
-  // before any file was changed (so the user may try again). Throws
+  // Command5_Click: converts the tree. Refused (FilesWaiting) while files
+  // wait for a category; a dry run reads everything and changes nothing. The
+  // button is off from then on, unless the conversion fails before any file
+  // was changed (so the user may try again). Throws
   // convert::IncompleteConversion when it fails after changing files.
   convert::ConversionResult convert(convert::ConversionEvents& events, const convert::ConversionOptions& options = {});
   // The same without keeping the originals for undo, where the file system
@@ -142,7 +143,9 @@ class Run {
   // anything; the convert button stays as it was.
   convert::ConversionResult dryRun(convert::ConversionEvents& events);
 
-  // Form_QueryUnload, when the user closes the window: the working files go.
+  // Form_QueryUnload, when the user closes the window, and the command
+  // line's clean: deletes the working files ("inc_out.txt", "inc_out1.txt",
+  // "p_inc.txt", "p_scn.txt") from the base directory; the undo set stays.
   void close();
 
   // Puts back every original the last conversion replaced (its undo set);
@@ -189,7 +192,9 @@ class Run {
   void afterAssignment();
   // The list-empty transition.
   void allAssigned();
-  // odblokuj_przycisk_zmian_plikow
+  // odblokuj_przycisk_zmian_plikow ("unblock the button that changes the
+  // files"): the buttons follow the stage table, so all it still does is
+  // clear Label5.
   void odblokuj_przycisk_zmian_plikow();
 
   text::RunPaths paths_;
