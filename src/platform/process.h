@@ -11,8 +11,8 @@
 namespace borvantel::platform {
 
 // This program's file; from `argv0` where the system cannot tell (Linux
-// without /proc). Windows: a character of its path that Windows-1250 cannot
-// hold is shown as "?".
+// without /proc), empty where even that is unknown. Windows: a character of
+// its path that Windows-1250 cannot hold is shown as "?".
 std::string executablePath(const char* argv0);
 
 // The program's arguments after its name, as UTF-8 text on Windows (read from
