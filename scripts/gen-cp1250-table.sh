@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Regenerates src/text/cp1250_table.inc (the Windows-1250 character and case
+# Regenerates src/platform/cp1250_table.inc (the Windows-1250 character and case
 # tables) from ICU. Linux only: needs a C++ compiler and ICU's development
 # files (pkg-config icu-uc). The result is checked in; the text tests fail
 # when it no longer matches the ICU they are built with.
@@ -14,5 +14,5 @@ trap 'rm -rf "$work"' EXIT
 "${CXX:-c++}" -std=c++20 -Wall -Wextra -O1 -I"$root/tools" "$root/tools/gen_cp1250_table.cpp" \
   -o "$work/gen_cp1250_table" $(pkg-config --cflags --libs icu-uc)
 "$work/gen_cp1250_table" >"$work/cp1250_table.inc"
-mv "$work/cp1250_table.inc" "$root/src/text/cp1250_table.inc"
-echo "wrote $root/src/text/cp1250_table.inc"
+mv "$work/cp1250_table.inc" "$root/src/platform/cp1250_table.inc"
+echo "wrote $root/src/platform/cp1250_table.inc"

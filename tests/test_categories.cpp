@@ -8,7 +8,7 @@
 #include "support/temp_tree.h"
 #include "text/codepage.h"
 #include "text/files.h"
-#include "text/os.h"
+#include "platform/os.h"
 #include "text/paths.h"
 
 #include <gtest/gtest.h>
@@ -125,7 +125,7 @@ TEST(CategoryList, AddRefusesWhatCannotBeWrittenAndLeavesTheFile) {
       FailingOs fos;
       if (r.rule) fos.fail(*r.rule);
       {
-        text::ScopedOs guard(fos);
+        platform::ScopedOs guard(fos);
         EXPECT_THROW(dopisz_kategorie(t.runPaths(), r.typed), text::Failure);
       }
       EXPECT_EQ(t.snapshot(), before);
@@ -276,7 +276,7 @@ struct Trasa {
   TempTree t;
   text::RunPaths paths = text::RunPaths::make(t.path("prog"), t.path("trasa"));
   std::string full(std::string_view rel) const {
-    return paths.sciezka_katalogu + "scenery" + text::kPathSeparator + testing::native(rel);
+    return paths.sciezka_katalogu + "scenery" + platform::kPathSeparator + testing::native(rel);
   }
   void pInc(const Lines& rels) const {
     std::string s;
@@ -369,7 +369,7 @@ TEST(Completion, NeverLosesPIncWhenAStepFails) {
       FailingOs fos;
       fos.fail(r.rule);
       {
-        text::ScopedOs guard(fos);
+        platform::ScopedOs guard(fos);
         try {
           automatycznie_uzupelnij_inc(tr.paths);
           ADD_FAILURE() << "no error";
@@ -486,7 +486,7 @@ TEST(Assignment, WholeDirectoryFailureChangesNeitherListNorFile) {
     FailingOs fos;
     if (r.rule) fos.fail(*r.rule);
     {
-      text::ScopedOs guard(fos);
+      platform::ScopedOs guard(fos);
       EXPECT_THROW(przypisz_katalog(t.runPaths(), list, "linie\\", "MOSTY"), text::Failure);
     }
     EXPECT_EQ(list, r.items);
@@ -551,7 +551,7 @@ TEST(Save, FailureLeavesPredefAsItWas) {
   FailingOs fos;
   fos.fail({Call::Write, ENOSPC, "predef.txt"});
   {
-    text::ScopedOs guard(fos);
+    platform::ScopedOs guard(fos);
     try {
       zapisz_predef(t.runPaths());
       ADD_FAILURE() << "no error";

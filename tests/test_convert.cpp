@@ -4,6 +4,7 @@
 #include "convert/assignment_table.h"
 #include "convert/conversion.h"
 #include "convert/include_file.h"
+#include "convert/list_file.h"
 #include "convert/scenery_file.h"
 #include "convert/undo.h"
 #include "run/start.h"
@@ -12,7 +13,7 @@
 #include "support/temp_tree.h"
 #include "text/codepage.h"
 #include "text/files.h"
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -389,6 +390,52 @@ void startAndAssignAll(const text::RunPaths& paths) {
   }
 }
 
+// ------------------------------------------------- the conversion's own lists
+
+TEST(ListFile, AListIsReadBackAsWrittenAndOneNotFinishedIsRefused) {
+  const TempTree tree;
+  const std::string path = tree.path("lista");
+  tree.write("lista", "stara");
+  ListWriter list(path, "naglowek 1\n");
+  list.add({"a", ""});
+  list.add({"b\nc d", "\xB3\xB9ka"});
+  list.finish();
+  EXPECT_EQ(tree.read("lista"), "stara") << "put in place only by replaceTarget";
+  list.replaceTarget();
+  const std::string written = tree.read("lista");
+  using namespace std::string_literals;
+  EXPECT_EQ(written, "naglowek 1\na\0\0b\nc d\0\xB3\xB9ka\0END 2\n"s);
+  EXPECT_EQ(tree.allFiles(), std::vector<std::string>{"lista"});
+
+  const std::string entries = written.substr(0, written.size() - 6);  // without "END 2\n"
+  const struct {
+    std::string data;
+    bool whole;
+    size_t read;  // entries handed out before the end or the first one cut short
+    const char* why;
+  } rows[] = {
+      {written, true, 2, "as written"},
+      {"naglowek 1\nEND 0\n", true, 0, "no entries"},
+      {"naglowek 2\n" + written.substr(11), false, 0, "another header"},
+      {entries + "END 2", false, 0, "the trailer without its line end"},
+      {entries, false, 0, "no trailer"},
+      {entries + "END 3\n", false, 2, "a count other than the entries"},
+      {entries.substr(0, entries.size() - 1) + "END 2\n", false, 1, "the last field cut short"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    std::vector<std::vector<std::string>> read;
+    EXPECT_EQ(readList(row.data, "naglowek 1\n", 2,
+                       [&](const std::vector<std::string_view>& fields) {
+                         read.emplace_back(fields.begin(), fields.end());
+                       }),
+              row.whole);
+    ASSERT_EQ(read.size(), row.read);
+    const std::vector<std::vector<std::string>> entriesWritten = {{"a", ""}, {"b\nc d", "\xB3\xB9ka"}};
+    EXPECT_TRUE(std::equal(read.begin(), read.end(), entriesWritten.begin()));
+  }
+}
+
 // A small tree after Start and the assignment of every waiting file to "most".
 void prepareTree(const TempTree& tree) {
   tree.write("base/scenery/tory/most1.inc", kMost);
@@ -489,8 +536,8 @@ TEST(ConversionRun, UntouchedFilesKeepBytesAndTimeAndShortOrMissingOnesAreSkippe
   EXPECT_EQ(result.sceneryFiles, 0u);
   EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), "include tory/inny.inc 1 2 3\n// include tory/most1.inc 1 2\n");
   EXPECT_EQ(tree.read("base/scenery/pusty.scn"), "x");
-  text::FileStat st;
-  ASSERT_EQ(text::Os().stat(path.c_str(), &st), 0);
+  platform::FileStat st;
+  ASSERT_EQ(platform::Os().stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.modifiedNs, kOld * 1000000000);
 }
 
@@ -508,6 +555,33 @@ TEST(ConversionRun, ReadOnlyIncludeBecomesWritableAndKeepsOtherPermissions) {
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(ConversionRun, SetUserGroupAndStickyBitsAreKept) {
+  const struct {
+    mode_t mode;
+    bool needsRoot;  // an ordinary user's write clears set-user-id and set-group-id
+    const char* why;
+  } rows[] = {
+      {04755, true, "set-user-id"},
+      {02755, true, "set-group-id"},
+      {01644, false, "sticky"},
+      {07775, true, "all three with group write"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    if (row.needsRoot && ::geteuid() != 0) continue;
+    const TempTree tree;
+    prepareTree(tree);
+    const std::string path = tree.path("base/scenery/tory/most1.inc");
+    ASSERT_EQ(::chmod(path.c_str(), row.mode), 0);
+    ConversionEvents progress;
+    runConversion(tree.runPaths(), progress);
+    EXPECT_EQ(tree.read("base/scenery/tory/most1.inc"), kMostDone);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, row.mode);
+  }
 }
 
 // Links (Linux only: on Windows making one takes a privilege).
@@ -659,7 +733,7 @@ TEST(ConversionRun, DryRunListsTheSameFilesAndChangesNothing) {
   options.dryRun = true;
   RecordingOs os;
   {
-    text::ScopedOs guard(os);
+    platform::ScopedOs guard(os);
     EXPECT_EQ(runConversion(tree.runPaths(), progress, options).changedFiles, kChanged);
   }
   EXPECT_TRUE(os.log.empty()) << "a dry run created, synced or renamed a file";
@@ -675,7 +749,7 @@ TEST(ConversionRun, EveryTemporaryFileIsDurableBeforeTheFirstRename) {
     ConversionOptions options;
     options.flush = mode;
     {
-      text::ScopedOs guard(os);
+      platform::ScopedOs guard(os);
       runConversion(tree.runPaths(), progress, options);
     }
     EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);
@@ -766,6 +840,13 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
                       t.symlink("../../../poza/most.inc", "base/scenery/tory/most1.inc");
                     },
                     "poza katalogiem"});
+  faults.push_back({"a link into a sibling directory whose name begins with the base directory's",
+                    [](const TempTree& t, RecordingOs&) {
+                      t.write("base2/most.inc", kMost);
+                      t.remove("base/scenery/tory/most1.inc");
+                      t.symlink("../../../base2/most.inc", "base/scenery/tory/most1.inc");
+                    },
+                    "poza katalogiem"});
 #endif
   for (const Fault& fault : faults) {
     const TempTree tree;
@@ -775,7 +856,7 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
     const auto before = tree.snapshot();
     ConversionEvents progress;
     try {
-      text::ScopedOs guard(os);
+      platform::ScopedOs guard(os);
       runConversion(tree.runPaths(), progress);
       ADD_FAILURE() << fault.what << ": no failure reported";
     } catch (const IncompleteConversion& e) {
@@ -889,7 +970,7 @@ TEST(ConversionRun, EveryThreadCountGivesTheSameFilesResultEventsAndMessage) {
       options.threads = threads;
       options.dryRun = dryRun;
       try {
-        text::ScopedOs guard(os);
+        platform::ScopedOs guard(os);
         const ConversionResult r = runConversion(tree.runPaths(), events, options);
         out.changed = r.changedFiles;
         out.counts = {r.includeFiles, r.sceneryListed, r.sceneryFiles, r.bytesRead, r.bytesWritten};
@@ -954,7 +1035,7 @@ TEST(ConversionRun, AnOwnerThatCannotBeKeptIsNoFailureButAnErrorIs) {
     os.fail({Call::Fchown, err, "/tory/"});
     ConversionEvents progress;
     try {
-      text::ScopedOs guard(os);
+      platform::ScopedOs guard(os);
       runConversion(tree.runPaths(), progress);
       EXPECT_EQ(err, EPERM) << "no failure reported";
       EXPECT_EQ(tree.read("base/scenery/tory/most1.inc"), kMostDone);
@@ -976,7 +1057,7 @@ TEST(ConversionRun, RenameFailingPartWaySaysWhatWasAlreadyReplaced) {
   const auto before = tree.allFiles();
   ConversionEvents progress;
   try {
-    text::ScopedOs guard(os);
+    platform::ScopedOs guard(os);
     runConversion(tree.runPaths(), progress);
     ADD_FAILURE() << "no failure reported";
   } catch (const IncompleteConversion& e) {
@@ -988,6 +1069,40 @@ TEST(ConversionRun, RenameFailingPartWaySaysWhatWasAlreadyReplaced) {
   EXPECT_EQ(tree.read("base/scenery/tory/most1.inc"), kMostDone);
   EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacja);
   EXPECT_EQ(testing::withoutUndoSet(tree.allFiles()), before) << "a temporary file was left behind";
+}
+
+TEST(Undo, ARenameFailingPartWayLeavesExactlyTheFilesNotYetPutBackUndoable) {
+  const TempTree tree;
+  prepareTree(tree);
+  const auto before = tree.snapshot();
+  ConversionEvents progress;
+  runConversion(tree.runPaths(), progress);
+  const auto converted = tree.snapshot();
+  ASSERT_EQ(undoableFiles(tree.runPaths()).size(), kChanged.size());
+
+  // The third of the four originals cannot be put back.
+  testing::FailingOs os;
+  os.fail({Call::Rename, EIO, "tory/stacja.scn"});
+  try {
+    platform::ScopedOs guard(os);
+    undoConversion(tree.runPaths());
+    ADD_FAILURE() << "no failure reported";
+  } catch (const text::Failure& e) {
+    EXPECT_NE(std::string(e.what()).find("stacja.scn"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("2 z 4"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(tree.read("base/scenery/obiekty/plot.inc"), before.at("base/scenery/obiekty/plot.inc"));
+  EXPECT_EQ(tree.read("base/scenery/tory/most1.inc"), kMost);
+  EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);
+  EXPECT_EQ(tree.read("base/scenery/main.scn"), converted.at("base/scenery/main.scn"));
+  EXPECT_EQ(undoableFiles(tree.runPaths()),
+            (std::vector<std::string>{tree.path("base/scenery/tory/stacja.scn"), tree.path("base/scenery/main.scn")}));
+  EXPECT_FALSE(tree.exists("base/.borvantel-journal"));
+
+  // A second undo puts back the rest.
+  EXPECT_EQ(undoConversion(tree.runPaths()), 2u);
+  EXPECT_EQ(testing::withoutUndoSet(tree.snapshot()), testing::withoutUndoSet(before));
+  EXPECT_TRUE(undoableFiles(tree.runPaths()).empty());
 }
 
 TEST(ConversionRun, FlushFailingAfterTheRenamesIsNotReportedAsSuccess) {
@@ -1005,7 +1120,7 @@ TEST(ConversionRun, FlushFailingAfterTheRenamesIsNotReportedAsSuccess) {
     ConversionOptions options;
     options.flush = mode;
     try {
-      text::ScopedOs guard(os);
+      platform::ScopedOs guard(os);
       runConversion(tree.runPaths(), progress, options);
       ADD_FAILURE() << "no failure reported";
     } catch (const IncompleteConversion& e) {

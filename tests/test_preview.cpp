@@ -69,7 +69,7 @@ TEST(PreviewText, AnEmptyMissingOrUnreadableFileIsReportedWithItsName) {
     SCOPED_TRACE(row.why);
     FailingOs os;
     row.arrange(os);
-    text::ScopedOs guard(os);
+    platform::ScopedOs guard(os);
     try {
       previewText(t.path(row.file));
       ADD_FAILURE() << "no error";
@@ -97,7 +97,7 @@ TEST(PreviewText, ReadingStopsAtTheLastLineShownOrAtTheCap) {
   t.write("duzy.inc", big);
   CountingOs os;
   {
-    text::ScopedOs guard(os);
+    platform::ScopedOs guard(os);
     EXPECT_EQ(previewText(t.path("duzy.inc")).size(), 400 * 38 - 2);
   }
   EXPECT_LE(os.bytes, size_t{64 * 1024});
@@ -108,6 +108,25 @@ TEST(PreviewText, ReadingStopsAtTheLastLineShownOrAtTheCap) {
   // A CR LF split by the cap still ends the line before it, and only that.
   t.write("cr.inc", "ab\r\ncd");
   EXPECT_EQ(previewText(t.path("cr.inc"), 400, 3), "ab");
+}
+
+TEST(PreviewText, ACrLfSplitBetweenTwoReadsEndsOneLine) {
+  // Lines 1 to 399 fill the first read of 64 KiB, the CR that ends line 399
+  // being its last byte and the LF the first of the next read. Line 400 is
+  // longer than a read, so it is whole only when line 399 counts once.
+  std::string text;
+  for (int i = 1; i < 399; ++i) text += "node " + std::to_string(i) + "\r\n";
+  text += std::string(64 * 1024 - 1 - text.size(), 'y') + "\r\n";
+  ASSERT_EQ(text[64 * 1024 - 1], '\r');
+  const std::string line400(100000, 'w');
+  text += line400 + "\r\nline 401\r\n";
+  TempTree t;
+  t.write("granica.inc", text);
+  const std::string shown = previewText(t.path("granica.inc"));
+  const size_t last = shown.rfind("\r\n");
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_EQ(shown.substr(last + 2), line400);
+  EXPECT_EQ(shown, text.substr(0, text.size() - std::string("\r\nline 401\r\n").size()));
 }
 
 // ---------------------------------------------------------------------------

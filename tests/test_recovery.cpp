@@ -8,7 +8,7 @@
 #include "support/process.h"
 #include "support/temp_tree.h"
 #include "text/files.h"
-#include "text/os.h"
+#include "platform/os.h"
 #include "text/working_files.h"
 
 #include <gtest/gtest.h>
@@ -45,7 +45,7 @@ using Files = std::map<std::string, std::string>;
 // Ends the process at its k-th file operation, as a crash there would; with
 // 0 it only counts them. Just before, it creates the file `stopping` (when
 // given), so that the parent knows a child that is ending from one that hangs.
-class StoppingOs : public text::Os {
+class StoppingOs : public platform::Os {
  public:
   explicit StoppingOs(long stopAt, std::string stopping = {}) : stopAt_(stopAt), stopping_(std::move(stopping)) {}
   int open(const char* p, int f, mode_t m) override { return tick(), Os::open(p, f, m); }
@@ -146,7 +146,7 @@ void runJob(Job job, const text::RunPaths& paths) {
 }
 
 text::RunPaths pathsUnder(const std::string& root) {
-  return text::RunPaths::make(root + text::kPathSeparator + "prog", root + text::kPathSeparator + "base");
+  return text::RunPaths::make(root + platform::kPathSeparator + "prog", root + platform::kPathSeparator + "base");
 }
 
 int childMain(const std::vector<std::string>& args) {
@@ -154,12 +154,12 @@ int childMain(const std::vector<std::string>& args) {
   const Job job = args[2] == "convert" ? Job::Convert : Job::Undo;
   const std::string& root = args[3];
   const long stopAt = std::stol(args[4]);
-  StoppingOs os(stopAt, root + text::kPathSeparator + "stopping");
-  std::optional<text::ScopedOs> guard;
+  StoppingOs os(stopAt, root + platform::kPathSeparator + "stopping");
+  std::optional<platform::ScopedOs> guard;
   try {
     // The parent times and kills from here on: the start of a process is
     // slow on some systems and not part of the work.
-    text::createEmpty(root + text::kPathSeparator + "ready");
+    text::createEmpty(root + platform::kPathSeparator + "ready");
     if (stopAt > 0) guard.emplace(os);
     runJob(job, pathsUnder(root));
   } catch (const std::exception& e) {
@@ -172,7 +172,7 @@ int childMain(const std::vector<std::string>& args) {
 // The file operations of `job` on `tree`, counted in this process.
 long operationsOf(Job job, const TempTree& tree) {
   StoppingOs os(0);
-  text::ScopedOs guard(os);
+  platform::ScopedOs guard(os);
   runJob(job, tree.runPaths());
   return os.operations();
 }
@@ -615,7 +615,7 @@ TEST(Undo, WhereLinksAreRefusedNothingChangesUntilTheUserAgrees) {
   testing::FailingOs os;
   os.fail({testing::FailingOs::Call::Link, EPERM});
   {
-    text::ScopedOs guard(os);
+    platform::ScopedOs guard(os);
     EXPECT_THROW(convertAll(tree), convert::UndoUnavailable);
     EXPECT_EQ(tree.snapshot(), before);
     convertAll(tree, false);

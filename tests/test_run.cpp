@@ -7,7 +7,7 @@
 #include "text/codepage.h"
 #include "text/files.h"
 #include "text/lines.h"
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <gtest/gtest.h>
 
@@ -116,7 +116,7 @@ TEST(Start, FailureToEmptyIncOutIsReported) {
   const auto before = t.snapshot();
   FailingOs fos;
   fos.fail({Call::Open, EROFS, "inc_out.txt"});
-  text::ScopedOs guard(fos);
+  platform::ScopedOs guard(fos);
   try {
     runStart(t.runPaths());
     ADD_FAILURE() << "no error";
@@ -177,7 +177,7 @@ TEST(BaseDirectory, CleanUpGoesOnPastAFailureAndNamesTheFile) {
   FailingOs fos;
   fos.fail({Call::Unlink, EACCES, "inc_out1.txt"});
   {
-    text::ScopedOs guard(fos);
+    platform::ScopedOs guard(fos);
     try {
       removeWorkingFiles(t.runPaths());
       ADD_FAILURE() << "no error";
@@ -225,8 +225,8 @@ TEST(RunStages, ChoosingTheDirectoryFollowsSprExistScenery) {
   run::Run r(t.path("prog"), t.path("base"));
   EXPECT_EQ(r.stage(), Stage::ChoosingDirectory);
   EXPECT_FALSE(r.wszystkie_inc_przypisane());
-  EXPECT_EQ(r.paths().sciezka_katalogu, t.path("base") + text::kPathSeparator);
-  EXPECT_EQ(r.paths().sciezka_programu, t.path("prog") + text::kPathSeparator);
+  EXPECT_EQ(r.paths().sciezka_katalogu, t.path("base") + platform::kPathSeparator);
+  EXPECT_EQ(r.paths().sciezka_programu, t.path("prog") + platform::kPathSeparator);
   EXPECT_EQ(r.controls(), choosing(true));
   EXPECT_EQ(r.directoryEntries(), Lines{t.path("base/scenery")});
   const struct {
@@ -243,7 +243,7 @@ TEST(RunStages, ChoosingTheDirectoryFollowsSprExistScenery) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.why);
     r.changeDirectory(t.path(row.dir));
-    EXPECT_EQ(r.paths().sciezka_katalogu, t.path(row.dir) + text::kPathSeparator);
+    EXPECT_EQ(r.paths().sciezka_katalogu, t.path(row.dir) + platform::kPathSeparator);
     EXPECT_EQ(r.controls(), choosing(row.start));
   }
   EXPECT_EQ(t.allFiles(), Lines{});  // choosing writes nothing
@@ -327,7 +327,7 @@ TEST(RunStages, AWholeRunByHand) {
   EXPECT_EQ(selectedCategory(r), "AUTA");
   EXPECT_EQ(r.controls(), assigning(kRoot));
   r.changeDirectory(t.path("prog"));  // the directory is fixed once Start has run
-  EXPECT_EQ(r.paths().sciezka_katalogu, t.path("base") + text::kPathSeparator);
+  EXPECT_EQ(r.paths().sciezka_katalogu, t.path("base") + platform::kPathSeparator);
 
   r.selectFile(2);
   EXPECT_EQ(r.controls(), assigning("linie\\"));
@@ -440,7 +440,7 @@ TEST(RunStages, AFailedStepLeavesTheStageAndTheListsAsTheyWere) {
     run::Run r(t.path("prog"), t.path("base"));
     FailingOs fos;
     fos.fail({Call::Open, EACCES, "inc_out.txt"});
-    text::ScopedOs guard(fos);
+    platform::ScopedOs guard(fos);
     try {
       r.start();
       ADD_FAILURE() << "no error";
@@ -457,7 +457,7 @@ TEST(RunStages, AFailedStepLeavesTheStageAndTheListsAsTheyWere) {
     const std::string incOut = t.read("base/inc_out.txt");
     FailingOs fos;
     fos.fail({Call::Write, ENOSPC, "inc_out.txt"});
-    text::ScopedOs guard(fos);
+    platform::ScopedOs guard(fos);
     EXPECT_THROW(r.assignSelectedFile(), text::Failure);
     EXPECT_THROW(r.assignWholeDirectory(), text::Failure);
     EXPECT_EQ(r.fileList().size(), 4u);  // the files stay in the list
@@ -470,7 +470,7 @@ TEST(RunStages, AFailedStepLeavesTheStageAndTheListsAsTheyWere) {
     const std::string predef = t.read("prog/predef.txt");
     FailingOs fos;
     fos.fail({Call::Write, EROFS, "predef.txt"});
-    text::ScopedOs guard(fos);
+    platform::ScopedOs guard(fos);
     EXPECT_THROW(r.save(), text::Failure);
     EXPECT_EQ(r.controls(), ready(true, true));
     EXPECT_EQ(t.read("prog/predef.txt"), predef);
@@ -480,7 +480,7 @@ TEST(RunStages, AFailedStepLeavesTheStageAndTheListsAsTheyWere) {
     const auto before = t.snapshot();
     FailingOs fos;
     fos.fail({Call::Mkstemp, ENOSPC, "linie"});
-    text::ScopedOs guard(fos);
+    platform::ScopedOs guard(fos);
     convert::ConversionEvents events;
     EXPECT_THROW(r.convert(events), text::Failure);
     EXPECT_EQ(r.controls(), ready(true, true));
@@ -490,7 +490,7 @@ TEST(RunStages, AFailedStepLeavesTheStageAndTheListsAsTheyWere) {
     SCOPED_TRACE("a conversion that fails after changing files: converting again is not offered");
     FailingOs fos;
     fos.fail({Call::Rename, EIO, "trasa.scn"});
-    text::ScopedOs guard(fos);
+    platform::ScopedOs guard(fos);
     convert::ConversionEvents events;
     EXPECT_THROW(r.convert(events), convert::IncompleteConversion);
     EXPECT_EQ(r.controls(), ready(false, true));
@@ -543,6 +543,110 @@ TEST(RunStages, AResumedRunContinuesWhereTheWindowLeftOff) {
   convert::ConversionEvents events;
   EXPECT_THROW(resumed.convert(events), FilesWaiting);
   EXPECT_THROW(run::Run::resume(t.path("prog"), t.path("prog")), NotStarted);
+}
+
+TEST(RunStages, Label5KeepsItsTextWhenTheSelectionGoesAway) {
+  TempTree t;
+  layOut(t);
+  run::Run r(t.path("prog"), t.path("base"));
+  r.start();
+  r.selectFile(2);
+  ASSERT_EQ(r.controls(), assigning("linie\\"));
+  const struct {
+    std::optional<size_t> index;
+    const char* why;
+  } rows[] = {
+      {std::nullopt, "the selection cleared"},
+      {99, "an entry past the list's end selects nothing"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    r.selectFile(row.index);
+    EXPECT_EQ(r.selectedFile(), std::nullopt);
+    EXPECT_EQ(r.controls(), assigning("linie\\"));
+  }
+}
+
+TEST(RunStages, ADryRunLeavesTheConvertButtonAsItWas) {
+  TempTree t;
+  layOut(t);
+  run::Run r(t.path("prog"), t.path("base"));
+  r.start();
+  while (!r.fileList().empty()) r.assignSelectedFile();
+  ASSERT_EQ(r.controls(), ready(true, true));
+  const auto before = t.snapshot();
+  convert::ConversionEvents events;
+  convert::ConversionOptions dryRun;
+  dryRun.dryRun = true;
+  EXPECT_EQ(r.convert(events, dryRun).includeFiles, 5u);
+  EXPECT_EQ(r.controls(), ready(true, true));
+  EXPECT_EQ(t.snapshot(), before);
+  r.convert(events);
+  EXPECT_EQ(r.controls(), ready(false, true));
+}
+
+TEST(RunStages, AConversionRefusedWhileFilesWaitIsStillOfferedOnceTheyAreAssigned) {
+  TempTree t;
+  layOut(t);
+  run::Run r(t.path("prog"), t.path("base"));
+  r.start();
+  convert::ConversionEvents events;
+  EXPECT_THROW(r.convert(events), FilesWaiting);
+  convert::ConversionOptions dryRun;
+  dryRun.dryRun = true;
+  EXPECT_THROW(r.convert(events, dryRun), FilesWaiting);
+  while (!r.fileList().empty()) r.assignSelectedFile();
+  EXPECT_EQ(r.controls(), ready(true, true));
+  EXPECT_EQ(r.convert(events).includeFiles, 5u);
+  EXPECT_EQ(r.controls(), ready(false, true));
+}
+
+TEST(BaseDirectory, APickedVolumeReopensItsLastDirectoryElseItsRoot) {
+  TempTree t;
+  t.mkdir("vol1/a/b");
+  t.mkdir("vol2");
+  const std::string v1 = t.path("vol1");
+  const std::string v2 = t.path("vol2");
+  LastDirectories last;
+  EXPECT_EQ(last.directoryFor(v1), v1) << "a volume not used yet: its root";
+  last.opened(v1, t.path("vol1/a"));
+  last.opened(v1, t.path("vol1/a/b"));
+  last.opened(v2, v2);
+  EXPECT_EQ(last.directoryFor(v1), t.path("vol1/a/b")) << "the directory opened last on it";
+  EXPECT_EQ(last.directoryFor(v2), v2);
+  ASSERT_EQ(platform::os().rmdir(t.path("vol1/a/b").c_str()), 0);
+  EXPECT_EQ(last.directoryFor(v1), v1) << "that directory gone: the root";
+  EXPECT_EQ(last.directoryFor(t.path("brak")), std::nullopt) << "a volume that cannot be opened";
+}
+
+TEST(RunStages, ATypedDirectoryStandsForItsTargetsInBothEncodings) {
+  const std::string lakiUtf8 = "łąki\\";
+  const struct {
+    std::string typed;
+    Lines targets;
+    const char* why;
+  } rows[] = {
+      {"", {""}, "nothing typed: the scenery directory"},
+      {"GŁÓWNY SCENERY", {""}, "the scenery directory's label"},
+      {"główny scenery", {""}, "the label in another case"},
+      {"linie", {"linie\\", "linie\\"}, "the final separator added"},
+      {"linie/stare/", {"linie\\stare\\", "linie\\stare\\"}, "\"/\" for \"\\\""},
+      {"łąki/", {lakiUtf8, testing::cp("łąki\\")}, "as typed, then in Windows-1250, a final \"/\" too"},
+      {"日本", {"日本\\"}, "no Windows-1250 form"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    EXPECT_EQ(typedDirectoryTargets(row.typed), row.targets);
+  }
+
+  TempTree t;
+  layOut(t);
+  t.write("base/scenery/" + testing::cp("łąki") + "/x.inc", kThreeMarkers);
+  run::Run r(t.path("prog"), t.path("base"));
+  r.start();
+  EXPECT_EQ(r.assignTypedDirectory("ŁĄKI/"), Lines{testing::cp("łąki\\x.inc")});
+  EXPECT_THROW(r.assignTypedDirectory("inne"), text::Failure);
+  EXPECT_EQ(r.assignTypedDirectory("Linie"), (Lines{"linie\\a.inc", "linie\\b.inc"}));
 }
 
 TEST(RunStages, TypedTextOutsideWindows1250IsRefusedNotReplaced) {

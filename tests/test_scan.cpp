@@ -4,7 +4,7 @@
 #include "text/codepage.h"
 #include "text/files.h"
 #include "text/lines.h"
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +29,7 @@ namespace {
 using testing::FailingOs;
 using testing::TempTree;
 using testing::linesOf;
+using testing::cp;
 using testing::native;
 using Call = FailingOs::Call;
 using Lines = std::vector<std::string>;
@@ -37,7 +38,7 @@ using testing::kThreeMarkers;
 
 // The scenery directory's full path prefix as the scan writes it (native
 // separators: expected paths below it are "/" separated and go through native()).
-std::string sceneryPrefix(const TempTree& t) { return t.runPaths().sciezka_katalogu + "scenery" + text::kPathSeparator; }
+std::string sceneryPrefix(const TempTree& t) { return t.runPaths().sciezka_katalogu + "scenery" + platform::kPathSeparator; }
 
 // ---------------------------------------------------------------------------
 // Reading one include file
@@ -145,6 +146,47 @@ TEST(Scan, KeepsTheFilesOfOneDirectoryTogether) {
   EXPECT_EQ(std::set<std::string>(lines.begin(), lines.begin() + 4),
             (std::set<std::string>{a + "z.scn", a + "a.scm", a + "M.ctr", a + "b.SCN"}));
 }
+
+TEST(Scan, ListsEachDirectoryInOrderIgnoringCaseWhateverTheByteOrder) {
+  // In byte order "B" and "D" would come before "a" and "c".
+  TempTree t;
+  for (const char* name : {"D.scn", "B.scn", "c.scn", "a.scn"}) t.write(std::string("base/scenery/") + name, "x");
+  t.write("base/scenery/B/b.scn", "x");
+  t.write("base/scenery/a/a.scn", "x");
+  wypisz_pliki(t.runPaths());
+  const std::string s = sceneryPrefix(t);
+  EXPECT_EQ(linesOf(t.read("base/p_scn.txt")),
+            (Lines{s + native("a/a.scn"), s + native("B/b.scn"), s + "a.scn", s + "B.scn", s + "c.scn", s + "D.scn"}));
+}
+
+#ifndef _WIN32
+// Only where names differ by case can a file and a directory share a name.
+TEST(Scan, ADirectoryBesideAFileOfTheSameNameIgnoringCaseIsNotEntered) {
+  struct Row {
+    std::string file;
+    std::string directory;
+    bool entered;
+    const char* why;
+  };
+  const Row rows[] = {
+      {"linie", "LINIE", false, "ASCII letters in another case"},
+      {cp("Łąki"), cp("łĄKI"), false, "Polish letters in another case"},
+      {"linie", "linie2", true, "a name that merely begins like the file's"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    TempTree t;
+    t.write("base/scenery/" + row.file, "a plain file");
+    t.write("base/scenery/" + row.directory + "/w.inc", kThreeMarkers);
+    t.write("base/scenery/" + row.directory + "/w.scn", "x");
+    const ScanResult r = wypisz_pliki(t.runPaths());
+    const std::string dir = sceneryPrefix(t) + row.directory + "/";
+    EXPECT_EQ(t.read("base/p_inc.txt"), row.entered ? dir + "w.inc\r\n" : "");
+    EXPECT_EQ(t.read("base/p_scn.txt"), row.entered ? dir + "w.scn\r\n" : "");
+    EXPECT_EQ(r.needCategory + r.sceneryFiles, row.entered ? 2u : 0u);
+  }
+}
+#endif
 
 TEST(Scan, ClassifiesEveryKindOfFile) {
   enum Out { PInc, PScn, IncOut1, None };
@@ -344,7 +386,7 @@ TEST(Scan, SceneryDirectoryInAnotherCaseIsScanned) {
   t.write("base/Scenery/linie/h.inc", "//$infotype: Mosty\r\n");
   t.write("base/Scenery/s.scn", "x");
   wypisz_pliki(t.runPaths());
-  const std::string s = t.runPaths().sciezka_katalogu + "Scenery" + text::kPathSeparator;
+  const std::string s = t.runPaths().sciezka_katalogu + "Scenery" + platform::kPathSeparator;
   EXPECT_EQ(t.read("base/p_inc.txt"), s + native("linie/a.inc") + "\r\n");
   EXPECT_EQ(t.read("base/p_scn.txt"), s + "s.scn\r\n");
   EXPECT_EQ(t.read("base/inc_out1.txt"), "linie\\h.inc Mosty\r\n");
@@ -422,7 +464,7 @@ TEST(Scan, LiftsTheOldCapacityOfNamesPerDirectory) {
   TempTree t;
   t.mkdir("base/scenery/big");
   const size_t n = 65536 + 40;
-  text::Os system;  // the plain calls: one each, on both systems
+  platform::Os system;  // the plain calls: one each, on both systems
   for (size_t i = 0; i < n; ++i) {
     const std::string p = t.path("base/scenery/big/f" + std::to_string(i) + ".scn");
     const int fd = system.open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
@@ -478,7 +520,7 @@ TEST(Scan, FailureLeavesThePreviousWorkingFilesAndNoTemporaryFile) {
     FailingOs fos;
     fos.fail(r.rule);
     {
-      text::ScopedOs guard(fos);
+      platform::ScopedOs guard(fos);
       try {
         wypisz_pliki(t.runPaths());
         ADD_FAILURE() << "no error";

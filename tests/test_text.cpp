@@ -4,9 +4,8 @@
 #include "text/codepage.h"
 #include "text/collation.h"
 #include "text/files.h"
-#include "text/in_order.h"
 #include "text/lines.h"
-#include "text/os.h"
+#include "platform/os.h"
 #include "text/paths.h"
 #include "text/records.h"
 
@@ -24,12 +23,9 @@
 #endif
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <future>
 #include <optional>
 #include <random>
 #include <set>
@@ -40,6 +36,13 @@
 namespace borvantel::text {
 namespace {
 
+using platform::Directory;
+using platform::Fd;
+using platform::FileStat;
+using platform::Os;
+using platform::ScopedOs;
+using platform::kPathSeparator;
+using platform::os;
 using testing::FailingOs;
 using testing::TempTree;
 using testing::cp;
@@ -224,6 +227,29 @@ TEST(CodePage, EveryByteComesBackFromItsCharacter) {
   }
   EXPECT_EQ(encodeCp1250(decodeCp1250(all)), all);  // the whole page in one string, NUL included
   EXPECT_FALSE(encodeCp1250("\xEF\xBF\xBD").has_value());  // U+FFFD marks "no character"; it is not one
+}
+
+TEST(CodePage, TypedTextIsEncodedOrRefusedNamingTheFirstCharacterThatDoesNotFit) {
+  EXPECT_EQ(encodeTyped("łąka"), cp("łąka"));
+  EXPECT_EQ(encodeTyped("a\u200Bb"), "ab");  // an invisible character is left out, not refused
+  const struct {
+    std::string typed;
+    std::string named;  // the character the message names
+    const char* why;
+  } rows[] = {
+      {"łąka 日本", "„日”", "the first character outside the code page"},
+      {"ab\xC3(", "„\xEF\xBF\xBD”", "a byte that is not UTF-8"},
+      {"x\xF0\x9F\x98\x80", "„\xF0\x9F\x98\x80”", "a character of four bytes"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    try {
+      encodeTyped(row.typed);
+      ADD_FAILURE() << "not refused";
+    } catch (const Failure& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("Znaku " + row.named, 0), 0u) << e.what();
+    }
+  }
 }
 
 TEST(CodePage, EncodingRefusesWhatIsNotUtf8) {
@@ -1118,90 +1144,6 @@ TEST(Files, AtomicFileLeavesNoTemporaryFileWhenAbandonedOrFailing) {
       }
     }
     EXPECT_EQ(t.snapshot(), before);
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Work on several threads, taken up in order
-
-// Every item prepared once and taken up in order, whatever the number of
-// threads; a failure of one item reaches its own take, and a take that throws
-// ends the run early. Thousands of short items make the threads wait for each
-// other thousands of times: one notification lost between a check and a sleep
-// (as libstdc++ 12 loses them where there is no futex, e.g. on Windows) hangs
-// the run for ever, so each run has a time limit.
-TEST(InOrder, TakesEveryItemOnceInOrderOnAnyNumberOfThreads) {
-  struct Row {
-    unsigned threads;
-    size_t count;
-    size_t takeThrowsAt;  // count: never
-  };
-  const Row rows[] = {{1, 0, 0}, {1, 5, 5}, {2, 1, 1}, {2, 50000, 50000}, {3, 7, 7},
-                      {3, 50000, 50000}, {8, 50000, 50000}, {4, 50000, 1234}, {1, 50, 10}};
-  for (const Row& r : rows) {
-    SCOPED_TRACE(std::to_string(r.threads) + " threads, " + std::to_string(r.count) + " items");
-    InOrder pool(r.threads);
-    ASSERT_EQ(pool.threads(), r.threads);
-    std::vector<size_t> results(pool.slots());
-    std::atomic<size_t> prepared{0};
-    std::atomic<size_t> badWorker{0};
-    // A worker's index stands for its buffers: never two items at once.
-    std::vector<std::atomic<bool>> busy(r.threads);
-    size_t next = 0;
-    size_t wrong = 0;
-    size_t failures = 0;
-    bool stoppedByTake = false;
-    auto job = std::async(std::launch::async, [&] {
-      try {
-        pool.run(
-            r.count,
-            [&](size_t i, size_t slot, unsigned worker) {
-              ++prepared;
-              if (worker >= r.threads || busy[worker].exchange(true)) {
-                ++badWorker;
-                return;
-              }
-              results[slot] = i * 3 + 1;
-              busy[worker].store(false);
-              if (i % 1000 == 999) throw std::runtime_error(std::to_string(i));
-            },
-            [&](size_t i, size_t slot, const std::exception_ptr& error) {
-              if (i != next++) ++wrong;
-              if (error) {
-                try {
-                  std::rethrow_exception(error);
-                } catch (const std::runtime_error& e) {
-                  if (e.what() != std::to_string(i)) ++wrong;
-                  ++failures;
-                }
-              } else if (results[slot] != i * 3 + 1) {
-                ++wrong;
-              }
-              if (i == r.takeThrowsAt) throw std::logic_error("take");
-            });
-      } catch (const std::logic_error&) {
-        stoppedByTake = true;
-      }
-    });
-    if (job.wait_for(std::chrono::seconds(120)) != std::future_status::ready) {
-      ADD_FAILURE() << "the threads still wait for each other after two minutes (a lost notification)";
-      std::fflush(stdout);
-      std::_Exit(1);  // the run cannot be ended any other way
-    }
-    job.get();
-    EXPECT_EQ(wrong, 0u);
-    EXPECT_EQ(badWorker, 0u);
-    if (r.takeThrowsAt < r.count) {
-      EXPECT_TRUE(stoppedByTake);
-      EXPECT_EQ(next, r.takeThrowsAt + 1);
-      // What was begun before the take failed, at most a window ahead.
-      EXPECT_LE(prepared, r.takeThrowsAt + 1 + pool.slots());
-    } else {
-      EXPECT_FALSE(stoppedByTake);
-      EXPECT_EQ(next, r.count);
-      EXPECT_EQ(prepared, r.count);
-      EXPECT_EQ(failures, r.count / 1000);
-    }
   }
 }
 

@@ -8,8 +8,9 @@
 #include "app/single_instance.h"
 #include "support/temp_tree.h"
 #include "text/codepage.h"
-#include "text/os.h"
-#include "text/paths.h"
+#include "platform/os.h"
+#include "platform/names.h"
+#include "text/files.h"
 
 #include <gtest/gtest.h>
 
@@ -164,7 +165,7 @@ class Window {
   Message clickFailing(const char* button, FailingOs::Rule fault) {
     FailingOs fos;
     fos.fail(std::move(fault));
-    text::ScopedOs guard(fos);
+    platform::ScopedOs guard(fos);
     const auto messages = click(button);
     EXPECT_EQ(messages.size(), 1u);
     return messages.empty() ? Message{} : messages.front();
@@ -318,8 +319,8 @@ TEST(Form1, OpensWithTheDesignedControls) {
   EXPECT_TRUE(w.items("List1").isEmpty());
   EXPECT_TRUE(w.items("List2").isEmpty());
   EXPECT_FALSE(w.run().wszystkie_inc_przypisane());
-  EXPECT_EQ(w.run().paths().sciezka_programu, t.path("prog") + text::kPathSeparator);
-  EXPECT_EQ(w.run().paths().sciezka_katalogu, t.path("base") + text::kPathSeparator);
+  EXPECT_EQ(w.run().paths().sciezka_programu, t.path("prog") + platform::kPathSeparator);
+  EXPECT_EQ(w.run().paths().sciezka_katalogu, t.path("base") + platform::kPathSeparator);
   EXPECT_EQ(w.get<QTreeWidget>("Dir1")->currentItem()->text(0), "base");
 }
 
@@ -594,7 +595,7 @@ TEST(Form1, WhereLinksAreRefusedTheUserDecidesWhetherToConvertWithoutUndo) {
   while (!w.items("List1").isEmpty()) ASSERT_TRUE(w.click("Command2").empty());
   FailingOs fos;
   fos.fail({FailingOs::Call::Link, EPERM});
-  text::ScopedOs guard(fos);
+  platform::ScopedOs guard(fos);
   const auto before = t.snapshot();
   for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
     SCOPED_TRACE(answer == QMessageBox::Yes ? "yes" : "no");
@@ -837,7 +838,7 @@ TEST(Form1, ABaseWithPolishLettersInItsPathWorksThroughout) {
   Window w(t, t.path("inna"));
   w.openInDir1(shown(t.root().substr(text::nameStart(t.root()))));
   w.openInDir1(u("trasa_łódź"));
-  EXPECT_EQ(w.run().paths().sciezka_katalogu, t.path(base) + text::kPathSeparator);
+  EXPECT_EQ(w.run().paths().sciezka_katalogu, t.path(base) + platform::kPathSeparator);
   EXPECT_EQ(w.get<QTreeWidget>("Dir1")->currentItem()->text(0), u("trasa_łódź"));
   EXPECT_EQ(w.state(), choosing(true));
 

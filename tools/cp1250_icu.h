@@ -1,6 +1,6 @@
 // Windows-1250 as ICU sees it: the byte -> UTF-16 table and the lower and
 // upper case tables mapped back into the page. The generator writes these
-// into src/text/cp1250_table.inc; the text tests derive them again on Linux
+// into src/platform/cp1250_table.inc; the text tests derive them again on Linux
 // to show the checked-in copy still matches ICU. Header-only and ICU-only:
 // nothing in the program itself includes it.
 #pragma once

@@ -1,4 +1,4 @@
-// Writes src/text/cp1250_table.inc to standard output: the Windows-1250 tables
+// Writes src/platform/cp1250_table.inc to standard output: the Windows-1250 tables
 // that the program uses on every platform, taken from ICU so that they match
 // what the program derived from ICU at start-up before it carried its own
 // copy. Run through scripts/gen-cp1250-table.sh.

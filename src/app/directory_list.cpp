@@ -2,7 +2,7 @@
 
 #include "app/qt_text.h"
 #include "text/files.h"
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <QHeaderView>
 #include <QStyle>
@@ -50,16 +50,13 @@ void DirectoryList::showDirectory(const std::string& dir, const std::vector<std:
 
   // The chain "/", "/home", "/home/user" ... (on Windows "C:\\", "C:\\trasa"
   // ...) each below the one above it.
-  size_t pos = 1;
-#ifdef _WIN32
-  if (dir.size() >= 2 && dir[1] == ':') pos = 3;
-#endif
+  size_t pos = std::max<size_t>(platform::rootLength(dir), 1);
   const std::string root = dir.substr(0, std::min(pos, dir.size()));
   QTreeWidgetItem* current = entry(root, root, open);
   addTopLevelItem(current);
   while (pos < dir.size()) {
     size_t slash = pos;
-    while (slash < dir.size() && !text::isPathSeparator(dir[slash])) ++slash;
+    while (slash < dir.size() && !platform::isPathSeparator(dir[slash])) ++slash;
     if (slash > pos) {
       auto* child = entry(dir.substr(0, slash), dir.substr(pos, slash - pos), open);
       current->addChild(child);

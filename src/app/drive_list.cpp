@@ -1,5 +1,6 @@
 #include "app/drive_list.h"
 
+#include "app/platform.h"
 #include "app/qt_text.h"
 
 #include <QDir>
@@ -13,9 +14,12 @@ namespace {
 
 constexpr int kRootRole = Qt::UserRole;
 
+// A root as the system writes it ("Z:\\", not Qt's "Z:/").
+QString shownRoot(const QString& root) { return QDir::toNativeSeparators(root); }
+
 // "C:\ [System]" on Windows, "/media/usb [USB]" elsewhere.
 QString caption(const QStorageInfo& volume) {
-  const QString root = QDir::toNativeSeparators(volume.rootPath());
+  const QString root = shownRoot(volume.rootPath());
   const QString name = volume.name();
   return name.isEmpty() ? root : root + " [" + name + "]";
 }
@@ -51,7 +55,7 @@ void DriveList::showPopup() {
   if (index >= 0) {
     setCurrentIndex(index);
   } else if (shown.isValid()) {
-    addItem(QDir::toNativeSeparators(shown.toString()), shown);  // unmounted meanwhile: still the one shown
+    addItem(shownRoot(shown.toString()), shown);  // unmounted meanwhile: still the one shown
     setCurrentIndex(count() - 1);
   }
   QComboBox::showPopup();
@@ -62,7 +66,7 @@ void DriveList::showVolumeOf(const std::string& dir) {
   int index = findData(root, kRootRole);
   const QSignalBlocker block(this);
   if (index < 0 && !root.isEmpty()) {
-    addItem(QDir::toNativeSeparators(root), root);
+    addItem(shownRoot(root), root);
     index = count() - 1;
   }
   setCurrentIndex(index);

@@ -1,16 +1,14 @@
 #include "app/form1.h"
 
-#include "convert/undo.h"
-
 #include "app/byte_list_model.h"
 #include "app/design.h"
 #include "app/directory_list.h"
 #include "app/drive_list.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "app/platform.h"
 #include "app/qt_text.h"
 #include "app/wrapping_button.h"
-#include "convert/undo.h"
 #include "run/base_directory.h"
 #include "text/files.h"
 
@@ -40,20 +38,24 @@ class WaitCursor {
 };
 
 // sciezka_katalogu without its trailing separator (a root keeps it: "/", "C:\\").
-std::string directoryOf(const std::string& withSeparator) {
-  std::string dir = withSeparator;
-  while (dir.size() > 1 && text::isPathSeparator(dir.back())) dir.pop_back();
-#ifdef _WIN32
-  if (dir.size() == 2 && dir[1] == ':') dir += '\\';
-#endif
-  return dir;
-}
+std::string directoryOf(const std::string& withSeparator) { return platform::withoutTrailingSeparator(withSeparator); }
 
 std::string volumeRoot(const std::string& dir) {
   return toNativePath(QStorageInfo(fromFileName(dir)).rootPath());
 }
 
 QString utf8(const char* text) { return QString::fromUtf8(text); }
+
+// A list of the run's items, one selected at a time, never edited.
+QListView* newList(QWidget* parent, const std::vector<std::string>& items, text::TextKind kind, ByteListModel*& model) {
+  auto* view = new QListView(parent);
+  model = new ByteListModel(items, kind, view);
+  view->setModel(model);
+  view->setUniformItemSizes(true);  // 50,000 items lay out at once
+  view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  view->setSelectionMode(QAbstractItemView::SingleSelection);
+  return view;
+}
 
 void select(QListView* view, std::optional<size_t> row) {
   QItemSelectionModel* selection = view->selectionModel();
@@ -89,8 +91,7 @@ void Form1::Form_Load() {
   const std::string dir = directoryOf(run_.paths().sciezka_katalogu);
   Dir1->showDirectory(dir, run_.directoryEntries());
   Drive1->showVolumeOf(dir);
-  lastDirectoryOn_[volumeRoot(dir)] = dir;
-  spr_exist_scenery();
+  lastDirectories_.opened(volumeRoot(dir), dir);
   sync();
 }
 
@@ -105,22 +106,12 @@ void Form1::createControls() {
   };
   setFixedSize(twips.toPixels(11880), twips.toPixels(8490));
 
-  auto list = [this](const std::vector<std::string>& items, text::TextKind kind, ByteListModel*& model) {
-    auto* view = new QListView(this);
-    model = new ByteListModel(items, kind, view);
-    view->setModel(model);
-    view->setUniformItemSizes(true);  // 50,000 items lay out at once
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->setSelectionMode(QAbstractItemView::SingleSelection);
-    return view;
-  };
-
   // In tab order.
   Command1 = new WrappingButton("Start", this);
   place(Command1, "Command1", 4680, 120, 1215, 495);
-  List1 = list(run_.fileList(), text::TextKind::FileName, files_);
+  List1 = newList(this, run_.fileList(), text::TextKind::FileName, files_);
   place(List1, "List1", 120, 1560, 5775, 2790);
-  List2 = list(run_.categoryList(), text::TextKind::Text, categories_);
+  List2 = newList(this, run_.categoryList(), text::TextKind::Text, categories_);
   place(List2, "List2", 6840, 1560, 3855, 2790);
   Command2 = new WrappingButton("<--------", this);
   place(Command2, "Command2", 6000, 2400, 735, 495);
@@ -154,7 +145,12 @@ void Form1::createControls() {
 
   QWidget* const tabOrder[] = {Command1, List1, List2, Command2, Text1, Command3, Command4, Command5, Drive1, Dir1, Command6};
   for (size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
+  Label5->setTextFormat(Qt::PlainText);
+  Command3->setEnabled(false);
+  nameControls();
+}
 
+void Form1::nameControls() {
   // Each list, the entry box and Label5 are named by the label beside them,
   // for screen readers and UI automation; the directory choice by its role.
   for (auto [label, control] : {std::pair{Label1, static_cast<QWidget*>(List1)}, {Label2, List2}, {Label3, Text1}}) {
@@ -162,11 +158,9 @@ void Form1::createControls() {
     control->setAccessibleName(label->text());
   }
   Label5->setAccessibleDescription(Label4->text());
-  Label5->setTextFormat(Qt::PlainText);
   Drive1->setAccessibleName(utf8("Napęd"));
   Drive1->setAccessibleDescription(utf8("Napęd"));
   Dir1->setAccessibleName(utf8("Katalog bazowy"));
-  Command3->setEnabled(false);
 }
 
 void Form1::connectControls() {
@@ -198,25 +192,14 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 // --- the directory choice
 
 void Form1::Drive1_Change(const QByteArray& root) {
-  auto opens = [](const std::string& dir) {
-    try {
-      run::checkBaseDirectory(dir);
-      return true;
-    } catch (const text::Failure&) {
-      return false;
-    }
-  };
-  // The directory last used on the volume, or its root when that is gone.
-  const std::string volume = root.toStdString();
-  const auto last = lastDirectoryOn_.find(volume);
-  const std::string target = last != lastDirectoryOn_.end() && opens(last->second) ? last->second : volume;
-  if (!opens(target)) {
+  const std::optional<std::string> target = lastDirectories_.directoryFor(root.toStdString());
+  if (!target) {
     // Dir1, sciezka_katalogu and Start stay as they were; Drive1 keeps the pick.
     QMessageBox box(QMessageBox::NoIcon, "Borvantel", utf8("Napęd nie gotowy"), QMessageBox::Ok, this);
     box.exec();
     return;
   }
-  openDirectory(target);
+  openDirectory(*target);
 }
 
 void Form1::Dir1_Change(const QByteArray& dir) { openDirectory(dir.toStdString()); }
@@ -228,12 +211,9 @@ bool Form1::openDirectory(const std::string& dir) {
     const std::string shown = directoryOf(run_.paths().sciezka_katalogu);
     Dir1->showDirectory(shown, run_.directoryEntries());
     Drive1->showVolumeOf(shown);
-    lastDirectoryOn_[volumeRoot(shown)] = shown;
-    spr_exist_scenery();
+    lastDirectories_.opened(volumeRoot(shown), shown);
   });
 }
-
-void Form1::spr_exist_scenery() { Command1->setEnabled(run_.controls().command1); }
 
 // --- the commands
 
@@ -293,7 +273,7 @@ void Form1::Command5_Click() {
     attempt(true, [&] {
       try {
         run_.convert(progress);
-      } catch (const convert::UndoUnavailable& e) {
+      } catch (const run::UndoUnavailable& e) {
         refused = e.what();
       }
     });
@@ -304,9 +284,7 @@ void Form1::Command5_Click() {
                             QString::fromStdString(refused + " Przerobić pliki mimo to, bez możliwości cofnięcia?"),
                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes) {
     ProgressWindow progress;
-    convert::ConversionOptions options;
-    options.keepUndo = false;
-    attempt(true, [&] { run_.convert(progress, options); });
+    attempt(true, [&] { run_.convertWithoutUndo(progress); });
   }
   converting_ = false;
   if (closeWaiting_) close();

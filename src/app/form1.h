@@ -1,14 +1,18 @@
 // Form1: the main window. It holds the controls of the design, turns each
 // event into one call on the run (run::Run) and copies the run's state back
 // onto the controls (sync); every rule lives in the run and below.
+//
+// Errors, for the window: a failure of the run reaches the user in a message
+// box once the mouse pointer is back (attempt), and no exception leaves an
+// event handler.
 #pragma once
 
+#include "run/base_directory.h"
 #include "run/run.h"
 
 #include <QWidget>
 
 #include <cstdint>
-#include <map>
 #include <string>
 
 class QLabel;
@@ -63,12 +67,12 @@ class Form1 : public QWidget {
  private:
   void Form_Load();
   void createControls();
+  // Names the controls for screen readers and UI automation.
+  void nameControls();
   void connectControls();
   // Moves Dir1 (and Drive1) to `dir` and runs the directory change; false,
   // with Dir1 as it was, when `dir` cannot be opened.
   bool openDirectory(const std::string& dir);
-  // Enables Command1 as the run says for the current directory.
-  void spr_exist_scenery();
   // Copies the run's stage, lists, selections and labels onto the controls.
   void sync();
   // Runs `work`, under the hourglass when `wait`; a failure reaches the user
@@ -82,26 +86,26 @@ class Form1 : public QWidget {
   bool converting_ = false;  // a conversion lets events in; closing waits for it
   bool closeWaiting_ = false;
   bool sessionEnding_ = false;
-  std::map<std::string, std::string> lastDirectoryOn_;  // volume root -> last directory opened on it
+  run::LastDirectories lastDirectories_;
   std::uint64_t shownFiles_ = 0;
   std::uint64_t shownCategories_ = 0;
 
-  QPushButton* Command1;
-  QListView* List1;
-  QListView* List2;
-  QPushButton* Command2;
-  QLineEdit* Text1;
-  QLabel* Label1;
-  QLabel* Label2;
-  QLabel* Label3;
-  QLabel* Label4;
-  QLabel* Label5;
-  QPushButton* Command3;
-  QPushButton* Command4;
-  QPushButton* Command5;
-  DriveList* Drive1;
-  DirectoryList* Dir1;
-  QPushButton* Command6;
+  QPushButton* Command1;  // "Start"
+  QListView* List1;       // the include files waiting for a category
+  QListView* List2;       // the categories
+  QPushButton* Command2;  // "<--------"
+  QLineEdit* Text1;       // a category to add
+  QLabel* Label1;         // "Niezdefiniowane kategorie plików *.inc"
+  QLabel* Label2;         // "Kategorie"
+  QLabel* Label3;         // "Dopisywanie kategorii:"
+  QLabel* Label4;         // "Katalog:"
+  QLabel* Label5;         // the selected file's directory
+  QPushButton* Command3;  // "Dopisz kategorię"
+  QPushButton* Command4;  // "Przypisz kategorię do całego katalogu"
+  QPushButton* Command5;  // "Zmień pliki *.inc i sceneryjne"
+  DriveList* Drive1;      // the volumes
+  DirectoryList* Dir1;    // the base directory
+  QPushButton* Command6;  // "Zapisz przyporządkowane kategorie do pliku predef.txt"
   ByteListModel* files_;
   ByteListModel* categories_;
 };

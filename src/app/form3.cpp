@@ -40,7 +40,7 @@ void Form3::setFileLabel(const QString& text) { Label1->setText(text); }
 ProgressWindow::ProgressWindow() = default;
 ProgressWindow::~ProgressWindow() = default;
 
-void ProgressWindow::phaseBegins(convert::ConversionPhase, size_t) { firstFile_ = true; }
+void ProgressWindow::phaseBegins(run::ConversionPhase, size_t) { firstFile_ = true; }
 
 void ProgressWindow::fileBegins(std::string_view label) {
   if (!form_) form_ = std::make_unique<Form3>();
@@ -64,6 +64,6 @@ void ProgressWindow::fileBegins(std::string_view label) {
   }
 }
 
-void ProgressWindow::phaseEnds(convert::ConversionPhase) noexcept { form_.reset(); }
+void ProgressWindow::phaseEnds(run::ConversionPhase) noexcept { form_.reset(); }
 
 }  // namespace borvantel::app

@@ -3,7 +3,7 @@
 // conversion's events.
 #pragma once
 
-#include "convert/progress.h"
+#include "run/run.h"
 
 #include <QElapsedTimer>
 #include <QWidget>
@@ -30,14 +30,14 @@ class Form3 : public QWidget {
 // The conversion's events as the progress window: created (hidden) with the
 // label of a phase's first file, shown at that file, closed at the phase's
 // end; pending window events run as the files go by, so that it repaints.
-class ProgressWindow : public convert::ConversionEvents {
+class ProgressWindow : public run::ConversionEvents {
  public:
   ProgressWindow();
   ~ProgressWindow() override;
 
-  void phaseBegins(convert::ConversionPhase phase, size_t files) override;
+  void phaseBegins(run::ConversionPhase phase, size_t files) override;
   void fileBegins(std::string_view label) override;
-  void phaseEnds(convert::ConversionPhase phase) noexcept override;
+  void phaseEnds(run::ConversionPhase phase) noexcept override;
 
   // The window while a phase runs, else null.
   Form3* window() const noexcept { return form_.get(); }

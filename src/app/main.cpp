@@ -5,7 +5,7 @@
 #include "app/single_instance.h"
 #include "run/program.h"
 #include "text/files.h"
-#include "text/os.h"
+#include "platform/os.h"
 #include "text/paths.h"
 
 #include <QApplication>
@@ -24,25 +24,23 @@ int main(int argc, char** argv) {
   // stay bytes, so a directory name need not be valid UTF-8.
   QApplication app(argc, argv);
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const borvantel::run::ProgramOptions options = borvantel::run::readProgramOptions(args);
-  if (!options.error.empty() || options.next != args.size()) {
-    std::cerr << "borvantel: " << (options.error.empty() ? "nieznany argument " + args[options.next] : options.error)
-              << "\nUżycie: borvantel [--program-dir KATALOG]\n";
+  std::string programDir;
+  try {
+    const borvantel::run::ProgramOptions options = borvantel::run::readProgramOptions(args);
+    if (options.next != args.size()) throw borvantel::run::UsageError("nieznany argument " + args[options.next]);
+    programDir = options.programDir.empty() ? borvantel::run::executableDirectory(argv[0]) : options.programDir;
+  } catch (const borvantel::run::UsageError& e) {
+    std::cerr << "borvantel: " << e.what() << "\nUżycie: borvantel [--program-dir KATALOG]\n";
     return 2;
   }
-  const std::string programDir =
-      options.programDir.empty() ? borvantel::run::executableDirectory(argv[0]) : options.programDir;
   // The current directory in the tool's own form (Windows-1250 on Windows).
   std::string startDir;
   try {
     startDir = borvantel::text::directoryWithSeparator(".");
   } catch (const std::exception&) {  // no current directory any more
-    startDir = std::string(1, borvantel::text::kPathSeparator);
+    startDir = std::string(1, borvantel::platform::kPathSeparator);
   }
-  while (startDir.size() > 1 && borvantel::text::isPathSeparator(startDir.back())) startDir.pop_back();
-#ifdef _WIN32
-  if (startDir.size() == 2 && startDir[1] == ':') startDir += '\\';
-#endif
+  startDir = borvantel::platform::withoutTrailingSeparator(startDir);
 
   borvantel::app::Form1 form(programDir, startDir);
   form.show();

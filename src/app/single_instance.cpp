@@ -1,10 +1,6 @@
 #include "app/single_instance.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
+#include "app/platform.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,36 +12,22 @@ SingleInstance::SingleInstance() : lock_(std::make_unique<QLockFile>(lockPath())
   lock_->setStaleLockTime(0);
 }
 
-SingleInstance::~SingleInstance() {
-#ifdef _WIN32
-  if (mutex_) ::CloseHandle(mutex_);
-#endif
-}
+SingleInstance::~SingleInstance() { releaseSessionLock(session_); }
 
 QString SingleInstance::lockPath() {
   const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
   if (!runtime.isEmpty() && QFileInfo(runtime).isDir() && QFileInfo(runtime).isWritable()) {
     return QDir(runtime).filePath("borvantel.lock");
   }
-#ifdef _WIN32
-  return QDir(QDir::tempPath()).filePath("borvantel.lock");  // the temporary directory is the user's own
-#else
-  return QDir(QDir::tempPath()).filePath(QString("borvantel-%1.lock").arg(::getuid()));
-#endif
+  return QDir(QDir::tempPath()).filePath(temporaryLockName());
 }
 
 bool SingleInstance::acquire() {
-#ifdef _WIN32
-  // A named mutex in the session's namespace: one copy per logged-on user,
-  // released by the system however the copy ends.
-  if (!mutex_) mutex_ = ::CreateMutexW(nullptr, FALSE, L"Local\\borvantel-single-instance");
-  if (mutex_ && ::GetLastError() == ERROR_ALREADY_EXISTS) {
-    ::CloseHandle(mutex_);
-    mutex_ = nullptr;
-    return false;
+  switch (takeSessionLock(session_)) {
+    case SessionLock::Taken: return true;
+    case SessionLock::HeldByAnother: return false;
+    case SessionLock::Unavailable: break;
   }
-  if (mutex_) return true;
-#endif
   return lock_->tryLock(0);
 }
 

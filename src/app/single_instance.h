@@ -23,9 +23,7 @@ class SingleInstance {
 
  private:
   std::unique_ptr<QLockFile> lock_;
-#ifdef _WIN32
-  void* mutex_ = nullptr;  // HANDLE
-#endif
+  void* session_ = nullptr;  // the system's lock, where it has one (see takeSessionLock)
 };
 
 }  // namespace borvantel::app

@@ -29,7 +29,7 @@ void przypisz_plik(const text::RunPaths& paths, std::string_view item, std::stri
   checkItem(item);
   checkCategory(category);
   std::string line;
-  line.append(item).append(" ").append(category).append(text::kLineEnd);
+  text::appendRecord(line, item, category);
   text::appendRecords(paths.workingFile(text::kIncOut), line);
 }
 
@@ -43,7 +43,7 @@ std::vector<std::string> przypisz_katalog(const text::RunPaths& paths, std::vect
   for (size_t i = 0; i < list.size(); ++i) {
     if (!text::belongsToDirectory(list[i], target)) continue;
     checkItem(list[i]);
-    lines.append(list[i]).append(" ").append(category).append(text::kLineEnd);
+    text::appendRecord(lines, list[i], category);
     belongs[i] = 1;
     ++count;
   }

@@ -1,5 +1,9 @@
 // The category list ("kategorie.txt" in the program directory) and the file
 // list of include files waiting for a category ("p_inc.txt").
+//
+// Errors, for the whole categories layer: a failure or a refusal is thrown as
+// text::Failure (text::FileError where a file is named), and each function
+// says what it leaves behind then.
 #pragma once
 
 #include "text/paths.h"

@@ -14,7 +14,7 @@ size_t zapisz_predef(const text::RunPaths& paths) {
   text::forEachRecord(paths.workingFile(text::kIncOut), [&](std::string_view line) {
     text::TwoFields fields;
     if (text::exactlyTwoFields(line, fields)) {
-      lines.append(text::fileNameOf(fields.first)).append(" ").append(fields.second).append(text::kLineEnd);
+      text::appendRecord(lines, text::fileNameOf(fields.first), fields.second);
       ++count;
     }
     return true;

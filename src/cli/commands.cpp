@@ -2,8 +2,9 @@
 
 #include "categories/categories.h"
 #include "convert/conversion.h"
-#include "convert/undo.h"
+#include "platform/names.h"
 #include "run/base_directory.h"
+#include "run/program.h"
 #include "run/run.h"
 #include "run/start.h"
 #include "text/codepage.h"
@@ -43,14 +44,11 @@ const char* const kUsage =
     "Kody wyjścia: 0 sukces, 1 błąd lub odmowa, 2 złe użycie.\n";
 
 std::string pathArgument(const std::string& arg) {
-#ifdef _WIN32
-  // Arguments arrive as UTF-8 (see main); the tool's paths are Windows-1250.
+  if (!platform::kNamesAreCodePage) return arg;
+  // Arguments arrive as UTF-8 there (see main); the tool's paths are Windows-1250.
   if (auto bytes = text::encodeCp1250(arg)) return std::move(*bytes);
   throw text::Failure("Ścieżka „" + arg + "” zawiera znak spoza strony kodowej Windows-1250; "
                       "program nie może jej użyć.");
-#else
-  return arg;
-#endif
 }
 
 namespace {
@@ -58,11 +56,11 @@ namespace {
 using run::Run;
 
 void expectArgs(const std::vector<std::string>& args, size_t n, const char* what) {
-  if (args.size() != n) throw UsageError{std::string("polecenie ") + what + ": zła liczba argumentów"};
+  if (args.size() != n) throw run::UsageError(std::string("polecenie ") + what + ": zła liczba argumentów");
 }
 
 void expectBase(const std::string& base) {
-  if (base.empty()) throw UsageError{"katalog BAZA nie może być pusty"};
+  if (base.empty()) throw run::UsageError("katalog BAZA nie może być pusty");
 }
 
 // The run on a base directory that must exist.
@@ -140,29 +138,8 @@ int cmdAssignDir(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 3, "assign-dir");
   Run r = resumed(ctx, args[0]);
   selectCategory(r, args[2]);
-
-  // The directory as bytes: the scenery directory itself, or a relative
-  // directory as typed (UTF-8 names) or in Windows-1250 (older names).
-  std::vector<std::string> targets;
-  const auto encoded = text::encodeCp1250(args[1]);
-  const bool isRoot = args[1].empty() || (encoded && text::targetFromLabel(*encoded).empty());
-  if (isRoot) {
-    targets.emplace_back();
-  } else {
-    std::string dir = text::nativeToRelative(args[1]);
-    if (dir.back() != '\\') dir += '\\';
-    targets.push_back(dir);
-    if (encoded) targets.push_back(text::nativeToRelative(*encoded + (encoded->back() == '\\' ? "" : "\\")));
-  }
-  for (const auto& target : targets) {
-    const auto& files = r.fileList();
-    const bool any = std::any_of(files.begin(), files.end(),
-                                 [&](const std::string& item) { return text::belongsToDirectory(item, target); });
-    if (!any) continue;
-    printPaths(ctx.out, r.assignDirectory(target));
-    return 0;
-  }
-  throw text::Failure("Żaden plik czekający na kategorię nie leży w katalogu „" + args[1] + "”.");
+  printPaths(ctx.out, r.assignTypedDirectory(args[1]));
+  return 0;
 }
 
 int cmdCategories(const Context& ctx, const std::vector<std::string>& args) {
@@ -187,26 +164,27 @@ int cmdSave(const Context& ctx, const std::vector<std::string>& args) {
 }
 
 int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
-  convert::ConversionOptions options;
+  bool dryRun = false;
+  bool keepUndo = true;
   std::vector<std::string> rest = args;
   for (; !rest.empty() && rest.front().starts_with("--"); rest.erase(rest.begin())) {
     if (rest.front() == "--dry-run") {
-      options.dryRun = true;
+      dryRun = true;
     } else if (rest.front() == "--no-undo") {
-      options.keepUndo = false;
+      keepUndo = false;
     } else {
-      throw UsageError{"polecenie convert: nieznana opcja „" + rest.front() + "”"};
+      throw run::UsageError("polecenie convert: nieznana opcja „" + rest.front() + "”");
     }
   }
   expectArgs(rest, 1, "convert");
   Run r = resumed(ctx, rest[0]);
-  convert::ConversionEvents events;
-  convert::ConversionResult result;
+  run::ConversionEvents events;
+  run::ConversionResult result;
   try {
-    result = r.convert(events, options);
+    result = dryRun ? r.dryRun(events) : keepUndo ? r.convert(events) : r.convertWithoutUndo(events);
   } catch (const run::FilesWaiting& e) {
     throw text::Failure(std::string(e.what()) + " Sprawdź: borvantel-cli pending.");
-  } catch (const convert::UndoUnavailable& e) {
+  } catch (const run::UndoUnavailable& e) {
     throw text::Failure(std::string(e.what()) +
                         " Nie zmieniono żadnego pliku. Bez możliwości cofnięcia: borvantel-cli convert --no-undo BAZA.");
   } catch (const convert::IncompleteConversion& e) {
@@ -214,7 +192,7 @@ int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
     throw;
   }
   printPaths(ctx.out, result.changedFiles);
-  ctx.err << (options.dryRun ? "Do przerobienia (nic nie zmieniono): pliki *.inc: " : "Przerobiono pliki *.inc: ")
+  ctx.err << (dryRun ? "Do przerobienia (nic nie zmieniono): pliki *.inc: " : "Przerobiono pliki *.inc: ")
           << result.includeFiles << ", pliki sceneryjne: " << result.sceneryFiles << " z "
           << result.sceneryListed << " sprawdzonych.\n";
   return 0;
@@ -253,7 +231,7 @@ int runCommand(const Context& ctx, const std::string& command, const std::vector
       {"undo", cmdUndo},
   };
   const auto it = handlers.find(command);
-  if (it == handlers.end()) throw UsageError{"nieznane polecenie „" + command + "”"};
+  if (it == handlers.end()) throw run::UsageError("nieznane polecenie „" + command + "”");
   return it->second(ctx, args);
 }
 

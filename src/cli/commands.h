@@ -1,19 +1,17 @@
 // The commands of borvantel-cli. Arguments and output are UTF-8; the files
 // stay Windows-1250 bytes.
+//
+// Errors: a command that fails or refuses throws text::Failure, wrong use of
+// the command line run::UsageError (one of them); main turns the first into
+// exit status 1, the second into 2 with the usage text, each with its message
+// on standard error.
 #pragma once
-
-#include "text/paths.h"
 
 #include <iosfwd>
 #include <string>
 #include <vector>
 
 namespace borvantel::cli {
-
-// Wrong use of the command line: exit status 2 with the usage text.
-struct UsageError {
-  std::string message;
-};
 
 struct Context {
   std::string programDir;
@@ -25,7 +23,7 @@ struct Context {
 // Windows-1250 on Windows (throws text::Failure for a character it cannot hold).
 std::string pathArgument(const std::string& arg);
 
-// Runs one command; returns the exit status. Throws UsageError or text::Failure.
+// Runs one command; returns the exit status.
 int runCommand(const Context& ctx, const std::string& command, const std::vector<std::string>& args);
 
 extern const char* const kUsage;

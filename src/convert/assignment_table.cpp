@@ -5,15 +5,8 @@
 #include "text/paths.h"
 #include "text/records.h"
 
-#ifdef _WIN32
-#include <malloc.h>
-#else
-#include <sys/mman.h>
-#endif
-
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <numeric>
 #include <unordered_map>
 #include <utility>
@@ -85,29 +78,6 @@ AssignmentTable::AssignmentTable(std::vector<AssignmentRow> rows) {
   rows_.reserve(n);
   for (size_t from : order) rows_.push_back(std::move(rows[from]));
   index();
-}
-
-void* allocateHugePages(size_t bytes) {
-  constexpr size_t kHuge = size_t{2} << 20;
-  const size_t alignment = bytes >= kHuge ? kHuge : 64;
-#ifdef _WIN32
-  void* p = ::_aligned_malloc((bytes + alignment - 1) / alignment * alignment, alignment);
-#else
-  void* p = std::aligned_alloc(alignment, (bytes + alignment - 1) / alignment * alignment);
-#endif
-  if (!p) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-  if (bytes >= kHuge) (void)::madvise(p, (bytes + kHuge - 1) / kHuge * kHuge, MADV_HUGEPAGE);
-#endif
-  return p;
-}
-
-void freeHugePages(void* p) noexcept {
-#ifdef _WIN32
-  ::_aligned_free(p);
-#else
-  std::free(p);
-#endif
 }
 
 namespace {

@@ -8,6 +8,8 @@
 // ranks), otherwise by an O(n log n) sort.
 #pragma once
 
+#include "platform/memory.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,12 +19,7 @@
 
 namespace borvantel::convert {
 
-// Memory for a large table read at random: from 2 MiB on it is aligned to and
-// advised as huge pages where the system has them, so that a lookup costs one
-// cache miss and no page-table walk.
-void* allocateHugePages(size_t bytes);
-void freeHugePages(void* p) noexcept;
-
+// The table's slots live in huge pages where the system has them.
 template <typename T>
 struct HugePageAllocator {
   using value_type = T;
@@ -30,15 +27,14 @@ struct HugePageAllocator {
   template <typename U>
   HugePageAllocator(const HugePageAllocator<U>&) noexcept {}
   T* allocate(size_t n);
-  void deallocate(T* p, size_t) noexcept { freeHugePages(p); }
+  void deallocate(T* p, size_t) noexcept { platform::freeHugePages(p); }
   template <typename U>
   bool operator==(const HugePageAllocator<U>&) const noexcept { return true; }
 };
 
-
 template <typename T>
 T* HugePageAllocator<T>::allocate(size_t n) {
-  return static_cast<T*>(allocateHugePages(n * sizeof(T)));
+  return static_cast<T*>(platform::allocateHugePages(n * sizeof(T)));
 }
 
 struct AssignmentRow {

@@ -7,8 +7,9 @@
 #include "convert/scenery_file.h"
 #include "text/working_files.h"
 #include "text/lines.h"
-#include "text/in_order.h"
-#include "text/os.h"
+#include "platform/in_order.h"
+#include "platform/os.h"
+#include "platform/process.h"
 
 #include <fcntl.h>
 
@@ -39,11 +40,7 @@ constexpr size_t kWriteChunk = 256 * 1024;
 constexpr size_t kLookAhead = 64;
 constexpr size_t kNone = static_cast<size_t>(-1);
 
-std::string realPath(const std::string& path, int& err) {
-  std::string out = text::os().realpath(path.c_str());
-  err = out.empty() ? errno : 0;
-  return out;
-}
+[[noreturn]] void cannotOpen(const std::string& path, int err) { throw FileError(FileOp::Open, path, err); }
 
 // A failure while preparing: the user must also learn that nothing changed.
 [[noreturn]] void rethrowUnchanged(const FileError& e) {
@@ -72,7 +69,7 @@ class Phase {
 // finished temporary file owned by prepared_; no user file is touched before
 // commit().
 //
-// Each phase prepares its files on several threads (text::InOrder): a worker
+// Each phase prepares its files on several threads (platform::InOrder): a worker
 // opens, reads, rewrites and writes one file into its temporary file; the
 // calling thread then takes the outcomes up in list order, reports progress,
 // keeps the first copy of a file reached under two names and stops at the
@@ -110,8 +107,8 @@ class ConversionRun {
     std::unordered_map<std::string, RealDirectory> directories;
     // The directories of the file at hand, as listed and as it really is:
     // the files of one directory come one after another.
-    text::Directory listedDir;
-    text::Directory realDir;
+    platform::Directory listedDir;
+    platform::Directory realDir;
   };
   // One file as its worker left it.
   struct Outcome {
@@ -125,17 +122,25 @@ class ConversionRun {
     std::uint64_t bytesWritten = 0;
   };
 
-  // Opens `full` for reading and sets `target` to the file's real path, where
-  // it is rewritten, and `device` to the file system of its directory. Returns
-  // 0 or an errno.
-  int openResolved(Worker& w, const std::string& full, text::Fd& fd, std::string& target, std::uint64_t& device);
+  // A listed file open for reading: its real path, where it is rewritten,
+  // and the file system of its directory.
+  struct Opened {
+    platform::Fd fd;
+    std::string target;
+    std::uint64_t device = 0;
+  };
+  // Opens `full`; throws FileError (opening `full`) when it cannot.
+  Opened openResolved(Worker& w, const std::string& full);
+  Opened openLinked(const std::string& full);
+  const RealDirectory& realDirectory(Worker& w, std::string_view dir, const std::string& full);
   void checkInside(const std::string& listed, const std::string& target) const;
-  std::unique_ptr<text::AtomicFile> createTemp(Worker& w, const std::string& target, const text::FileStat& st,
+  std::unique_ptr<text::AtomicFile> createTemp(Worker& w, const std::string& target, const platform::FileStat& st,
                                                std::uint64_t device);
   void emit(Worker& w, text::AtomicFile* file, Outcome& o);
   void finishTemp(text::AtomicFile& file, Outcome& o);
   void prepareInclude(Worker& w, const AssignmentRow& row, Outcome& o);
   void prepareScenery(Worker& w, const std::string& listed, Outcome& o);
+  class SceneryRewrite;
   Prepared keep(Outcome& o, size_t source);
   template <typename Prepare, typename Take>
   void inOrder(size_t count, Prepare&& prepare, Take&& take);
@@ -143,6 +148,9 @@ class ConversionRun {
   void syncDirectories();
   std::string shownName(const Prepared& p) const;
   void renameAll();
+  // Some renames failed (errors[i]: the errno of the i-th, or 0): reports
+  // which file and how many were replaced, keeping those undoable.
+  [[noreturn]] void renamesFailed(const std::vector<int>& errors);
   // After a failure already being reported: the journal goes if it can.
   void removeJournal() noexcept;
   std::vector<std::string> shownNames(size_t count) const;
@@ -157,8 +165,8 @@ class ConversionRun {
   std::string root_;       // the scenery directory, found once per run
   std::string rootShown_;  // its name, relative to the base directory
   std::string base_;       // the base directory, with separator
-  const std::uint32_t euid_ = text::processUser();
-  const std::uint32_t egid_ = text::processGroup();
+  const std::uint32_t euid_ = platform::processUser();
+  const std::uint32_t egid_ = platform::processGroup();
   std::vector<AssignmentRow> incOut_;
   AssignmentTable table_;
   std::vector<std::string> sceneryList_;
@@ -180,10 +188,8 @@ class ConversionRun {
 ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& events,
                              const ConversionOptions& options)
     : events_(events), options_(options), paths_(paths), root_(paths.sceneryRoot()), base_(paths.sciezka_katalogu) {
-  int err = 0;
-  realBase_ = realPath(base_, err);
-  if (err != 0) throw FileError(FileOp::Open, base_, err);
-  if (!text::isPathSeparator(realBase_.back())) realBase_ += text::kPathSeparator;
+  if (platform::os().realpath(base_.c_str(), realBase_) != 0) throw FileError(FileOp::Open, base_, errno);
+  if (!platform::isPathSeparator(realBase_.back())) realBase_ += platform::kPathSeparator;
   rootShown_ = text::nativeToRelative(std::string_view(root_).substr(std::min(base_.size(), root_.size())));
 
   // Every working file is read and checked before anything is written.
@@ -193,7 +199,7 @@ ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& even
   table_ = AssignmentTable(std::move(rows));
 
   const std::string pScn = paths.workingFile(text::kPScn);
-  const std::string prefix = root_ + text::kPathSeparator;
+  const std::string prefix = root_ + platform::kPathSeparator;
   size_t lineNo = 0;
   text::forEachRecord(pScn, [&](std::string_view line) {
     ++lineNo;
@@ -208,43 +214,44 @@ ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& even
   if (!options_.dryRun) journal_.emplace(paths);
 }
 
-int ConversionRun::openResolved(Worker& w, const std::string& full, text::Fd& fd, std::string& target,
-                                std::uint64_t& device) {
+ConversionRun::Opened ConversionRun::openResolved(Worker& w, const std::string& full) {
   const size_t slash = text::nameStart(full);
   if (const std::string_view listedDir = std::string_view(full).substr(0, slash); w.listedDir.path() != listedDir) {
-    w.listedDir = text::Directory(listedDir);
+    w.listedDir = platform::Directory(listedDir);
   }
-  int raw = text::os().openAt(w.listedDir, full.c_str() + slash, O_RDONLY | O_NOFOLLOW, 0);
-  if (raw < 0 && errno == ELOOP) {
-    // A link is rewritten where it points, and stays a link.
-    int err = 0;
-    target = realPath(full, err);
-    if (err != 0) return err;
-    raw = text::os().open(target.c_str(), O_RDONLY, 0);
-    if (raw < 0) return errno;
-    fd = text::Fd(raw);
-    text::FileStat st;
-    if (text::os().stat(text::parentDirectory(target).c_str(), &st) != 0) return errno;
-    device = st.device;
-    return 0;
-  }
-  if (raw < 0) return errno;
-  fd = text::Fd(raw);
+  const int raw = platform::os().openAt(w.listedDir, full.c_str() + slash, O_RDONLY | O_NOFOLLOW, 0);
+  if (raw < 0 && errno == ELOOP) return openLinked(full);
+  if (raw < 0) cannotOpen(full, errno);
+  Opened opened{platform::Fd(raw), {}, 0};
   const std::string_view dir = slash == 0 ? std::string_view(".") : std::string_view(full).substr(0, slash - 1);
-  const std::string_view name = std::string_view(full).substr(slash);
-  auto it = w.directories.find(std::string(dir));
-  if (it == w.directories.end()) {
-    int err = 0;
-    std::string real = realPath(std::string(dir), err);
-    if (err != 0) return err;
-    text::FileStat st;
-    if (text::os().stat(real.c_str(), &st) != 0) return errno;
-    if (!text::isPathSeparator(real.back())) real += text::kPathSeparator;
-    it = w.directories.emplace(std::string(dir), RealDirectory{std::move(real), st.device}).first;
-  }
-  target.assign(it->second.real).append(name);
-  device = it->second.device;
-  return 0;
+  const RealDirectory& real = realDirectory(w, dir, full);
+  opened.target.assign(real.real).append(std::string_view(full).substr(slash));
+  opened.device = real.device;
+  return opened;
+}
+
+ConversionRun::Opened ConversionRun::openLinked(const std::string& full) {
+  // A link is rewritten where it points, and stays a link.
+  Opened opened;
+  if (platform::os().realpath(full.c_str(), opened.target) != 0) cannotOpen(full, errno);
+  const int raw = platform::os().open(opened.target.c_str(), O_RDONLY, 0);
+  if (raw < 0) cannotOpen(full, errno);
+  opened.fd = platform::Fd(raw);
+  platform::FileStat st;
+  if (platform::os().stat(text::parentDirectory(opened.target).c_str(), &st) != 0) cannotOpen(full, errno);
+  opened.device = st.device;
+  return opened;
+}
+
+const ConversionRun::RealDirectory& ConversionRun::realDirectory(Worker& w, std::string_view dir,
+                                                                 const std::string& full) {
+  if (const auto it = w.directories.find(std::string(dir)); it != w.directories.end()) return it->second;
+  std::string real;
+  if (platform::os().realpath(std::string(dir).c_str(), real) != 0) cannotOpen(full, errno);
+  platform::FileStat st;
+  if (platform::os().stat(real.c_str(), &st) != 0) cannotOpen(full, errno);
+  if (!platform::isPathSeparator(real.back())) real += platform::kPathSeparator;
+  return w.directories.emplace(std::string(dir), RealDirectory{std::move(real), st.device}).first->second;
 }
 
 void ConversionRun::checkInside(const std::string& listed, const std::string& target) const {
@@ -258,7 +265,7 @@ void ConversionRun::checkInside(const std::string& listed, const std::string& ta
 }
 
 std::unique_ptr<text::AtomicFile> ConversionRun::createTemp(Worker& w, const std::string& target,
-                                                            const text::FileStat& st, std::uint64_t device) {
+                                                            const platform::FileStat& st, std::uint64_t device) {
   // A file mounted over on its own could not be renamed over: found now,
   // before anything has changed, rather than half-way through the renames.
   if (st.device != device) throw FileError(FileOp::Rename, target, EXDEV);
@@ -266,14 +273,14 @@ std::unique_ptr<text::AtomicFile> ConversionRun::createTemp(Worker& w, const std
   // comes back writable.
   const auto mode = static_cast<mode_t>((st.mode & 07777) | 0200);
   const std::string_view dir = std::string_view(target).substr(0, text::nameStart(target));
-  if (w.realDir.path() != dir) w.realDir = text::Directory(dir);
+  if (w.realDir.path() != dir) w.realDir = platform::Directory(dir);
   auto file = std::make_unique<text::AtomicFile>(w.realDir, target, mode, journal_ ? &*journal_ : nullptr);
   if (st.uid != euid_ || st.gid != egid_) {
     // Keep the owner where we may; an ordinary user may not give files away.
-    if (text::os().fchown(file->fd(), st.uid, st.gid) == 0) {
-      if ((mode & 06000) != 0) (void)text::os().fchmod(file->fd(), mode);  // set-user/group-id, cleared by chown
+    if (platform::os().fchown(file->fd(), st.uid, st.gid) == 0) {
+      if ((mode & 06000) != 0) (void)platform::os().fchmod(file->fd(), mode);  // set-user/group-id, cleared by chown
     } else if (errno == EPERM) {
-      (void)text::os().fchown(file->fd(), static_cast<std::uint32_t>(-1), st.gid);
+      (void)platform::os().fchown(file->fd(), static_cast<std::uint32_t>(-1), st.gid);
     } else {
       throw FileError(FileOp::Create, target, errno);
     }
@@ -292,8 +299,8 @@ void ConversionRun::emit(Worker& w, text::AtomicFile* file, Outcome& o) {
 void ConversionRun::finishTemp(text::AtomicFile& file, Outcome& o) {
   if (options_.keepUndo) {
     // What the converted file will be, for undo to tell it unchanged later.
-    text::FileStat st;
-    if (text::os().fstat(file.fd(), &st) != 0) throw FileError(FileOp::Stat, file.target(), errno);
+    platform::FileStat st;
+    if (platform::os().fstat(file.fd(), &st) != 0) throw FileError(FileOp::Stat, file.target(), errno);
     o.identity = identityOf(st);
   }
   file.finish(options_.flush == FlushMode::PerFile);
@@ -301,7 +308,7 @@ void ConversionRun::finishTemp(text::AtomicFile& file, Outcome& o) {
 
 template <typename Prepare, typename Take>
 void ConversionRun::inOrder(size_t count, Prepare&& prepare, Take&& take) {
-  text::InOrder pool(text::threadsFor(options_.threads, count));
+  platform::InOrder pool(platform::threadsFor(options_.threads, count));
   while (workers_.size() < pool.threads()) workers_.push_back(std::make_unique<Worker>(table_));
   std::vector<Outcome> outcomes(pool.slots());
   pool.run(
@@ -343,12 +350,14 @@ void ConversionRun::zmiana_inc() {
 
 void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome& o) {
   const std::string full = text::fullPath(root_, row.path);
-  text::Fd in;
-  if (const int err = openResolved(w, full, in, o.target, o.device)) throw FileError(FileOp::Open, full, err);
+  Opened opened = openResolved(w, full);
+  platform::Fd in = std::move(opened.fd);
+  o.target = std::move(opened.target);
+  o.device = opened.device;
   checkInside(full, o.target);
 
-  text::FileStat st;
-  if (text::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, o.target, errno);
+  platform::FileStat st;
+  if (platform::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, o.target, errno);
   std::unique_ptr<text::AtomicFile> file = options_.dryRun ? nullptr : createTemp(w, o.target, st, o.device);
 
   // The whole file is read, however short: a file of one byte keeps it.
@@ -412,16 +421,100 @@ void ConversionRun::zmiana_scn() {
   std::move(rewritten.begin(), rewritten.end(), std::back_inserter(prepared_));
 }
 
+// One scenery file rewritten line by line. Hold: the text so far is kept in
+// w.out until a line converts (then Write) or it grows past the look-ahead
+// (then Scan: read on without keeping text, and start over writing if a line
+// converts after all). No line converted: the file stays exactly as it is.
+class ConversionRun::SceneryRewrite {
+ public:
+  SceneryRewrite(ConversionRun& run, Worker& w, Outcome& o, const platform::Fd& in, const std::string& source,
+                 const platform::FileStat& st)
+      : run_(run), w_(w), o_(o), in_(in), source_(source), st_(st) {}
+
+  void run() {
+    w_.out.clear();
+    w_.reader.reset(in_.get(), source_);
+    o_.bytesRead += st_.size;
+    // The lines come in batches of those read already, so that the table
+    // lookups of a batch overlap (SceneryLineRewriter::look).
+    std::string_view line;
+    while (w_.reader.next(line)) {
+      w_.batch.assign(1, line);
+      while (w_.batch.size() < kLookAhead && w_.reader.nextBuffered(line)) w_.batch.push_back(line);
+      w_.lines.look(w_.batch);
+      for (size_t j = 0; j < w_.batch.size() && take(j);) ++j;
+      if (mode_ == Mode::Write && run_.options_.dryRun) break;
+    }
+    if (mode_ != Mode::Write) {
+      w_.out.clear();
+      return;
+    }
+    run_.emit(w_, file_.get(), o_);
+    if (file_) run_.finishTemp(*file_, o_);
+    o_.file = std::move(file_);
+    o_.rewritten = true;
+  }
+
+ private:
+  enum class Mode { Hold, Scan, Write };
+
+  // Takes line j of the batch; false when the rest of the batch is not
+  // wanted (reading starts over, or a dry run knows enough).
+  bool take(size_t j) {
+    if (mode_ == Mode::Scan) return scan(j);
+    const SceneryLine kind = w_.lines.appendLooked(j, w_.out);
+    w_.out.append(text::kLineEnd);
+    if (kind == SceneryLine::Converted && mode_ == Mode::Hold && !startWriting()) return false;
+    if (mode_ == Mode::Write) {
+      if (w_.out.size() >= kWriteChunk) run_.emit(w_, file_.get(), o_);
+    } else if (w_.out.size() > run_.options_.sceneryLookahead) {
+      mode_ = Mode::Scan;
+      w_.out.clear();
+    }
+    return true;
+  }
+  // Past the look-ahead: a converted line starts the file over, writing.
+  bool scan(size_t j) {
+    w_.scratch.clear();
+    if (w_.lines.appendLooked(j, w_.scratch) != SceneryLine::Converted) return true;
+    if (!startWriting()) return false;
+    if (platform::os().lseek(in_.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, source_, errno);
+    w_.reader.reset(in_.get(), source_);
+    o_.bytesRead += st_.size;
+    return false;
+  }
+  // A line converts: the file is rewritten. False in a dry run, which
+  // writes nothing and needs to read no further.
+  bool startWriting() {
+    mode_ = Mode::Write;
+    if (run_.options_.dryRun) return false;
+    file_ = run_.createTemp(w_, o_.target, st_, o_.device);
+    return true;
+  }
+
+  ConversionRun& run_;
+  Worker& w_;
+  Outcome& o_;
+  const platform::Fd& in_;
+  const std::string& source_;
+  const platform::FileStat& st_;
+  Mode mode_ = Mode::Hold;
+  std::unique_ptr<text::AtomicFile> file_;
+};
+
 void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome& o) {
   // A file that no longer exists (a dangling link too), or is shorter than
   // 2 bytes, is skipped.
-  text::Fd in;
-  std::string target;
-  if (const int err = openResolved(w, listed, in, target, o.device)) {
-    if (err == ENOENT || err == ENOTDIR) return;
-    throw FileError(FileOp::Open, listed, err);
+  Opened opened;
+  try {
+    opened = openResolved(w, listed);
+  } catch (const FileError& e) {
+    if (e.error() == ENOENT || e.error() == ENOTDIR) return;
+    throw;
   }
-  o.target = std::move(target);
+  platform::Fd in = std::move(opened.fd);
+  o.target = std::move(opened.target);
+  o.device = opened.device;
   checkInside(listed, o.target);
   std::string earlierTemp;
   const std::string* source = &o.target;
@@ -437,61 +530,11 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
     }
   }
 
-  text::FileStat st;
-  if (text::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, *source, errno);
+  platform::FileStat st;
+  if (platform::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, *source, errno);
   if (st.size < 2) return;
 
-  // Hold: the text so far is kept in w.out until a line converts (then Write)
-  // or it grows past the look-ahead (then Scan: read on without keeping text,
-  // and start over writing if a line converts after all).
-  enum class Mode { Hold, Scan, Write } mode = Mode::Hold;
-  std::unique_ptr<text::AtomicFile> file;
-  w.out.clear();
-  w.reader.reset(in.get(), *source);
-  o.bytesRead += st.size;
-  // The lines come in batches of those read already, so that the table
-  // lookups of a batch overlap (SceneryLineRewriter::look).
-  std::string_view line;
-  while (w.reader.next(line)) {
-    w.batch.assign(1, line);
-    while (w.batch.size() < kLookAhead && w.reader.nextBuffered(line)) w.batch.push_back(line);
-    w.lines.look(w.batch);
-    for (size_t j = 0; j < w.batch.size(); ++j) {
-      if (mode == Mode::Scan) {
-        w.scratch.clear();
-        if (w.lines.appendLooked(j, w.scratch) != SceneryLine::Converted) continue;
-        mode = Mode::Write;
-        if (options_.dryRun) break;
-        file = createTemp(w, o.target, st, o.device);
-        if (text::os().lseek(in.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, *source, errno);
-        w.reader.reset(in.get(), *source);
-        o.bytesRead += st.size;
-        break;
-      }
-      const SceneryLine kind = w.lines.appendLooked(j, w.out);
-      w.out.append(text::kLineEnd);
-      if (kind == SceneryLine::Converted && mode == Mode::Hold) {
-        mode = Mode::Write;
-        if (options_.dryRun) break;
-        file = createTemp(w, o.target, st, o.device);
-      }
-      if (mode == Mode::Write) {
-        if (w.out.size() >= kWriteChunk) emit(w, file.get(), o);
-      } else if (w.out.size() > options_.sceneryLookahead) {
-        mode = Mode::Scan;
-        w.out.clear();
-      }
-    }
-    if (mode == Mode::Write && options_.dryRun) break;
-  }
-  if (mode != Mode::Write) {
-    w.out.clear();  // no line converted: the file stays exactly as it is
-    return;
-  }
-  emit(w, file.get(), o);
-  if (file) finishTemp(*file, o);
-  o.file = std::move(file);
-  o.rewritten = true;
+  SceneryRewrite(*this, w, o, in, *source, st).run();
 }
 
 void ConversionRun::syncFileSystems() {
@@ -519,12 +562,12 @@ void ConversionRun::renameAll() {
   }
   starts.push_back(prepared_.size());
   std::vector<int> errors(prepared_.size(), 0);
-  text::InOrder pool(text::threadsFor(options_.threads, starts.size() - 1));
+  platform::InOrder pool(platform::threadsFor(options_.threads, starts.size() - 1));
   pool.run(
       starts.size() - 1,
       [&](size_t chunk, size_t, unsigned) {
         const std::string& first = prepared_[starts[chunk]].file->target();
-        const text::Directory dir(std::string_view(first).substr(0, text::nameStart(first)));
+        const platform::Directory dir(std::string_view(first).substr(0, text::nameStart(first)));
         for (size_t i = starts[chunk]; i < starts[chunk + 1]; ++i) {
           try {
             prepared_[i].file->replaceTarget(dir);
@@ -536,9 +579,11 @@ void ConversionRun::renameAll() {
       [](size_t, size_t, const std::exception_ptr& error) {
         if (error) std::rethrow_exception(error);
       });
+  if (std::any_of(errors.begin(), errors.end(), [](int err) { return err != 0; })) renamesFailed(errors);
+}
 
+void ConversionRun::renamesFailed(const std::vector<int>& errors) {
   const auto first = std::find_if(errors.begin(), errors.end(), [](int err) { return err != 0; });
-  if (first == errors.end()) return;
   const FileError e(FileOp::Rename, prepared_[first - errors.begin()].file->target(), *first);
   std::vector<std::string> replaced;
   for (size_t i = 0; i < prepared_.size(); ++i) {

@@ -7,11 +7,16 @@
 // prepared everything are the temporary files made durable and renamed over
 // their targets, include files first. A failure while preparing removes every
 // temporary file and leaves every user file as it was.
+//
+// Errors, for the whole convert layer: a failure or a refusal is thrown as
+// text::Failure (text::FileError where a file is named; IncompleteConversion
+// and UndoUnavailable where the caller must act on them), never returned as a
+// code.
 #pragma once
 
 #include "convert/progress.h"
 #include "text/files.h"
-#include "text/os.h"
+#include "platform/os.h"
 #include "text/paths.h"
 
 #include <cstddef>
@@ -31,7 +36,7 @@ enum class FlushMode {
 
 struct ConversionOptions {
   // Windows has no flush of a whole file system for an ordinary user.
-  FlushMode flush = text::kFlushesWholeFileSystem ? FlushMode::PerFileSystem : FlushMode::PerFile;
+  FlushMode flush = platform::kFlushesWholeFileSystem ? FlushMode::PerFileSystem : FlushMode::PerFile;
   // Reads and decides everything, changes nothing and creates no file.
   bool dryRun = false;
   // Bytes of a scenery file's rewritten text held in memory before its first

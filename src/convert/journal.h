@@ -52,7 +52,7 @@ class Journal final : public text::TempFileLog {
  private:
   std::string path_;
   std::string directory_;
-  text::Fd fd_;
+  platform::Fd fd_;
   std::mutex writing_;  // creating() is called on the preparing threads
   bool present_ = false;
 };

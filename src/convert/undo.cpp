@@ -1,8 +1,9 @@
 #include "convert/undo.h"
 
 #include "convert/journal.h"
-#include "text/in_order.h"
-#include "text/os.h"
+#include "convert/list_file.h"
+#include "platform/in_order.h"
+#include "platform/os.h"
 #include "text/paths.h"
 
 #include <fcntl.h>
@@ -19,7 +20,6 @@ using text::FileError;
 using text::FileOp;
 
 constexpr std::string_view kHeader = "borvantel undo 1\n";
-constexpr std::string_view kEnd = "END ";
 constexpr std::string_view kManifest = "manifest";
 
 // A directory of its own for each run of this many files, so that threads
@@ -34,7 +34,7 @@ std::string groupName(size_t i) {
 
 std::string backupName(size_t i) {
   char name[40];
-  std::snprintf(name, sizeof name, "%06zu%c%08zu", i / kPerDirectory, text::kPathSeparator, i);
+  std::snprintf(name, sizeof name, "%06zu%c%08zu", i / kPerDirectory, platform::kPathSeparator, i);
   return name;
 }
 
@@ -47,36 +47,36 @@ std::string identityText(const FileIdentity& id) {
 }
 
 std::string directoryIn(const text::RunPaths& paths, std::string_view name) {
-  return paths.workingFile(name) + text::kPathSeparator;
+  return paths.workingFile(name) + platform::kPathSeparator;
 }
 
 // Removes the directory (with separator) and everything in it: files, and
 // directories of files, those on several threads (removing the last link of
 // an original frees its pages, which is most of the work).
 void removeDirectory(const std::string& dir, bool nested = false) {
-  std::vector<text::DirEntry> entries;
-  if (const int err = text::os().listDirectory(dir.c_str(), entries)) {
-    if (err == ENOENT) return;
-    throw FileError(FileOp::List, dir, err);
+  std::vector<platform::DirEntry> entries;
+  if (platform::os().listDirectory(dir.c_str(), entries) != 0) {
+    if (errno == ENOENT) return;
+    throw FileError(FileOp::List, dir, errno);
   }
   std::vector<std::string> directories;
-  for (const text::DirEntry& e : entries) {
+  for (const platform::DirEntry& e : entries) {
     const std::string path = dir + e.name;
-    if (text::os().unlink(path.c_str()) == 0 || errno == ENOENT) continue;
+    if (platform::os().unlink(path.c_str()) == 0 || errno == ENOENT) continue;
     if (errno != EISDIR && errno != EPERM) throw FileError(FileOp::Remove, path, errno);
-    directories.push_back(path + text::kPathSeparator);
+    directories.push_back(path + platform::kPathSeparator);
   }
   if (nested) {
     for (const std::string& sub : directories) removeDirectory(sub, true);
   } else {
-    text::InOrder pool(text::threadsFor(0, directories.size()));
+    platform::InOrder pool(platform::threadsFor(0, directories.size()));
     pool.run(
         directories.size(), [&](size_t i, size_t, unsigned) { removeDirectory(directories[i], true); },
         [](size_t, size_t, const std::exception_ptr& error) {
           if (error) std::rethrow_exception(error);
         });
   }
-  if (text::os().rmdir(dir.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, dir, errno);
+  if (platform::os().rmdir(dir.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, dir, errno);
 }
 
 struct ManifestEntry {
@@ -90,26 +90,14 @@ std::optional<std::vector<ManifestEntry>> readManifest(const std::string& dir) {
   const std::string path = dir + std::string(kManifest);
   if (!text::fileSize(path)) return std::nullopt;
   const std::string data = text::readWholeFile(path);
-  const auto broken = [&] {
-    return text::Failure("Spis kopii do cofnięcia " + text::quotedPath(path) +
-                         " jest uszkodzony; cofnięcie nie jest możliwe. Nie zmieniono żadnego pliku.");
-  };
-  if (data.compare(0, kHeader.size(), kHeader) != 0) throw broken();
-  const size_t endAt = data.rfind(kEnd);
-  if (endAt == std::string::npos || data.back() != '\n') throw broken();
   std::vector<ManifestEntry> entries;
-  size_t at = kHeader.size();
-  while (at < endAt) {
-    ManifestEntry e;
-    for (std::string* field : {&e.backup, &e.target, &e.identity}) {
-      const size_t end = data.find('\0', at);
-      if (end == std::string::npos || end >= endAt) throw broken();
-      field->assign(data, at, end - at);
-      at = end + 1;
-    }
-    entries.push_back(std::move(e));
+  const bool whole = readList(data, kHeader, 3, [&](const std::vector<std::string_view>& fields) {
+    entries.push_back(ManifestEntry{std::string(fields[0]), std::string(fields[1]), std::string(fields[2])});
+  });
+  if (!whole) {
+    throw text::Failure("Spis kopii do cofnięcia " + text::quotedPath(path) +
+                        " jest uszkodzony; cofnięcie nie jest możliwe. Nie zmieniono żadnego pliku.");
   }
-  if (data.substr(endAt + kEnd.size()) != std::to_string(entries.size()) + "\n") throw broken();
   return entries;
 }
 
@@ -117,32 +105,24 @@ std::optional<std::vector<ManifestEntry>> readManifest(const std::string& dir) {
 // or returning false to leave it out.
 void writeManifestFile(const std::string& dir, size_t count,
                        const std::function<bool(size_t, ManifestEntry&)>& entry) {
-  text::AtomicFile file(dir + std::string(kManifest));
-  file.write(kHeader);
-  std::string line;
+  ListWriter list(dir + std::string(kManifest), kHeader);
   ManifestEntry e;
-  size_t written = 0;
   for (size_t i = 0; i < count; ++i) {
-    if (!entry(i, e)) continue;
-    line.assign(e.backup).push_back('\0');
-    line.append(e.target).push_back('\0');
-    line.append(e.identity).push_back('\0');
-    file.write(line);
-    ++written;
+    if (entry(i, e)) list.add({e.backup, e.target, e.identity});
   }
-  file.write(std::string(kEnd) + std::to_string(written) + "\n");
-  file.commit(true);
+  list.finish();
+  list.replaceTarget();
   text::syncDirectory(dir);
 }
 
 }  // namespace
 
-FileIdentity identityOf(const text::FileStat& st) { return FileIdentity{st.inode, st.size, st.modifiedNs}; }
+FileIdentity identityOf(const platform::FileStat& st) { return FileIdentity{st.inode, st.size, st.modifiedNs}; }
 
 UndoBuilder::UndoBuilder(const text::RunPaths& paths)
     : paths_(paths), directory_(directoryIn(paths, kUndoNewDirectory)) {
   removeDirectory(directory_);  // left by a run stopped before its renames
-  if (text::os().mkdir(directory_.c_str(), 0755) != 0) throw FileError(FileOp::Create, directory_, errno);
+  if (platform::os().mkdir(directory_.c_str(), 0755) != 0) throw FileError(FileOp::Create, directory_, errno);
 }
 
 UndoBuilder::~UndoBuilder() {
@@ -159,22 +139,22 @@ void UndoBuilder::keep(size_t count, const std::function<std::pair<std::string, 
   count_ = count;
   file_ = file;
   const size_t groups = (count + kPerDirectory - 1) / kPerDirectory;
-  text::InOrder pool(text::threadsFor(threads, groups));
+  platform::InOrder pool(platform::threadsFor(threads, groups));
   pool.run(
       groups,
       [&](size_t group, size_t, unsigned) {
         const std::string groupDir = directory_ + groupName(group * kPerDirectory);
-        if (text::os().mkdir(groupDir.c_str(), 0755) != 0) throw FileError(FileOp::Create, groupDir, errno);
-        const text::Directory backups(groupDir);
-        text::Directory from;  // the directory of the last target: the files of one come together
+        if (platform::os().mkdir(groupDir.c_str(), 0755) != 0) throw FileError(FileOp::Create, groupDir, errno);
+        const platform::Directory backups(groupDir);
+        platform::Directory from;  // the directory of the last target: the files of one come together
         for (size_t i = group * kPerDirectory; i < std::min(count, (group + 1) * kPerDirectory); ++i) {
           const std::string target = file(i).first;
           const size_t slash = text::nameStart(target);
           if (from.path() != std::string_view(target).substr(0, slash)) {
-            from = text::Directory(std::string_view(target).substr(0, slash));
+            from = platform::Directory(std::string_view(target).substr(0, slash));
           }
           const std::string backup = directory_ + backupName(i);
-          if (text::os().linkAt(from, target.c_str() + slash, backups, backup.c_str() + groupDir.size() + 1) != 0) {
+          if (platform::os().linkAt(from, target.c_str() + slash, backups, backup.c_str() + groupDir.size() + 1) != 0) {
             const int err = errno;
             if (err == EPERM || err == EXDEV || err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS) {
               throw UndoUnavailable("System plików nie pozwala zachować oryginału pliku " + text::quotedPath(target) +
@@ -220,7 +200,7 @@ void installPendingUndoSet(const text::RunPaths& paths) {
   removeDirectory(current);
   const std::string from = fresh.substr(0, fresh.size() - 1);
   const std::string to = current.substr(0, current.size() - 1);
-  if (text::os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
+  if (platform::os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
   text::syncDirectory(paths.sciezka_katalogu);
 }
 
@@ -243,20 +223,20 @@ size_t undoConversion(const text::RunPaths& paths) {
   }
   // Everything is checked before anything changes.
   for (const ManifestEntry& e : *entries) {
-    text::FileStat st;
-    if (text::os().lstat(e.target.c_str(), &st) != 0 || identityText(identityOf(st)) != e.identity) {
+    platform::FileStat st;
+    if (platform::os().lstat(e.target.c_str(), &st) != 0 || identityText(identityOf(st)) != e.identity) {
       throw text::Failure("Plik " + text::quotedPath(e.target) +
                           " zmienił się od konwersji (albo go nie ma); cofnięcie nadpisałoby te zmiany. Nie zmieniono "
                           "żadnego pliku.");
     }
     const std::string backup = dir + e.backup;
-    if (text::os().lstat(backup.c_str(), &st) != 0) throw FileError(FileOp::Open, backup, errno);
+    if (platform::os().lstat(backup.c_str(), &st) != 0) throw FileError(FileOp::Open, backup, errno);
   }
   Journal::commitUndo(paths, entries->size(),
                       [&](size_t i) { return std::pair(dir + (*entries)[i].backup, (*entries)[i].target); });
   for (size_t done = 0; done < entries->size(); ++done) {
     const ManifestEntry& e = (*entries)[done];
-    if (text::os().rename((dir + e.backup).c_str(), e.target.c_str()) != 0) {
+    if (platform::os().rename((dir + e.backup).c_str(), e.target.c_str()) != 0) {
       const FileError error(FileOp::Rename, e.target, errno);
       // What is left stays undoable.
       writeManifestFile(dir, entries->size() - done, [&](size_t i, ManifestEntry& left) {

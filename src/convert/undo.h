@@ -8,7 +8,7 @@
 #include "text/files.h"
 #include "text/paths.h"
 
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -37,7 +37,7 @@ struct FileIdentity {
   std::uint64_t size = 0;
   std::int64_t modifiedNs = 0;
 };
-FileIdentity identityOf(const text::FileStat& st);
+FileIdentity identityOf(const platform::FileStat& st);
 
 // The undo set a conversion builds beside the last one; it replaces the last
 // one only once every rename is done. Destroyed before install(), it goes.

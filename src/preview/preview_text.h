@@ -1,6 +1,10 @@
 // The text of the preview: the first lines of an include file, joined by
 // CR LF, as Windows-1250 bytes. Reading stops at the last line shown, so a
 // file of gigabytes opens as fast as a small one.
+//
+// Errors, for the preview layer: a file that cannot be shown is thrown as
+// text::Failure (text::FileError where reading it failed); the layout itself
+// cannot fail.
 #pragma once
 
 #include <cstddef>

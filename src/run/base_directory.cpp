@@ -3,7 +3,7 @@
 #include "text/codepage.h"
 #include "text/collation.h"
 #include "text/files.h"
-#include "text/os.h"
+#include "platform/os.h"
 #include "text/working_files.h"
 
 #include <algorithm>
@@ -15,16 +15,16 @@ namespace borvantel::run {
 std::vector<std::string> subdirectories(const std::string& dir) {
   std::vector<std::string> out;
   std::string prefix = dir;
-  if (prefix.empty() || !text::isPathSeparator(prefix.back())) prefix += text::kPathSeparator;
-  std::vector<text::DirEntry> entries;
-  if (text::os().listDirectory(prefix.c_str(), entries) != 0) return out;  // nothing to offer
+  if (prefix.empty() || !platform::isPathSeparator(prefix.back())) prefix += platform::kPathSeparator;
+  std::vector<platform::DirEntry> entries;
+  if (platform::os().listDirectory(prefix.c_str(), entries) != 0) return out;  // nothing to offer
   std::vector<std::string> names;
-  for (text::DirEntry& e : entries) {
+  for (platform::DirEntry& e : entries) {
     if (e.hidden) continue;
-    if (e.type != text::FileType::Directory) {
-      if (e.type != text::FileType::Link && e.type != text::FileType::Unknown) continue;
-      text::FileStat st;
-      if (text::os().stat((prefix + e.name).c_str(), &st) != 0 || !st.isDirectory()) continue;
+    if (e.type != platform::FileType::Directory) {
+      if (e.type != platform::FileType::Link && e.type != platform::FileType::Unknown) continue;
+      platform::FileStat st;
+      if (platform::os().stat((prefix + e.name).c_str(), &st) != 0 || !st.isDirectory()) continue;
     }
     names.push_back(std::move(e.name));
   }
@@ -36,9 +36,9 @@ std::vector<std::string> subdirectories(const std::string& dir) {
 
 bool spr_exist_scenery(std::string_view sciezka_katalogu, const std::vector<std::string>& entries) {
   std::string_view base = sciezka_katalogu;
-  while (base.size() > 1 && text::isPathSeparator(base.back())) base.remove_suffix(1);
+  while (base.size() > 1 && platform::isPathSeparator(base.back())) base.remove_suffix(1);
   size_t start = base.size();
-  while (start > 0 && !text::isPathSeparator(base[start - 1])) --start;
+  while (start > 0 && !platform::isPathSeparator(base[start - 1])) --start;
   const std::string_view name = base.substr(start);
   if (text::equalsIgnoreCase(name, "scenery")) return false;
   return std::any_of(entries.begin(), entries.end(),
@@ -46,21 +46,36 @@ bool spr_exist_scenery(std::string_view sciezka_katalogu, const std::vector<std:
 }
 
 void checkBaseDirectory(const std::string& path) {
-  std::string dir = path;
-  while (dir.size() > 1 && text::isPathSeparator(dir.back())) dir.pop_back();
-#ifdef _WIN32
-  if (dir.size() == 2 && dir[1] == ':') dir += '\\';  // "D:" alone is the drive's current directory
-#endif
-  text::FileStat st;
-  if (text::os().stat(dir.c_str(), &st) != 0) {
+  const std::string dir = platform::withoutTrailingSeparator(path);
+  platform::FileStat st;
+  if (platform::os().stat(dir.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) {
       throw text::Failure("Katalog " + text::quotedPath(dir) + " nie istnieje.");
     }
     throw text::FileError(text::FileOp::List, dir, errno);
   }
   if (!st.isDirectory()) throw text::Failure(text::quotedPath(dir) + " nie jest katalogiem.");
-  std::vector<text::DirEntry> entries;
-  if (const int err = text::os().listDirectory(dir.c_str(), entries)) throw text::FileError(text::FileOp::List, dir, err);
+  std::vector<platform::DirEntry> entries;
+  if (platform::os().listDirectory(dir.c_str(), entries) != 0) throw text::FileError(text::FileOp::List, dir, errno);
+}
+
+bool opensAsBaseDirectory(const std::string& dir) {
+  try {
+    checkBaseDirectory(dir);
+    return true;
+  } catch (const text::Failure&) {
+    return false;
+  }
+}
+
+void LastDirectories::opened(const std::string& volume, const std::string& dir) { lastOn_[volume] = dir; }
+
+std::optional<std::string> LastDirectories::directoryFor(const std::string& volume) const {
+  if (const auto last = lastOn_.find(volume); last != lastOn_.end() && opensAsBaseDirectory(last->second)) {
+    return last->second;
+  }
+  if (opensAsBaseDirectory(volume)) return volume;
+  return std::nullopt;
 }
 
 void removeWorkingFiles(const text::RunPaths& paths) {

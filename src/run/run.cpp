@@ -16,37 +16,6 @@
 #include <utility>
 
 namespace borvantel::run {
-namespace {
-
-// Length of the UTF-8 sequence that begins with `lead` (1 for a stray byte).
-size_t sequenceLength(unsigned char lead) noexcept {
-  if (lead >= 0xF0) return 4;
-  if (lead >= 0xE0) return 3;
-  if (lead >= 0xC0) return 2;
-  return 1;
-}
-
-}  // namespace
-
-std::string encodeTyped(std::string_view utf8) {
-  if (auto encoded = text::encodeCp1250(utf8)) return std::move(*encoded);
-  // Typed text is UTF-8 on every system (displayName would take it for
-  // Windows-1250 on Windows).
-  const std::string typed = text::isValidUtf8(utf8) ? std::string(utf8) : text::decodeCp1250(utf8);
-  // Name the first character that has no place in the code page.
-  for (size_t i = 0; i < utf8.size();) {
-    const size_t n = std::min(sequenceLength(static_cast<unsigned char>(utf8[i])), utf8.size() - i);
-    const std::string_view one = utf8.substr(i, n);
-    if (!text::encodeCp1250(one)) {
-      const std::string shown = text::isValidUtf8(one) ? std::string(one) : std::string("\xEF\xBF\xBD");
-      throw text::Failure("Znaku „" + shown + "” w „" + typed +
-                          "” nie da się zapisać w kodowaniu Windows-1250; usuń go lub zastąp innym.");
-    }
-    i += n;
-  }
-  throw text::Failure("Tekstu „" + typed + "” nie da się zapisać w kodowaniu Windows-1250.");
-}
-
 Run::Run(std::string_view programDir, std::string_view baseDir) : paths_(text::RunPaths::make(programDir, baseDir)) {
   entries_ = subdirectories(paths_.sciezka_katalogu);
   startUsable_ = spr_exist_scenery(paths_.sciezka_katalogu, entries_);
@@ -161,6 +130,28 @@ std::vector<std::string> Run::assignDirectory(std::string_view target) {
   return assigned;
 }
 
+std::vector<std::string> typedDirectoryTargets(std::string_view typedUtf8) {
+  const std::optional<std::string> encoded = text::encodeCp1250(typedUtf8);
+  if (typedUtf8.empty() || (encoded && text::targetFromLabel(*encoded).empty())) return {std::string()};
+  const auto asDirectory = [](std::string_view typed) {
+    std::string dir = text::nativeToRelative(typed);
+    if (dir.back() != '\\') dir += '\\';
+    return dir;
+  };
+  std::vector<std::string> targets{asDirectory(typedUtf8)};
+  if (encoded) targets.push_back(asDirectory(*encoded));
+  return targets;
+}
+
+std::vector<std::string> Run::assignTypedDirectory(std::string_view typedUtf8) {
+  for (const std::string& target : typedDirectoryTargets(typedUtf8)) {
+    const bool any = std::any_of(files_.begin(), files_.end(),
+                                 [&](const std::string& item) { return text::belongsToDirectory(item, target); });
+    if (any) return assignDirectory(target);
+  }
+  throw text::Failure("Żaden plik czekający na kategorię nie leży w katalogu „" + std::string(typedUtf8) + "”.");
+}
+
 std::optional<Preview> Run::previewSelectedFile() const {
   if (!selectedFile_ || files_[*selectedFile_].empty()) return std::nullopt;
   const std::string& entry = files_[*selectedFile_];
@@ -171,7 +162,7 @@ std::optional<Preview> Run::previewSelectedFile() const {
 }
 
 std::string Run::addCategory(std::string_view typedUtf8) {
-  const std::string name = categories::dopisz_kategorie(paths_, encodeTyped(typedUtf8));
+  const std::string name = categories::dopisz_kategorie(paths_, text::encodeTyped(typedUtf8));
   const std::string key = text::listSortKey(name, text::TextKind::Text);
   const auto at = std::upper_bound(categories_.begin(), categories_.end(), key, [](const std::string& k, const std::string& item) {
     return k < text::listSortKey(item, text::TextKind::Text);
@@ -194,12 +185,13 @@ size_t Run::save() {
 }
 
 convert::ConversionResult Run::convert(convert::ConversionEvents& events, const convert::ConversionOptions& options) {
-  if (!options.dryRun) converted_ = true;
   if (!wszystkie_inc_przypisane_) {
     throw FilesWaiting("Na kategorię czeka jeszcze plików *.inc: " + std::to_string(files_.size()) +
                        "; przypisz je przed konwersją.");
   }
   if (options.dryRun) return convert::runConversion(paths_, events, options);
+  // Off already while it runs: the window lets events in meanwhile.
+  converted_ = true;
   try {
     return convert::runConversion(paths_, events, options);
   } catch (const convert::IncompleteConversion&) {
@@ -208,6 +200,18 @@ convert::ConversionResult Run::convert(convert::ConversionEvents& events, const 
     converted_ = false;  // no file was changed: the user may try again
     throw;
   }
+}
+
+convert::ConversionResult Run::convertWithoutUndo(convert::ConversionEvents& events) {
+  convert::ConversionOptions options;
+  options.keepUndo = false;
+  return convert(events, options);
+}
+
+convert::ConversionResult Run::dryRun(convert::ConversionEvents& events) {
+  convert::ConversionOptions options;
+  options.dryRun = true;
+  return convert(events, options);
 }
 
 void Run::close() { removeWorkingFiles(paths_); }
@@ -226,7 +230,7 @@ Controls Run::controls() const {
 }
 
 size_t Run::categoryIndex(std::string_view utf8) const {
-  const std::string wanted = encodeTyped(utf8);
+  const std::string wanted = text::encodeTyped(utf8);
   const auto exact = std::find(categories_.begin(), categories_.end(), wanted);
   if (exact != categories_.end()) return static_cast<size_t>(exact - categories_.begin());
   const auto folded = std::find_if(categories_.begin(), categories_.end(),

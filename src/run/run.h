@@ -3,13 +3,16 @@
 // with the state of the controls, the two lists with their selections, and the
 // operations that the window's buttons and the command line start.
 //
-// Error contract: an operation that fails throws text::Failure (Polish text
-// naming the file and the reason) and leaves the run as it was, except where
-// its comment says otherwise; the working files are then as the failed core
-// step left them (each written whole or not at all).
+// Errors, for the whole run layer: an operation that fails throws
+// text::Failure (Polish text naming the file and the reason) and leaves the
+// run as it was, except where its comment says otherwise; the working files
+// are then as the failed core step left them (each written whole or not at
+// all).
 #pragma once
 
 #include "convert/conversion.h"
+#include "convert/progress.h"
+#include "convert/undo.h"
 #include "run/stages.h"
 #include "run/start.h"
 #include "text/paths.h"
@@ -22,10 +25,15 @@
 
 namespace borvantel::run {
 
-// Text typed by the user (UTF-8) as Windows-1250 bytes. Throws text::Failure
-// naming the first character the code page cannot hold: nothing typed is
-// ever silently replaced.
-std::string encodeTyped(std::string_view utf8);
+// What a conversion tells its caller while it works (the window's progress
+// window), and what it gives back.
+using convert::ConversionEvents;
+using convert::ConversionPhase;
+using convert::ConversionResult;
+// Thrown by Run::convert where the file system refuses the links that keep
+// the originals for undo: nothing has changed, and convertWithoutUndo()
+// converts without them once the user agrees.
+using convert::UndoUnavailable;
 
 // Start has not run on a base directory that a resumed run needs.
 class NotStarted : public text::Failure {
@@ -44,6 +52,12 @@ class FilesWaiting : public text::Failure {
  public:
   using text::Failure::Failure;
 };
+
+// The directories, as relative paths ending in "\" ("" for the scenery
+// directory itself), that a directory typed by the user (UTF-8) may stand
+// for, in the order to try them: the typed bytes (names that are UTF-8), then
+// their Windows-1250 form (names the tool wrote in Windows-1250).
+std::vector<std::string> typedDirectoryTargets(std::string_view typedUtf8);
 
 class Run {
  public:
@@ -92,6 +106,13 @@ class Run {
   // The same for a directory given as a relative path ending in "\" (empty:
   // the scenery directory itself).
   std::vector<std::string> assignDirectory(std::string_view target);
+  // The same for a directory as a user types it (UTF-8): "" or the scenery
+  // directory's label (in any case) for the scenery directory itself, else a
+  // relative directory with "\" or "/" between its parts and the final "\"
+  // optional, tried as typed and then in Windows-1250 (see
+  // typedDirectoryTargets). Throws text::Failure, assigning nothing, when no
+  // listed file lies directly in it.
+  std::vector<std::string> assignTypedDirectory(std::string_view typedUtf8);
 
   // List1_DblClick: the text of the selected file; nullopt when no entry is
   // selected. Changes nothing.
@@ -108,13 +129,23 @@ class Run {
   // from then on, unless the save fails (then nothing was appended).
   size_t save();
 
-  // Command5_Click: converts the tree. Refused (FilesWaiting) while files wait
-  // for a category; a dry run reads everything and changes nothing. The button is off from then on, unless the conversion fails
-  // before any file was changed (so the user may try again). Throws
+  // Command5_Click: converts the tree. Refused (FilesWaiting) while files
+  // wait for a category; a dry run reads everything and changes nothing. The
+  // button is off from then on, unless the conversion fails before any file
+  // was changed (so the user may try again). Throws
   // convert::IncompleteConversion when it fails after changing files.
   convert::ConversionResult convert(convert::ConversionEvents& events, const convert::ConversionOptions& options = {});
+  // The same without keeping the originals for undo, where the file system
+  // refuses the links that keep them: in the window once the user agrees,
+  // from the command line with --no-undo.
+  convert::ConversionResult convertWithoutUndo(convert::ConversionEvents& events);
+  // The files the conversion would change, read and decided without changing
+  // anything; the convert button stays as it was.
+  convert::ConversionResult dryRun(convert::ConversionEvents& events);
 
-  // Form_QueryUnload, when the user closes the window: the working files go.
+  // Form_QueryUnload, when the user closes the window, and the command
+  // line's clean: deletes the working files ("inc_out.txt", "inc_out1.txt",
+  // "p_inc.txt", "p_scn.txt") from the base directory; the undo set stays.
   void close();
 
   // Puts back every original the last conversion replaced (its undo set);
@@ -161,7 +192,9 @@ class Run {
   void afterAssignment();
   // The list-empty transition.
   void allAssigned();
-  // odblokuj_przycisk_zmian_plikow
+  // odblokuj_przycisk_zmian_plikow ("unblock the button that changes the
+  // files"): the buttons follow the stage table, so all it still does is
+  // clear Label5.
   void odblokuj_przycisk_zmian_plikow();
 
   text::RunPaths paths_;

@@ -3,9 +3,9 @@
 #include "text/working_files.h"
 #include "text/codepage.h"
 #include "text/files.h"
-#include "text/in_order.h"
+#include "platform/in_order.h"
 #include "text/lines.h"
-#include "text/os.h"
+#include "platform/os.h"
 #include "text/records.h"
 
 #include <fcntl.h>
@@ -88,15 +88,15 @@ enum class EntryKind { File, Directory, Other };
 // Vanished since the listing, or a link that leads nowhere: not an error.
 bool gone(int err) { return err == ENOENT || err == ENOTDIR || err == ELOOP; }
 
-EntryKind kindOf(const std::string& dir, const text::DirEntry& e) {
-  using text::FileType;
+EntryKind kindOf(const std::string& dir, const platform::DirEntry& e) {
+  using platform::FileType;
   if (e.type == FileType::Regular) return EntryKind::File;
   if (e.type == FileType::Directory) return EntryKind::Directory;
   if (e.type != FileType::Link && e.type != FileType::Unknown) return EntryKind::Other;
   std::string path = dir;
-  path.append(1, text::kPathSeparator).append(e.name);
-  text::FileStat st;
-  if (text::os().lstat(path.c_str(), &st) != 0) {
+  path.append(1, platform::kPathSeparator).append(e.name);
+  platform::FileStat st;
+  if (platform::os().lstat(path.c_str(), &st) != 0) {
     if (gone(errno)) return EntryKind::Other;
     throw FileError(FileOp::Stat, path, errno);
   }
@@ -105,7 +105,7 @@ EntryKind kindOf(const std::string& dir, const text::DirEntry& e) {
   if (!st.isLink()) return EntryKind::Other;
   // A link to a plain file is a plain file; a link to a directory is never
   // followed (no loops, no leaving the tree).
-  if (text::os().stat(path.c_str(), &st) != 0) {
+  if (platform::os().stat(path.c_str(), &st) != 0) {
     if (gone(errno)) return EntryKind::Other;
     throw FileError(FileOp::Stat, path, errno);
   }
@@ -116,38 +116,6 @@ bool listingOrder(const std::string& a, const std::string& b) {
   const int c = text::compareIgnoreCase(a, b);
   return c != 0 ? c < 0 : a < b;
 }
-
-class Outputs {
- public:
-  explicit Outputs(const text::RunPaths& paths)
-      : pInc_(paths.workingFile(text::kPInc)), pScn_(paths.workingFile(text::kPScn)), incOut1_(paths.workingFile(text::kIncOut1)) {}
-
-  void needsCategory(std::string_view full) { line(pInc_, full); ++result.needCategory; }
-  void scenery(std::string_view full) { line(pScn_, full); ++result.sceneryFiles; }
-  void categorised(std::string_view relDir, std::string_view name, std::string_view category) {
-    record_.assign(relDir).append(name).append(" ").append(category);
-    line(incOut1_, record_);
-    ++result.categorised;
-  }
-  void commit() {
-    pInc_.finish(true);
-    pScn_.finish(true);
-    incOut1_.finish(true);
-    pInc_.replaceTarget();
-    pScn_.replaceTarget();
-    incOut1_.replaceTarget();
-  }
-
-  ScanResult result;
-
- private:
-  static void line(text::AtomicFile& file, std::string_view text) {
-    file.write(text);
-    file.write(text::kLineEnd);
-  }
-  text::AtomicFile pInc_, pScn_, incOut1_;
-  std::string record_;
-};
 
 }  // namespace
 
@@ -169,12 +137,12 @@ IncludeExamination examineIncludeText(std::string_view content) {
 
 DirListing listDirectory(const std::string& dir) {
   DirListing listing;
-  std::vector<text::DirEntry> entries;
-  if (const int err = text::os().listDirectory(dir.c_str(), entries, &listing.unmappable)) {
-    throw FileError(FileOp::List, dir, err);
+  std::vector<platform::DirEntry> entries;
+  if (platform::os().listDirectory(dir.c_str(), entries, &listing.unmappable) != 0) {
+    throw FileError(FileOp::List, dir, errno);
   }
   std::vector<std::string> directories;
-  for (text::DirEntry& e : entries) {
+  for (platform::DirEntry& e : entries) {
     if (e.hidden) continue;  // marked hidden or system by the user or the system
     switch (kindOf(dir, e)) {
       case EntryKind::File: listing.files.push_back(std::move(e.name)); break;
@@ -188,10 +156,7 @@ DirListing listDirectory(const std::string& dir) {
   fileNames.reserve(listing.files.size());
   for (const auto& f : listing.files) fileNames.insert(text::toFolded(f));
   for (auto& d : directories) {
-#ifndef _WIN32
-    // Where names carry no hidden mark, a leading "." stands for one.
-    if (d[0] == '.') continue;
-#endif
+    if (platform::kDotMarksHidden && d[0] == '.') continue;
     if (fileNames.count(text::toFolded(d))) continue;
     listing.subdirs.push_back(std::move(d));
   }
@@ -200,60 +165,181 @@ DirListing listDirectory(const std::string& dir) {
   return listing;
 }
 
-ScanResult wypisz_pliki(const text::RunPaths& paths) {
-  Outputs out(paths);
-  const std::string root = paths.sceneryRoot();
-  const size_t offset = paths.relativeOffset();
+namespace {
 
-  // The queue: breadth-first, each directory once (by device and inode, in case
-  // a mount loops back), the scenery directory itself last.
-  std::vector<std::string> queue;
-  std::vector<std::vector<std::string>> filesOf;
-  std::set<std::pair<std::uint64_t, std::uint64_t>> visited;
-  auto firstVisit = [&](const std::string& dir) {
-    text::FileStat st;
-    if (text::os().stat(dir.c_str(), &st) != 0) {
+// What a name makes of a file: an include file, a scenery file, or neither.
+enum class NameKind { Include, Scenery, Other };
+
+NameKind kindOfName(std::string_view name) noexcept {
+  if (text::endsWithIgnoreCase(name, ".inc")) return NameKind::Include;
+  if (text::endsWithIgnoreCase(name, ".scn") || text::endsWithIgnoreCase(name, ".scm") ||
+      text::endsWithIgnoreCase(name, ".ctr")) {
+    return NameKind::Scenery;
+  }
+  return NameKind::Other;
+}
+
+std::string below(const std::string& dir, std::string_view name) {
+  std::string path = dir;
+  return path.append(1, platform::kPathSeparator).append(name);
+}
+
+// The walker: breadth-first from the scenery directory, each directory once
+// (by device and inode, in case a mount loops back), the scenery directory's
+// own files last. It only walks: what it found is read and written by others.
+struct Walk {
+  std::vector<std::string> directories;             // in walk order
+  std::vector<std::vector<std::string>> filesOf;    // the plain files of each, in listing order
+  std::vector<std::string> unmappable;              // full paths no working file can hold
+
+  explicit Walk(const std::string& root) {
+    platform::FileStat st;
+    if (platform::os().stat(root.c_str(), &st) != 0 || !st.isDirectory()) return;
+    firstVisit(root);
+    DirListing rootListing = listDirectory(root);
+    for (const auto& sub : rootListing.subdirs) directories.push_back(below(root, sub));
+    for (size_t i = 0; i < directories.size(); ++i) {
+      DirListing listing;
+      if (firstVisit(directories[i])) listing = listDirectory(directories[i]);
+      for (const auto& sub : listing.subdirs) directories.push_back(below(directories[i], sub));
+      keep(directories[i], listing);
+    }
+    directories.push_back(root);
+    keep(root, rootListing);
+  }
+
+ private:
+  bool firstVisit(const std::string& dir) {
+    platform::FileStat st;
+    if (platform::os().stat(dir.c_str(), &st) != 0) {
       if (gone(errno)) return false;  // removed since it was listed
       throw FileError(FileOp::List, dir, errno);
     }
-    return visited.emplace(st.device, st.inode).second;
-  };
-  auto below = [](const std::string& dir, const std::string& name) {
-    std::string path = dir;
-    return path.append(1, text::kPathSeparator).append(name);
-  };
-
-  // Names no working file can hold, relative to the scenery directory.
-  std::vector<std::string> unmappable;
-  auto noteUnmappable = [&](const std::string& dir, const DirListing& listing) {
-    for (const std::string& name : listing.unmappable) {
-      // Only what the tool would read: include and scenery files, and
-      // directories (which may hold them; listed with a trailing separator).
-      const bool wanted = text::isPathSeparator(name.back()) || text::endsWithIgnoreCase(name, ".inc") ||
-                          text::endsWithIgnoreCase(name, ".scn") || text::endsWithIgnoreCase(name, ".scm") ||
-                          text::endsWithIgnoreCase(name, ".ctr");
-      if (!wanted) continue;
-      const std::string path = below(dir, name);
-      unmappable.push_back(text::nativeToRelative(std::string_view(path).substr(std::min(offset, path.size()))));
-    }
-  };
-
-  text::FileStat rootStat;
-  if (text::os().stat(root.c_str(), &rootStat) == 0 && rootStat.isDirectory()) {
-    firstVisit(root);
-    DirListing rootListing = listDirectory(root);
-    for (const auto& sub : rootListing.subdirs) queue.push_back(below(root, sub));
-    for (size_t i = 0; i < queue.size(); ++i) {
-      DirListing listing;
-      if (firstVisit(queue[i])) listing = listDirectory(queue[i]);
-      for (const auto& sub : listing.subdirs) queue.push_back(below(queue[i], sub));
-      noteUnmappable(queue[i], listing);
-      filesOf.push_back(std::move(listing.files));
-    }
-    queue.push_back(root);
-    noteUnmappable(root, rootListing);
-    filesOf.push_back(std::move(rootListing.files));
+    return visited_.emplace(st.device, st.inode).second;
   }
+  void keep(const std::string& dir, DirListing& listing) {
+    // Of the names the code page cannot hold, only what the tool would read:
+    // include and scenery files, and directories (which may hold them;
+    // listed with a trailing separator).
+    for (const std::string& name : listing.unmappable) {
+      if (platform::isPathSeparator(name.back()) || kindOfName(name) != NameKind::Other) {
+        unmappable.push_back(below(dir, name));
+      }
+    }
+    filesOf.push_back(std::move(listing.files));
+  }
+  std::set<std::pair<std::uint64_t, std::uint64_t>> visited_;
+};
+
+// The searcher: what reading one include file found.
+struct Examined {
+  bool tooShort = false;
+  IncludeExamination found;
+};
+
+Examined examineFile(const std::string& full, text::LineReader& reader) {
+  const int raw = platform::os().open(full.c_str(), O_RDONLY, 0);
+  if (raw < 0) throw FileError(FileOp::Open, full, errno);
+  platform::Fd fd(raw);
+  platform::FileStat st;
+  if (platform::os().fstat(fd.get(), &st) != 0) throw FileError(FileOp::Stat, full, errno);
+  Examined e;
+  e.tooShort = st.size < 2;
+  if (e.tooShort) return e;
+  reader.reset(fd.get(), full);
+  e.found = examineInclude(reader);
+  return e;
+}
+
+// The printer: takes every file in walk order, with what reading it found,
+// and writes the records of the three working files, each appearing whole or
+// not at all; what no record can hold is passed over.
+class Printer {
+ public:
+  explicit Printer(const text::RunPaths& paths)
+      : pInc_(paths.workingFile(text::kPInc)), pScn_(paths.workingFile(text::kPScn)),
+        incOut1_(paths.workingFile(text::kIncOut1)), offset_(paths.relativeOffset()) {}
+
+  // The files of `dir` (a full path) follow.
+  void enterDirectory(const std::string& dir) {
+    dirPrefix_ = below(dir, {});
+    const std::string_view nativeRelDir =
+        dirPrefix_.size() > offset_ ? std::string_view(dirPrefix_).substr(offset_) : std::string_view{};
+    relDir_ = text::nativeToRelative(nativeRelDir);
+    dirFitsRecord_ = text::fitsRecordField(nativeRelDir) && text::fitsOneLine(dirPrefix_);
+  }
+  void includeFile(std::string_view name, const Examined& e) {
+    if (e.tooShort) return;
+    const bool fitsRecord = dirFitsRecord_ && text::fitsRecordField(name);
+    switch (e.found.kind) {
+      case IncludeExamination::Kind::Header:
+        if (!e.found.category) return;
+        if (fitsRecord) return categorised(name, *e.found.category);
+        break;
+      case IncludeExamination::Kind::FewMarkers:
+        if (fitsFullPath(name)) return line(pScn_, result_.sceneryFiles);
+        break;
+      case IncludeExamination::Kind::NeedsCategory:
+        if (fitsRecord && fitsFullPath(name)) return line(pInc_, result_.needCategory);
+        break;
+    }
+    result_.passedOver.push_back(relDir_ + std::string(name));
+  }
+  void sceneryFile(std::string_view name) {
+    if (fitsFullPath(name)) return line(pScn_, result_.sceneryFiles);
+    result_.passedOver.push_back(relDir_ + std::string(name));
+  }
+  // Names that no working file can hold, each a full path, after the rest.
+  void unmappable(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+      result_.passedOver.push_back(text::nativeToRelative(std::string_view(path).substr(std::min(offset_, path.size()))));
+    }
+  }
+  ScanResult commit() {
+    pInc_.finish(true);
+    pScn_.finish(true);
+    incOut1_.finish(true);
+    pInc_.replaceTarget();
+    pScn_.replaceTarget();
+    incOut1_.replaceTarget();
+    return std::move(result_);
+  }
+
+ private:
+  // Sets full_ to the file's full path; whether it can stand on one line.
+  bool fitsFullPath(std::string_view name) {
+    full_.assign(dirPrefix_).append(name);
+    return text::fitsOneLine(full_);
+  }
+  void line(text::AtomicFile& file, size_t& count) {
+    file.write(full_);
+    file.write(text::kLineEnd);
+    ++count;
+  }
+  void categorised(std::string_view name, std::string_view category) {
+    path_.assign(relDir_).append(name);
+    record_.clear();
+    text::appendRecord(record_, path_, category);
+    incOut1_.write(record_);
+    ++result_.categorised;
+  }
+
+  text::AtomicFile pInc_, pScn_, incOut1_;
+  const size_t offset_;
+  ScanResult result_;
+  std::string dirPrefix_;
+  std::string relDir_;
+  bool dirFitsRecord_ = false;
+  std::string full_;
+  std::string path_;
+  std::string record_;
+};
+
+}  // namespace
+
+ScanResult wypisz_pliki(const text::RunPaths& paths) {
+  Printer out(paths);
+  const Walk walk(paths.sceneryRoot());
 
   // Every file in walk order; the include files are read on several threads
   // and the outputs written here, in that order.
@@ -262,93 +348,29 @@ ScanResult wypisz_pliki(const text::RunPaths& paths) {
     const std::string* name;
   };
   std::vector<Item> items;
-  for (size_t d = 0; d < queue.size(); ++d) {
-    for (const std::string& name : filesOf[d]) items.push_back(Item{d, &name});
+  for (size_t d = 0; d < walk.directories.size(); ++d) {
+    for (const std::string& name : walk.filesOf[d]) items.push_back(Item{d, &name});
   }
-  auto fullOf = [&](const Item& item) {
-    return below(queue[item.dir], *item.name);
-  };
-  struct Examined {
-    bool tooShort = false;
-    IncludeExamination found;
-  };
-  text::InOrder pool(text::threadsFor(0, items.size()));
+  platform::InOrder pool(platform::threadsFor(0, items.size()));
   std::vector<text::LineReader> readers(pool.threads(), text::LineReader(-1, {}));
   std::vector<Examined> examined(pool.slots());
   const auto prepare = [&](size_t i, size_t slot, unsigned worker) {
-    if (!text::endsWithIgnoreCase(*items[i].name, ".inc")) return;
-    Examined& e = examined[slot];
-    e = Examined{};
-    const std::string full = fullOf(items[i]);
-    const int raw = text::os().open(full.c_str(), O_RDONLY, 0);
-    if (raw < 0) throw FileError(FileOp::Open, full, errno);
-    text::Fd fd(raw);
-    text::FileStat st;
-    if (text::os().fstat(fd.get(), &st) != 0) throw FileError(FileOp::Stat, full, errno);
-    e.tooShort = st.size < 2;
-    if (e.tooShort) return;
-    readers[worker].reset(fd.get(), full);
-    e.found = examineInclude(readers[worker]);
+    if (kindOfName(*items[i].name) != NameKind::Include) return;
+    examined[slot] = examineFile(below(walk.directories[items[i].dir], *items[i].name), readers[worker]);
   };
-
   size_t currentDir = static_cast<size_t>(-1);
-  std::string dirPrefix;
-  std::string relDir;
-  bool dirFitsRecord = false;
   const auto take = [&](size_t i, size_t slot, const std::exception_ptr& error) {
     if (error) std::rethrow_exception(error);
-    const Item& item = items[i];
-    const std::string& name = *item.name;
-    if (item.dir != currentDir) {
-      currentDir = item.dir;
-      dirPrefix = below(queue[item.dir], {});
-      const std::string_view nativeRelDir =
-          dirPrefix.size() > offset ? std::string_view(dirPrefix).substr(offset) : std::string_view{};
-      relDir = text::nativeToRelative(nativeRelDir);
-      dirFitsRecord = text::fitsRecordField(nativeRelDir) && text::fitsOneLine(dirPrefix);
-    }
-    const std::string full = dirPrefix + name;
-    if (text::endsWithIgnoreCase(name, ".inc")) {
-      const Examined& e = examined[slot];
-      if (e.tooShort) return;
-      const bool fitsRecord = dirFitsRecord && text::fitsRecordField(name);
-      switch (e.found.kind) {
-        case IncludeExamination::Kind::Header:
-          if (!e.found.category) break;
-          if (fitsRecord) {
-            out.categorised(relDir, name, *e.found.category);
-          } else {
-            out.result.passedOver.push_back(relDir + name);
-          }
-          break;
-        case IncludeExamination::Kind::FewMarkers:
-          if (text::fitsOneLine(full)) {
-            out.scenery(full);
-          } else {
-            out.result.passedOver.push_back(relDir + name);
-          }
-          break;
-        case IncludeExamination::Kind::NeedsCategory:
-          if (fitsRecord) {
-            out.needsCategory(full);
-          } else {
-            out.result.passedOver.push_back(relDir + name);
-          }
-          break;
-      }
-    } else if (text::endsWithIgnoreCase(name, ".scn") || text::endsWithIgnoreCase(name, ".scm") ||
-               text::endsWithIgnoreCase(name, ".ctr")) {
-      if (text::fitsOneLine(full)) {
-        out.scenery(full);
-      } else {
-        out.result.passedOver.push_back(relDir + name);
-      }
+    if (items[i].dir != currentDir) out.enterDirectory(walk.directories[currentDir = items[i].dir]);
+    switch (kindOfName(*items[i].name)) {
+      case NameKind::Include: out.includeFile(*items[i].name, examined[slot]); break;
+      case NameKind::Scenery: out.sceneryFile(*items[i].name); break;
+      case NameKind::Other: break;
     }
   };
   pool.run(items.size(), prepare, take);
-  out.result.passedOver.insert(out.result.passedOver.end(), unmappable.begin(), unmappable.end());
-  out.commit();
-  return std::move(out.result);
+  out.unmappable(walk.unmappable);
+  return out.commit();
 }
 
 }  // namespace borvantel::scan

@@ -1,6 +1,9 @@
 // The scan of the scenery tree (wypisz_pliki): a breadth-first walk with the
 // scenery directory's own files last, which classifies every include and
 // scenery file into "p_inc.txt", "p_scn.txt" and "inc_out1.txt".
+//
+// Errors, for the scan layer: a failure is thrown as text::FileError, naming
+// the directory or file and the reason.
 #pragma once
 
 #include "text/paths.h"

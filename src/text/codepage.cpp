@@ -1,5 +1,8 @@
 #include "text/codepage.h"
 
+#include "platform/names.h"
+#include "text/files.h"
+
 #include <algorithm>
 #include <array>
 #include <iterator>
@@ -11,7 +14,7 @@ namespace {
 // windows-1250 converter and checked in, so that every platform (Windows has
 // no ICU) maps and folds the same bytes the same way. Case covers every letter
 // of the page (Polish, Czech, ...), not only ASCII.
-#include "text/cp1250_table.inc"
+#include "platform/cp1250_table.inc"
 
 constexpr char16_t kNoCharacter = 0xFFFD;
 
@@ -180,6 +183,23 @@ std::optional<std::string> encodeCp1250(std::string_view utf8) {
   return out;
 }
 
+std::string encodeTyped(std::string_view utf8) {
+  if (auto encoded = encodeCp1250(utf8)) return std::move(*encoded);
+  // Typed text is UTF-8 on every system (displayName would take it for
+  // Windows-1250 where names are).
+  const std::string typed = isValidUtf8(utf8) ? std::string(utf8) : decodeCp1250(utf8);
+  // Name the first character that has no place in the code page.
+  for (size_t i = 0; i < utf8.size();) {
+    const size_t at = i;
+    const std::optional<char32_t> c = nextCodePoint(utf8, i);
+    if (c && (byteOf(*c) >= 0 || leftOut(*c))) continue;
+    const std::string shown = c ? std::string(utf8.substr(at, i - at)) : std::string("\xEF\xBF\xBD");
+    throw Failure("Znaku „" + shown + "” w „" + typed +
+                  "” nie da się zapisać w kodowaniu Windows-1250; usuń go lub zastąp innym.");
+  }
+  throw Failure("Tekstu „" + typed + "” nie da się zapisać w kodowaniu Windows-1250.");
+}
+
 bool isValidUtf8(std::string_view s) noexcept {
   for (size_t i = 0; i < s.size();) {
     if (!nextCodePoint(s, i)) return false;
@@ -188,14 +208,10 @@ bool isValidUtf8(std::string_view s) noexcept {
 }
 
 std::string displayName(std::string_view raw) {
-#ifdef _WIN32
-  // On Windows file names reach the tool as Windows-1250 bytes, like the
-  // files' text: a name whose bytes happen to form UTF-8 ("Ĺ‚", whose bytes
-  // are those of a UTF-8 "ł") is still Windows-1250 there.
+  // Where names are Windows-1250 (Windows), a name whose bytes happen to form
+  // UTF-8 ("Ĺ‚", whose bytes are those of a UTF-8 "ł") is still Windows-1250.
+  if (!platform::kNamesAreCodePage && isValidUtf8(raw)) return std::string(raw);
   return decodeCp1250(raw);
-#else
-  return isValidUtf8(raw) ? std::string(raw) : decodeCp1250(raw);
-#endif
 }
 
 }  // namespace borvantel::text

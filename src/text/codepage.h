@@ -32,6 +32,11 @@ std::string decodeCp1250(std::string_view bytes);
 // space, direction marks, the byte order mark ...) are left out, not refused.
 std::optional<std::string> encodeCp1250(std::string_view utf8);
 
+// Text typed by the user (UTF-8) as Windows-1250 bytes. Throws Failure
+// naming the first character the code page cannot hold: nothing typed is
+// ever silently replaced.
+std::string encodeTyped(std::string_view utf8);
+
 bool isValidUtf8(std::string_view s) noexcept;
 // How a file name is shown: UTF-8 where it is valid UTF-8, otherwise
 // Windows-1250. On Windows file names are always Windows-1250 bytes, so there

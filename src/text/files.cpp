@@ -1,19 +1,13 @@
 #include "text/files.h"
 
+#include "platform/os.h"
+#include "platform/process.h"
 #include "text/codepage.h"
 #include "text/lines.h"
-#include "text/os.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <process.h>
-#include <stdlib.h>
-#else
-#include <sys/random.h>
-#include <unistd.h>
-#endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -47,29 +41,6 @@ std::string composeMessage(FileOp op, const std::string& path, int err, const st
   msg += detail.empty() ? reasonText(err) : detail;
   msg += '.';
   return msg;
-}
-
-// The process's umask, read without changing it where the system allows: the
-// conversion creates files on several threads at once.
-mode_t processUmask() {
-#ifdef _WIN32
-  return 0;  // Windows keeps no permission bits but the read-only mark
-#else
-  static const mode_t mask = [] {
-    if (FILE* status = std::fopen("/proc/self/status", "re")) {
-      char line[128];
-      unsigned value = 0;
-      bool found = false;
-      while (!found && std::fgets(line, sizeof line, status)) found = std::sscanf(line, "Umask: %o", &value) == 1;
-      std::fclose(status);
-      if (found) return static_cast<mode_t>(value & 0777);
-    }
-    const mode_t old = ::umask(022);
-    ::umask(old);
-    return old;
-  }();
-  return mask;
-#endif
 }
 
 }  // namespace
@@ -107,32 +78,15 @@ std::string quotedPath(std::string_view path) {
   return "„" + displayName(path) + "”";
 }
 
-Fd& Fd::operator=(Fd&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-Fd::~Fd() { close(); }
-
-int Fd::close() noexcept {
-  if (fd_ < 0) return 0;
-  const int rc = os().close(fd_);
-  fd_ = -1;
-  return rc;
-}
-
-Fd openForReading(const std::string& path) {
-  const int fd = os().open(path.c_str(), O_RDONLY, 0);
+platform::Fd openForReading(const std::string& path) {
+  const int fd = platform::os().open(path.c_str(), O_RDONLY, 0);
   if (fd < 0) throw FileError(FileOp::Open, path, errno);
-  return Fd(fd);
+  return platform::Fd(fd);
 }
 
 void writeAll(int fd, std::string_view data, const std::string& path) {
   while (!data.empty()) {
-    const ssize_t n = os().write(fd, data.data(), data.size());
+    const ssize_t n = platform::os().write(fd, data.data(), data.size());
     if (n < 0) {
       if (errno == EINTR) continue;
       throw FileError(FileOp::Write, path, errno);
@@ -143,8 +97,8 @@ void writeAll(int fd, std::string_view data, const std::string& path) {
 }
 
 std::optional<std::uint64_t> fileSize(const std::string& path) {
-  FileStat st;
-  if (os().stat(path.c_str(), &st) != 0) {
+  platform::FileStat st;
+  if (platform::os().stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
     throw FileError(FileOp::Stat, path, errno);
   }
@@ -158,7 +112,7 @@ bool holdsRecords(const std::string& path) {
 
 void forEachRecord(const std::string& path, const std::function<bool(std::string_view)>& fn) {
   if (!holdsRecords(path)) return;
-  Fd fd = openForReading(path);
+  platform::Fd fd = openForReading(path);
   LineReader reader(fd.get(), path);
   std::string_view line;
   while (reader.next(line)) {
@@ -180,32 +134,32 @@ void appendRecords(const std::string& path, std::string_view lines) {
   // A file this call creates is removed again on failure, so that a failed
   // append leaves no empty file where there was none.
   bool created = false;
-  int raw = os().open(path.c_str(), O_RDWR | O_APPEND, 0);
+  int raw = platform::os().open(path.c_str(), O_RDWR | O_APPEND, 0);
   if (raw < 0 && errno == ENOENT) {
-    raw = os().open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL, 0666);
+    raw = platform::os().open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL, 0666);
     created = raw >= 0;
   }
   if (raw < 0) throw FileError(FileOp::Append, path, errno);
-  Fd fd(raw);
-  FileStat st;
-  if (os().fstat(fd.get(), &st) != 0) throw FileError(FileOp::Append, path, errno);
+  platform::Fd fd(raw);
+  platform::FileStat st;
+  if (platform::os().fstat(fd.get(), &st) != 0) throw FileError(FileOp::Append, path, errno);
   const auto oldSize = static_cast<std::int64_t>(st.size);
   std::string data;
   if (oldSize > 0) {
     char last = 0;
-    if (os().pread(fd.get(), &last, 1, oldSize - 1) != 1) throw FileError(FileOp::Read, path, errno);
+    if (platform::os().pread(fd.get(), &last, 1, oldSize - 1) != 1) throw FileError(FileOp::Read, path, errno);
     if (last != '\n' && last != '\r') data.append(kLineEnd);
   }
   data.append(lines);
   try {
     writeAll(fd.get(), data, path);
-    if (os().fsync(fd.get()) != 0) throw FileError(FileOp::Sync, path, errno);
+    if (platform::os().fsync(fd.get()) != 0) throw FileError(FileOp::Sync, path, errno);
   } catch (const FileError& e) {
     // Cut back to the old length so that no half record stays behind.
-    (void)os().ftruncate(fd.get(), oldSize);
+    (void)platform::os().ftruncate(fd.get(), oldSize);
     if (created) {
       fd.close();
-      (void)os().unlink(path.c_str());
+      (void)platform::os().unlink(path.c_str());
     }
     throw FileError(FileOp::Append, path, e.error());
   }
@@ -214,27 +168,23 @@ void appendRecords(const std::string& path, std::string_view lines) {
 
 size_t nameStart(std::string_view path) noexcept {
   size_t at = path.size();
-  while (at > 0 && !isPathSeparator(path[at - 1])) --at;
+  while (at > 0 && !platform::isPathSeparator(path[at - 1])) --at;
   return at;
 }
 
 std::string parentDirectory(std::string_view path) {
-  size_t slash = nameStart(path);
-  if (slash == 0) return ".";
-  --slash;
-#ifdef _WIN32
-  // "D:\x" lies in "D:\", not in the drive's current directory "D:".
-  if (slash == 2 && path[1] == ':') return std::string(path.substr(0, 3));
-#endif
-  return slash == 0 ? std::string(path.substr(0, 1)) : std::string(path.substr(0, slash));
+  const size_t start = nameStart(path);
+  if (start == 0) return ".";
+  // "/x" lies in "/", and "D:\x" in "D:\", not in the drive's current directory "D:".
+  return std::string(path.substr(0, std::max(start - 1, platform::rootLength(path))));
 }
 
 std::string readWholeFile(const std::string& path) {
-  Fd fd = openForReading(path);
+  platform::Fd fd = openForReading(path);
   std::string data;
   char buf[64 * 1024];
   for (;;) {
-    const ssize_t n = os().read(fd.get(), buf, sizeof buf);
+    const ssize_t n = platform::os().read(fd.get(), buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw FileError(FileOp::Read, path, errno);
@@ -247,32 +197,32 @@ std::string readWholeFile(const std::string& path) {
 namespace {
 
 // Opens the directory and applies `flush` (fsync or syncfs) to it.
-void flushDirectory(const std::string& dir, int (Os::*flush)(int)) {
-  const int raw = os().open(dir.c_str(), O_RDONLY | O_DIRECTORY, 0);
+void flushDirectory(const std::string& dir, int (platform::Os::*flush)(int)) {
+  const int raw = platform::os().open(dir.c_str(), O_RDONLY | O_DIRECTORY, 0);
   if (raw < 0) throw FileError(FileOp::Sync, dir, errno);
-  Fd fd(raw);
-  if ((os().*flush)(fd.get()) != 0) throw FileError(FileOp::Sync, dir, errno);
+  platform::Fd fd(raw);
+  if ((platform::os().*flush)(fd.get()) != 0) throw FileError(FileOp::Sync, dir, errno);
 }
 
 }  // namespace
 
-void syncDirectory(const std::string& dir) { flushDirectory(dir, &Os::fsync); }
+void syncDirectory(const std::string& dir) { flushDirectory(dir, &platform::Os::fsync); }
 
-void syncFileSystemOf(const std::string& dir) { flushDirectory(dir, &Os::syncfs); }
+void syncFileSystemOf(const std::string& dir) { flushDirectory(dir, &platform::Os::syncfs); }
 
 void createEmpty(const std::string& path) {
-  const int raw = os().open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  const int raw = platform::os().open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (raw < 0) throw FileError(FileOp::Create, path, errno);
-  Fd fd(raw);
+  platform::Fd fd(raw);
   if (fd.close() != 0) throw FileError(FileOp::Create, path, errno);
 }
 
 void removeFile(const std::string& path) {
-  if (os().unlink(path.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, path, errno);
+  if (platform::os().unlink(path.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, path, errno);
 }
 
 void renameOver(const std::string& from, const std::string& to) {
-  if (os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
+  if (platform::os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
 }
 
 namespace {
@@ -280,19 +230,7 @@ namespace {
 // Six random characters for a temporary file's name.
 void fillUnique(char* out) {
   static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::uint64_t state = 0;
-  if (state == 0) {
-#ifdef _WIN32
-    unsigned int high = 0;
-    unsigned int low = 0;
-    if (::rand_s(&high) == 0 && ::rand_s(&low) == 0) state = std::uint64_t{high} << 32 | low;
-#else
-    if (::getrandom(&state, sizeof state, 0) != static_cast<ssize_t>(sizeof state)) state = 0;
-#endif
-    if (state == 0) {
-      state = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^ reinterpret_cast<std::uintptr_t>(&state);
-    }
-  }
+  thread_local std::uint64_t state = platform::randomSeed();
   state = state * 6364136223846793005ull + 1442695040888963407ull;
   std::uint64_t bits = state >> 16;
   for (int k = 0; k < 6; ++k, bits /= 62) out[k] = kChars[bits % 62];
@@ -301,15 +239,15 @@ void fillUnique(char* out) {
 }  // namespace
 
 AtomicFile::AtomicFile(std::string target, mode_t mode, TempFileLog* log) : target_(std::move(target)) {
-  create(Directory(parentDirectory(target_)), mode, log);
+  create(platform::Directory(parentDirectory(target_)), mode, log);
 }
 
-AtomicFile::AtomicFile(const Directory& dir, std::string target, mode_t mode, TempFileLog* log)
+AtomicFile::AtomicFile(const platform::Directory& dir, std::string target, mode_t mode, TempFileLog* log)
     : target_(std::move(target)) {
   create(dir, mode, log);
 }
 
-void AtomicFile::create(const Directory& dir, mode_t mode, TempFileLog* log) {
+void AtomicFile::create(const platform::Directory& dir, mode_t mode, TempFileLog* log) {
   std::string name(kTempPrefix);
   name.append("XXXXXX");
   std::string path = dir.pathOf(name);  // for the log, and for messages
@@ -319,17 +257,17 @@ void AtomicFile::create(const Directory& dir, mode_t mode, TempFileLog* log) {
     fillUnique(name.data() + name.size() - 6);
     path.replace(path.size() - 6, 6, name, name.size() - 6, 6);
     if (log) log->creating(path);
-    fd = os().createExclusiveAt(dir, name.c_str(), wanted);
+    fd = platform::os().createExclusiveAt(dir, name.c_str(), wanted);
     if (fd < 0 && (errno != EEXIST || attempt == 100)) throw FileError(FileOp::Create, target_, errno);
   }
   name.copy(unique_, 6, name.size() - 6);
-  fd_ = Fd(fd);
+  fd_ = platform::Fd(fd);
   // Creation applied the umask; only a mode it cut short needs setting again.
-  const mode_t created = static_cast<mode_t>(wanted & 0777 & ~processUmask());
-  if (mode != kNewFileMode && created != wanted && os().fchmod(fd, wanted) != 0) {
+  const mode_t created = static_cast<mode_t>(wanted & 0777 & ~platform::processUmask());
+  if (mode != kNewFileMode && created != wanted && platform::os().fchmod(fd, wanted) != 0) {
     const int err = errno;
     fd_.close();
-    os().unlink(path.c_str());
+    platform::os().unlink(path.c_str());
     unique_[0] = '\0';
     throw FileError(FileOp::Create, target_, err);
   }
@@ -347,13 +285,13 @@ AtomicFile::AtomicFile(AtomicFile&& other) noexcept
 
 AtomicFile::~AtomicFile() {
   fd_.close();
-  if (!placed_ && unique_[0] != '\0') os().unlink(tempPath().c_str());
+  if (!placed_ && unique_[0] != '\0') platform::os().unlink(tempPath().c_str());
 }
 
 std::string AtomicFile::tempPath() const {
   if (placed_ || unique_[0] == '\0') return {};
   std::string path = parentDirectory(target_);
-  if (!isPathSeparator(path.back())) path += kPathSeparator;
+  if (!platform::isPathSeparator(path.back())) path += platform::kPathSeparator;
   return path.append(kTempPrefix).append(unique_);
 }
 
@@ -378,21 +316,21 @@ void AtomicFile::finish(bool sync) {
   flush();
   // A run may hold many finished files at once: give the buffer back.
   std::string().swap(buffer_);
-  if (sync && os().fsync(fd_.get()) != 0) throw FileError(FileOp::Sync, target_, errno);
+  if (sync && platform::os().fsync(fd_.get()) != 0) throw FileError(FileOp::Sync, target_, errno);
   if (fd_.close() != 0) throw FileError(FileOp::Write, target_, errno);
   finished_ = true;
 }
 
 void AtomicFile::replaceTarget() {
-  if (os().rename(tempPath().c_str(), target_.c_str()) != 0) throw FileError(FileOp::Rename, target_, errno);
+  if (platform::os().rename(tempPath().c_str(), target_.c_str()) != 0) throw FileError(FileOp::Rename, target_, errno);
   placed_ = true;
 }
 
-void AtomicFile::replaceTarget(const Directory& dir) {
+void AtomicFile::replaceTarget(const platform::Directory& dir) {
   std::string temp(kTempPrefix);
   temp.append(unique_);
   const std::string name = target_.substr(nameStart(target_));
-  if (os().renameAt(dir, temp.c_str(), dir, name.c_str()) != 0) throw FileError(FileOp::Rename, target_, errno);
+  if (platform::os().renameAt(dir, temp.c_str(), dir, name.c_str()) != 0) throw FileError(FileOp::Rename, target_, errno);
   placed_ = true;
 }
 

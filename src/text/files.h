@@ -1,8 +1,13 @@
 // File primitives shared by every subsystem: errors that name the file and the
 // reason, size checks, record reading, safe appends and atomic replacement.
+//
+// Errors, for the whole text layer: a failure the user must be told of is
+// thrown as Failure (FileError where a file is named), whose message is Polish
+// UTF-8 text ready to be shown; what a failure leaves behind is said where the
+// function is declared.
 #pragma once
 
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <sys/types.h>
 
@@ -45,26 +50,7 @@ std::string reasonText(int err);
 // Quoted, displayable form of a path for messages.
 std::string quotedPath(std::string_view path);
 
-// Owns a file descriptor.
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) noexcept : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept;
-  ~Fd();
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const noexcept { return fd_; }
-  explicit operator bool() const noexcept { return fd_ >= 0; }
-  // Closes and reports the error of close() (a late write failure on some file systems).
-  int close() noexcept;
-
- private:
-  int fd_ = -1;
-};
-
-Fd openForReading(const std::string& path);
+platform::Fd openForReading(const std::string& path);
 // Writes all of `data`, retrying short writes; throws FileError naming `path`.
 void writeAll(int fd, std::string_view data, const std::string& path);
 
@@ -128,7 +114,7 @@ class AtomicFile {
   static constexpr mode_t kNewFileMode = static_cast<mode_t>(-1);
   explicit AtomicFile(std::string target, mode_t mode = kNewFileMode, TempFileLog* log = nullptr);
   // The same in `dir`, the target's directory, for many files in one.
-  AtomicFile(const Directory& dir, std::string target, mode_t mode, TempFileLog* log);
+  AtomicFile(const platform::Directory& dir, std::string target, mode_t mode, TempFileLog* log);
   AtomicFile(AtomicFile&& other) noexcept;
   AtomicFile& operator=(AtomicFile&&) = delete;
   AtomicFile(const AtomicFile&) = delete;
@@ -141,7 +127,7 @@ class AtomicFile {
   // Renames the finished temporary file over the target.
   void replaceTarget();
   // The same by names in `dir`, the target's directory.
-  void replaceTarget(const Directory& dir);
+  void replaceTarget(const platform::Directory& dir);
   // finish() and replaceTarget() together.
   void commit(bool sync = true);
 
@@ -151,14 +137,14 @@ class AtomicFile {
   int fd() const noexcept { return fd_.get(); }
 
  private:
-  void create(const Directory& dir, mode_t mode, TempFileLog* log);
+  void create(const platform::Directory& dir, mode_t mode, TempFileLog* log);
   void flush();
   std::string target_;
   // The random part of the temporary file's name, empty when there is no
   // temporary file: a conversion holds one AtomicFile per changed file until
   // the renames, so the full name is not kept twice.
   char unique_[8] = {};
-  Fd fd_;
+  platform::Fd fd_;
   std::string buffer_;
   bool finished_ = false;
   bool placed_ = false;

@@ -1,7 +1,7 @@
 #include "text/lines.h"
 
 #include "text/files.h"
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <cerrno>
 #include <algorithm>
@@ -66,7 +66,7 @@ bool LineReader::fill() {
   }
   if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
   for (;;) {
-    const ssize_t got = os().read(fd_, buf_.data() + end_, buf_.size() - end_);
+    const ssize_t got = platform::os().read(fd_, buf_.data() + end_, buf_.size() - end_);
     if (got < 0) {
       if (errno == EINTR) continue;
       throw FileError(FileOp::Read, path_, errno);

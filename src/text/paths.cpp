@@ -1,15 +1,10 @@
 #include "text/paths.h"
 
-#include "text/os.h"
-
+#include "platform/os.h"
 #include "text/codepage.h"
+#include "text/files.h"
 
-#ifdef _WIN32
-#include "text/win32.h"
-#endif
-
-#include <filesystem>
-#include <memory>
+#include <cerrno>
 #include <string>
 
 namespace borvantel::text {
@@ -20,13 +15,13 @@ RunPaths RunPaths::make(std::string_view programDir, std::string_view baseDir) {
 
 std::string RunPaths::sceneryRoot() const {
   std::string found;
-  std::vector<DirEntry> entries;
-  (void)os().listDirectory(sciezka_katalogu.c_str(), entries);  // unreadable: the plain name below
-  for (const DirEntry& e : entries) {
+  std::vector<platform::DirEntry> entries;
+  (void)platform::os().listDirectory(sciezka_katalogu.c_str(), entries);  // unreadable: the plain name below
+  for (const platform::DirEntry& e : entries) {
     if (e.hidden || !equalsIgnoreCase(e.name, "scenery")) continue;
-    FileStat st;
+    platform::FileStat st;
     const std::string path = sciezka_katalogu + e.name;
-    if (os().stat(path.c_str(), &st) != 0 || !st.isDirectory()) continue;
+    if (platform::os().stat(path.c_str(), &st) != 0 || !st.isDirectory()) continue;
     if (e.name == "scenery") return path;
     if (found.empty() || path < found) found = path;
   }
@@ -37,21 +32,16 @@ std::string fullPath(std::string_view sceneryRoot, std::string_view relative) {
   std::string out;
   out.reserve(sceneryRoot.size() + 1 + relative.size());
   out.append(sceneryRoot);
-  out.push_back(kPathSeparator);
-  for (char c : relative) out.push_back(c == '\\' ? kPathSeparator : c);
+  out.push_back(platform::kPathSeparator);
+  for (char c : relative) out.push_back(c == '\\' ? platform::kPathSeparator : c);
   return out;
 }
 
 std::string directoryWithSeparator(std::string_view dir) {
-#ifdef _WIN32
-  // The system's own rules: drive letters, "\\server\share", "/" for "\".
-  std::string s = win32::fullPath(dir);
-#else
-  std::filesystem::path p = std::filesystem::absolute(std::filesystem::path(std::string(dir)));
-  std::string s = p.lexically_normal().string();
-#endif
-  while (s.size() > 1 && isPathSeparator(s.back())) s.pop_back();
-  if (s.empty() || !isPathSeparator(s.back())) s.push_back(kPathSeparator);
+  std::string s;
+  if (platform::absolutePath(dir, s) != 0) throw FileError(FileOp::Open, s, errno);
+  while (s.size() > 1 && platform::isPathSeparator(s.back())) s.pop_back();
+  if (s.empty() || !platform::isPathSeparator(s.back())) s.push_back(platform::kPathSeparator);
   return s;
 }
 
@@ -90,7 +80,7 @@ std::string nativeToRelative(std::string_view native) {
 std::string relativeToNative(std::string_view relative) {
   std::string out(relative);
   for (char& c : out) {
-    if (c == '\\') c = kPathSeparator;
+    if (c == '\\') c = platform::kPathSeparator;
   }
   return out;
 }
@@ -110,12 +100,10 @@ bool isSafeRelative(std::string_view relative) noexcept {
 }
 
 bool fitsRecordField(std::string_view nativeRelative) noexcept {
-#ifdef _WIN32
-  // "\" separates the parts here; no name can hold one.
-  return nativeRelative.find_first_of(" \r\n") == std::string_view::npos;
-#else
-  return nativeRelative.find_first_of(std::string_view(" \\\r\n", 4)) == std::string_view::npos;
-#endif
+  if (nativeRelative.find_first_of(" \r\n") != std::string_view::npos) return false;
+  // Where "\" separates the parts (Windows) no name can hold one; elsewhere a
+  // name holding it could not be told from a path in a record.
+  return platform::isPathSeparator('\\') || nativeRelative.find('\\') == std::string_view::npos;
 }
 
 bool fitsOneLine(std::string_view text) noexcept {

@@ -28,6 +28,8 @@ struct RunPaths {
 };
 
 // `dir` made absolute, without "." or ".." parts, ending with the separator.
+// Throws FileError when it cannot be had (the working directory is gone, or
+// on Windows a part has no Windows-1250 name).
 std::string directoryWithSeparator(std::string_view dir);
 
 // Relative path helpers ("\" separated).

@@ -1,5 +1,7 @@
 #include "text/records.h"
 
+#include "text/lines.h"
+
 namespace borvantel::text {
 
 std::string normaliseSpaces(std::string_view line) {
@@ -48,6 +50,10 @@ bool leadingTwoFields(std::string_view line, TwoFields& out) noexcept {
   out.first = line.substr(0, space);
   out.second = line.substr(space + 1, end == std::string_view::npos ? std::string_view::npos : end - space - 1);
   return true;
+}
+
+void appendRecord(std::string& out, std::string_view first, std::string_view second) {
+  out.append(first).append(" ").append(second).append(kLineEnd);
 }
 
 }  // namespace borvantel::text

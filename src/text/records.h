@@ -1,4 +1,5 @@
-// Records of the tool's text files: space normalisation and field splitting.
+// Records of the tool's text files: space normalisation and field splitting,
+// and the two-field record "path category" as every working file writes it.
 #pragma once
 
 #include <string>
@@ -23,5 +24,8 @@ bool exactlyTwoFields(std::string_view line, TwoFields& out) noexcept;
 
 // The first two fields when the line has at least two (further ones ignored).
 bool leadingTwoFields(std::string_view line, TwoFields& out) noexcept;
+
+// Appends the record "first second" and its CR LF to `out`.
+void appendRecord(std::string& out, std::string_view first, std::string_view second);
 
 }  // namespace borvantel::text

@@ -3,7 +3,8 @@
 #include "text/codepage.h"
 
 #ifdef _WIN32
-#include "text/win32.h"
+#include "platform/process.h"
+#include "platform/win32.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -31,7 +32,7 @@ namespace {
 constexpr UINT kKilledCode = 0xDEAD;
 
 std::wstring argumentText(const std::string& arg) {
-  if (!text::isValidUtf8(arg)) return text::win32::widen(arg);
+  if (!text::isValidUtf8(arg)) return platform::win32::widen(arg);
   std::wstring out(arg.size(), L'\0');
   const int n = ::MultiByteToWideChar(CP_UTF8, 0, arg.data(), static_cast<int>(arg.size()), out.data(),
                                       static_cast<int>(out.size()));
@@ -72,7 +73,7 @@ void appendQuoted(std::wstring& line, const std::wstring& arg) {
 HANDLE streamHandle(const std::string& file, bool input, DWORD parentStream) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   if (input || !file.empty()) {
-    const std::wstring path = file.empty() ? std::wstring(L"NUL") : text::win32::systemPath(file);
+    const std::wstring path = file.empty() ? std::wstring(L"NUL") : platform::win32::systemPath(file);
     return ::CreateFileW(path.c_str(), input ? GENERIC_READ : GENERIC_WRITE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
                          input ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -159,7 +160,7 @@ void Process::kill() {
   if (process_ && !ended_ && ::TerminateProcess(process_, kKilledCode)) killed_ = true;
 }
 
-std::string selfPath() { return text::win32::executablePath(); }
+std::string selfPath() { return platform::executablePath(nullptr); }
 
 std::vector<std::string> ownArguments(int, char**) {
   std::vector<std::string> out;
@@ -168,7 +169,7 @@ std::vector<std::string> ownArguments(int, char**) {
   if (!wide) return out;
   for (int i = 0; i < count; ++i) {
     const std::wstring_view arg = wide[i];
-    if (auto bytes = text::win32::narrow(arg)) {
+    if (auto bytes = platform::win32::narrow(arg)) {
       out.push_back(std::move(*bytes));
       continue;
     }

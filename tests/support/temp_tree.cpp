@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
-#include "text/win32.h"
+#include "platform/win32.h"
 
 #include <windows.h>
 #else
@@ -38,7 +38,7 @@ bool isTemporaryFile(std::string_view path) {
 
 std::string native(std::string_view slashed) {
   std::string out(slashed);
-  std::replace(out.begin(), out.end(), '/', text::kPathSeparator);
+  std::replace(out.begin(), out.end(), '/', platform::kPathSeparator);
   return out;
 }
 
@@ -60,7 +60,7 @@ std::vector<std::string> withoutUndoSet(std::vector<std::string> files) {
 }
 
 std::string TempTree::path(std::string_view relative) const {
-  std::string out = root_ + text::kPathSeparator + native(relative);
+  std::string out = root_ + platform::kPathSeparator + native(relative);
 #ifdef _WIN32
   // "a//b" names "a/b" on Linux; a long Windows path ("\\?\") takes no empty part.
   for (size_t at; (at = out.find("\\\\", root_.size())) != std::string::npos;) out.erase(at, 1);
@@ -79,7 +79,7 @@ std::string TempTree::read(std::string_view relative) const { return readFile(pa
 // the seam, which a test may have replaced.
 namespace {
 
-std::wstring wide(const std::string& path) { return text::win32::systemPath(path); }
+std::wstring wide(const std::string& path) { return platform::win32::systemPath(path); }
 
 [[noreturn]] void fail(const std::string& what, const std::string& path) {
   throw std::runtime_error(what + " " + path + ": Windows error " + std::to_string(::GetLastError()));
@@ -104,7 +104,7 @@ void walk(const std::wstring& dir, const std::string& relative,
     const std::wstring name = data.cFileName;
     if (name == L"." || name == L"..") continue;
     const std::wstring full = dir + L"\\" + name;
-    const std::string rel = (relative.empty() ? "" : relative + "/") + text::win32::narrowShown(name);
+    const std::string rel = (relative.empty() ? "" : relative + "/") + platform::win32::narrowShown(name);
     const DWORD attributes = data.dwFileAttributes;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       walk(full, rel, visit);
@@ -165,7 +165,7 @@ void TempTree::createDirectories(const std::string& path) {
     from = path.find('\\', path.find('\\', 2) + 1) + 1;
   }
   for (size_t i = from; i <= path.size(); ++i) {
-    if (i < path.size() && !text::isPathSeparator(path[i])) continue;
+    if (i < path.size() && !platform::isPathSeparator(path[i])) continue;
     if (i == from) continue;
     const std::string part = path.substr(0, i);
     if (!::CreateDirectoryW(wide(part).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -177,7 +177,7 @@ void TempTree::createDirectories(const std::string& path) {
 TempTree::TempTree(Where) {
   std::wstring buffer(MAX_PATH + 1, L'\0');
   buffer.resize(::GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data()));
-  const auto temp = text::win32::narrow(buffer);
+  const auto temp = platform::win32::narrow(buffer);
   if (!temp || temp->empty()) throw std::runtime_error("no usable temporary directory");
   createIn(*temp);
 }
@@ -185,7 +185,7 @@ TempTree::TempTree(Where) {
 TempTree::TempTree(const std::string& parent) { createIn(parent); }
 
 void TempTree::createIn(std::string parent) {
-  if (!text::isPathSeparator(parent.back())) parent += '\\';
+  if (!platform::isPathSeparator(parent.back())) parent += '\\';
   std::random_device random;
   const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   for (int attempt = 0;; ++attempt) {
@@ -198,7 +198,7 @@ void TempTree::createIn(std::string parent) {
     if (::GetLastError() != ERROR_ALREADY_EXISTS || attempt == 100) fail("cannot create", candidate);
   }
   // The long, canonical form, as the tool's own real paths come out.
-  if (std::string real = text::Os().realpath(root_.c_str()); !real.empty()) root_ = real;
+  if (std::string real; platform::Os().realpath(root_.c_str(), real) == 0) root_ = real;
   mkdir("prog");
   mkdir("base");
 }
@@ -216,7 +216,7 @@ void TempTree::writeNamed(std::string_view dir, std::wstring_view name, std::str
                           unsigned long attributes) const {
   mkdir(dir);
   const std::wstring full = systemPath(dir) + L"\\" + std::wstring(name);
-  const std::string shown = path(dir) + "\\" + text::win32::narrowShown(name);
+  const std::string shown = path(dir) + "\\" + platform::win32::narrowShown(name);
   writeWide(full, content, shown);
   if (attributes != 0 && !::SetFileAttributesW(full.c_str(), attributes)) fail("cannot mark", shown);
 }
@@ -224,7 +224,7 @@ void TempTree::writeNamed(std::string_view dir, std::wstring_view name, std::str
 void TempTree::mkdirNamed(std::string_view dir, std::wstring_view name) const {
   mkdir(dir);
   const std::wstring full = systemPath(dir) + L"\\" + std::wstring(name);
-  if (!::CreateDirectoryW(full.c_str(), nullptr)) fail("cannot create", path(dir) + "\\" + text::win32::narrowShown(name));
+  if (!::CreateDirectoryW(full.c_str(), nullptr)) fail("cannot create", path(dir) + "\\" + platform::win32::narrowShown(name));
 }
 
 void TempTree::setAttributes(std::string_view relative, unsigned long attributes) const {
@@ -492,17 +492,17 @@ int FailingOs::link(const char* from, const char* to) {
   return Os::link(from, to);
 }
 
-int FailingOs::stat(const char* path, text::FileStat* st) {
+int FailingOs::stat(const char* path, platform::FileStat* st) {
   if (failing(Call::Stat, path)) return -1;
   return Os::stat(path, st);
 }
 
-int FailingOs::lstat(const char* path, text::FileStat* st) {
+int FailingOs::lstat(const char* path, platform::FileStat* st) {
   if (failing(Call::Stat, path)) return -1;
   return Os::lstat(path, st);
 }
 
-int FailingOs::fstat(int fd, text::FileStat* st) {
+int FailingOs::fstat(int fd, platform::FileStat* st) {
   if (failing(Call::Stat, pathOf(fd))) return -1;
   return Os::fstat(fd, st);
 }
@@ -522,14 +522,14 @@ int FailingOs::fchown(int fd, std::uint32_t uid, std::uint32_t gid) {
   return Os::fchown(fd, uid, gid);
 }
 
-std::string FailingOs::realpath(const char* path) {
-  if (failing(Call::Realpath, path)) return {};
-  return Os::realpath(path);
+int FailingOs::realpath(const char* path, std::string& resolved) {
+  if (failing(Call::Realpath, path)) return -1;
+  return Os::realpath(path, resolved);
 }
 
-int FailingOs::listDirectory(const char* path, std::vector<text::DirEntry>& entries,
+int FailingOs::listDirectory(const char* path, std::vector<platform::DirEntry>& entries,
                              std::vector<std::string>* unmappable) {
-  if (failing(Call::List, path)) return errno;
+  if (failing(Call::List, path)) return -1;
   return Os::listDirectory(path, entries, unmappable);
 }
 

@@ -3,7 +3,7 @@
 // native separators, and on Windows Windows-1250 bytes.
 #pragma once
 
-#include "text/os.h"
+#include "platform/os.h"
 #include "text/paths.h"
 
 #include <cstddef>
@@ -108,8 +108,8 @@ std::string readFile(const std::string& path);
 
 // An operating-system seam that fails chosen calls, to test what a full disk,
 // a denied permission or a failed rename leaves behind. Install it with
-// text::ScopedOs. Calls not matched by a rule go to the real system.
-class FailingOs : public text::Os {
+// platform::ScopedOs. Calls not matched by a rule go to the real system.
+class FailingOs : public platform::Os {
  public:
   // Mkstemp: the exclusive creation of a temporary file. Stat: stat, lstat
   // and fstat. List: reading a directory.
@@ -150,14 +150,14 @@ class FailingOs : public text::Os {
   int rename(const char* from, const char* to) override;
   int unlink(const char* path) override;
   int link(const char* from, const char* to) override;
-  int stat(const char* path, text::FileStat* st) override;
-  int lstat(const char* path, text::FileStat* st) override;
-  int fstat(int fd, text::FileStat* st) override;
+  int stat(const char* path, platform::FileStat* st) override;
+  int lstat(const char* path, platform::FileStat* st) override;
+  int fstat(int fd, platform::FileStat* st) override;
   ssize_t pread(int fd, void* buf, size_t n, std::int64_t offset) override;
   std::int64_t lseek(int fd, std::int64_t offset, int whence) override;
   int fchown(int fd, std::uint32_t uid, std::uint32_t gid) override;
-  std::string realpath(const char* path) override;
-  int listDirectory(const char* path, std::vector<text::DirEntry>& entries,
+  int realpath(const char* path, std::string& resolved) override;
+  int listDirectory(const char* path, std::vector<platform::DirEntry>& entries,
                     std::vector<std::string>* unmappable = nullptr) override;
 
  private:

@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -18,7 +19,7 @@
 #include <mutex>
 #endif
 
-namespace borvantel::text {
+namespace borvantel::platform {
 
 // The threads that `requested` means for `count` items: 0 is one per hardware
 // thread; never more than there are items, never fewer than one.
@@ -93,94 +94,122 @@ class InOrder {
   template <typename Prepare, typename Take>
   void run(size_t count, Prepare&& prepare, Take&& take) {
     if (threads_ == 1) {
-      for (size_t i = 0; i < count; ++i) {
-        std::exception_ptr error;
-        try {
-          prepare(i, size_t{0}, 0u);
-        } catch (...) {
-          error = std::current_exception();
-        }
-        take(i, size_t{0}, error);
-      }
+      inTurn(count, prepare, take);
       return;
     }
-
-    struct Slot {
-      std::atomic<bool> done{false};
-      std::exception_ptr error;
-    };
-    std::unique_ptr<Slot[]> slots(new Slot[window_]);
-    std::atomic<size_t> next{0};
-    std::atomic<size_t> taken{0};  // items taken up; item k may begin once k < taken + window_
-    std::atomic<bool> stop{false};
-    Waker waker;
-
-    auto prepareInto = [&](size_t k, unsigned worker) {
-      Slot& slot = slots[k % window_];
-      try {
-        prepare(k, k % window_, worker);
-      } catch (...) {
-        slot.error = std::current_exception();
-      }
-      slot.done.store(true, std::memory_order_release);
-    };
-    auto work = [&](unsigned worker) {
-      for (;;) {
-        const size_t k = next.fetch_add(1, std::memory_order_relaxed);
-        if (k >= count) return;
-        for (size_t t = taken.load(std::memory_order_acquire); k >= t + window_ && !stop.load();
-             t = taken.load(std::memory_order_acquire)) {
-          waker.waitWhile(taken, t);
-        }
-        if (stop.load()) return;
-        prepareInto(k, worker);
-        waker.notifyOne(slots[k % window_].done);
-      }
-    };
-
+    Round<std::remove_reference_t<Prepare>, std::remove_reference_t<Take>> round(count, window_, prepare, take);
     std::vector<std::jthread> pool;
     pool.reserve(threads_ - 1);
     // Stops and joins the workers however run() ends.
     struct Joiner {
+      Round<std::remove_reference_t<Prepare>, std::remove_reference_t<Take>>& round;
       std::vector<std::jthread>& pool;
-      std::atomic<bool>& stop;
-      std::atomic<size_t>& taken;
-      Waker& waker;
       ~Joiner() {
-        stop.store(true);
-        // A new value wakes a worker waiting for the window to move on.
-        taken.store(static_cast<size_t>(-1) / 2, std::memory_order_release);
-        waker.notifyAll(taken);
+        round.stop();
         pool.clear();
       }
-    } joiner{pool, stop, taken, waker};
-    for (unsigned w = 1; w < threads_; ++w) pool.emplace_back(work, w);
+    } joiner{round, pool};
+    for (unsigned w = 1; w < threads_; ++w) pool.emplace_back([&round, w] { round.work(w); });
+    round.takeInOrder();
+  }
+
+ private:
+  template <typename Prepare, typename Take>
+  static void inTurn(size_t count, Prepare& prepare, Take& take) {
+    for (size_t i = 0; i < count; ++i) {
+      std::exception_ptr error;
+      try {
+        prepare(i, size_t{0}, 0u);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      take(i, size_t{0}, error);
+    }
+  }
+
+  // What the threads of one run() share. Item k may begin once it lies within
+  // the window, k < taken + window; its slot is k % window.
+  template <typename Prepare, typename Take>
+  class Round {
+   public:
+    Round(size_t count, size_t window, Prepare& prepare, Take& take)
+        : count_(count), window_(window), slots_(new Slot[window]), prepare_(prepare), take_(take) {}
+
+    // A worker thread: the next item not yet begun, while there is one.
+    void work(unsigned worker) {
+      for (;;) {
+        const size_t k = next_.fetch_add(1, std::memory_order_relaxed);
+        if (k >= count_) return;
+        for (size_t t = taken_.load(std::memory_order_acquire); k >= t + window_ && !stop_.load();
+             t = taken_.load(std::memory_order_acquire)) {
+          waker_.waitWhile(taken_, t);
+        }
+        if (stop_.load()) return;
+        prepareInto(k, worker);
+        waker_.notifyOne(slots_[k % window_].done);
+      }
+    }
 
     // The calling thread is worker 0: while the item it must take next is not
     // ready it prepares one of its own, and sleeps only when the window is
     // full, so that no thread just waits on another's behalf.
-    for (size_t i = 0; i < count;) {
-      Slot& slot = slots[i % window_];
-      if (slot.done.load(std::memory_order_acquire)) {
-        const std::exception_ptr error = std::exchange(slot.error, nullptr);
-        slot.done.store(false, std::memory_order_relaxed);
-        take(i, i % window_, error);
-        taken.store(++i, std::memory_order_release);
-        waker.notifyAll(taken);
-        continue;
+    void takeInOrder() {
+      for (size_t i = 0; i < count_;) {
+        Slot& slot = slots_[i % window_];
+        if (slot.done.load(std::memory_order_acquire)) {
+          const std::exception_ptr error = std::exchange(slot.error, nullptr);
+          slot.done.store(false, std::memory_order_relaxed);
+          take_(i, i % window_, error);
+          taken_.store(++i, std::memory_order_release);
+          waker_.notifyAll(taken_);
+          continue;
+        }
+        size_t k = next_.load(std::memory_order_relaxed);
+        if (k < count_ && k < i + window_) {
+          if (next_.compare_exchange_weak(k, k + 1, std::memory_order_relaxed)) prepareInto(k, 0);
+          continue;
+        }
+        waker_.waitWhile(slot.done, false);
       }
-      size_t k = next.load(std::memory_order_relaxed);
-      if (k < count && k < i + window_) {
-        if (next.compare_exchange_weak(k, k + 1, std::memory_order_relaxed)) prepareInto(k, 0);
-        continue;
-      }
-      waker.waitWhile(slot.done, false);
     }
-  }
 
- private:
+    // No further item is begun; a worker waiting for the window wakes.
+    void stop() {
+      stop_.store(true);
+      // A new value wakes a worker waiting for the window to move on.
+      taken_.store(static_cast<size_t>(-1) / 2, std::memory_order_release);
+      waker_.notifyAll(taken_);
+    }
+
+   private:
+    struct Slot {
+      std::atomic<bool> done{false};
+      std::exception_ptr error;
+    };
+
+    void prepareInto(size_t k, unsigned worker) {
+      Slot& slot = slots_[k % window_];
+      try {
+        prepare_(k, k % window_, worker);
+      } catch (...) {
+        slot.error = std::current_exception();
+      }
+      slot.done.store(true, std::memory_order_release);
+    }
+
+    const size_t count_;
+    const size_t window_;
+    std::unique_ptr<Slot[]> slots_;
+    Prepare& prepare_;
+    Take& take_;
+    std::atomic<size_t> next_{0};
+    std::atomic<size_t> taken_{0};  // items taken up
+    std::atomic<bool> stop_{false};
+    Waker waker_;
+  };
+
   unsigned threads_;
   size_t window_;
 };
 
-}  // namespace borvantel::text
+}  // namespace borvantel::platform

@@ -1,4 +1,4 @@
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <utility>
 
@@ -7,7 +7,7 @@
 #include <unistd.h>
 #endif
 
-namespace borvantel::text {
+namespace borvantel::platform {
 namespace {
 Os defaultOs;
 Os* current = &defaultOs;
@@ -65,7 +65,31 @@ int Os::linkAt(const Directory& fromDir, const char* from, const Directory& toDi
   return link(fromDir.pathOf(from).c_str(), toDir.pathOf(to).c_str());
 }
 
+Fd& Fd::operator=(Fd&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+Fd::~Fd() { close(); }
+
+int Fd::close() noexcept {
+  if (fd_ < 0) return 0;
+  const int rc = os().close(fd_);
+  fd_ = -1;
+  return rc;
+}
+
+std::string withoutTrailingSeparator(std::string_view dir) {
+  std::string out(dir);
+  while (out.size() > 1 && isPathSeparator(out.back())) out.pop_back();
+  if (rootLength(out) == 2) out += kPathSeparator;  // "D:" alone
+  return out;
+}
+
 ScopedOs::ScopedOs(Os& replacement) : previous_(current) { current = &replacement; }
 ScopedOs::~ScopedOs() { current = previous_; }
 
-}  // namespace borvantel::text
+}  // namespace borvantel::platform

@@ -2,9 +2,9 @@
 // interface. Descriptors are C runtime descriptors that own Windows handles
 // (so Fd and every caller work unchanged); data moves with ReadFile and
 // WriteFile on the handle, never through the runtime's text mode.
-#include "text/os.h"
+#include "platform/os.h"
 
-#include "text/win32.h"
+#include "platform/win32.h"
 
 #include <windows.h>
 #include <winioctl.h>
@@ -14,8 +14,9 @@
 #include <cstring>
 #include <mutex>
 #include <unordered_set>
+#include <vector>
 
-namespace borvantel::text {
+namespace borvantel::platform {
 namespace {
 
 using win32::failed;
@@ -101,61 +102,81 @@ void restoreReadOnly(const std::wstring& path) {
   if (attributes != INVALID_FILE_ATTRIBUTES) ::SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY);
 }
 
-}  // namespace
+// What CreateFileW is asked for the POSIX flags of an open.
+struct OpenRequest {
+  DWORD access;
+  DWORD disposition;
+  DWORD attributes;
+};
 
-int Os::open(const char* path, int flags, mode_t mode) {
-  DWORD access = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+OpenRequest openRequestOf(int flags, mode_t mode) {
+  OpenRequest r{FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL};
   switch (flags & (O_RDONLY | O_WRONLY | O_RDWR)) {
-    case O_WRONLY: access |= GENERIC_WRITE; break;
-    case O_RDWR: access |= GENERIC_READ | GENERIC_WRITE; break;
-    default: access |= GENERIC_READ; break;
+    case O_WRONLY: r.access |= GENERIC_WRITE; break;
+    case O_RDWR: r.access |= GENERIC_READ | GENERIC_WRITE; break;
+    default: r.access |= GENERIC_READ; break;
   }
-  DWORD disposition = OPEN_EXISTING;
   if (flags & O_CREAT) {
     if (flags & O_EXCL) {
-      disposition = CREATE_NEW;
+      r.disposition = CREATE_NEW;
     } else if (flags & O_TRUNC) {
-      disposition = CREATE_ALWAYS;
+      r.disposition = CREATE_ALWAYS;
     } else {
-      disposition = OPEN_ALWAYS;
+      r.disposition = OPEN_ALWAYS;
     }
   } else if (flags & O_TRUNC) {
-    disposition = TRUNCATE_EXISTING;
+    r.disposition = TRUNCATE_EXISTING;
   }
-  DWORD attributes = FILE_ATTRIBUTE_NORMAL;
-  if ((flags & O_CREAT) && !(mode & 0200)) attributes = FILE_ATTRIBUTE_READONLY;
+  if ((flags & O_CREAT) && !(mode & 0200)) r.attributes = FILE_ATTRIBUTE_READONLY;
   if (flags & O_DIRECTORY) {
-    attributes |= FILE_FLAG_BACKUP_SEMANTICS;
-    access = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    r.attributes |= FILE_FLAG_BACKUP_SEMANTICS;
+    r.access = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
   }
-  if (flags & O_NOFOLLOW) attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
-  const std::wstring wide = systemPath(path);
-  HANDLE h = ::CreateFileW(wide.c_str(), access, kShareAll, nullptr, disposition, attributes, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_ACCESS_DENIED && !(flags & O_DIRECTORY)) {
-      const DWORD found = ::GetFileAttributesW(wide.c_str());
-      if (found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY)) {
-        errno = EISDIR;
-        return -1;
-      }
-    }
-    errno = win32::errnoOf(error);
-    return -1;
-  }
-  if (flags & O_NOFOLLOW) {
-    // Opened the link itself: as on Linux, a link is refused with ELOOP.
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) &&
-        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && isLinkTag(tag.ReparseTag)) {
-      ::CloseHandle(h);
-      errno = ELOOP;
+  if (flags & O_NOFOLLOW) r.attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
+  return r;
+}
+
+// Sets errno for an open that CreateFileW refused; returns -1. Opening a
+// directory as a file is EISDIR, as on Linux.
+int openFailed(const std::wstring& wide, int flags) {
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_ACCESS_DENIED && !(flags & O_DIRECTORY)) {
+    const DWORD found = ::GetFileAttributesW(wide.c_str());
+    if (found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY)) {
+      errno = EISDIR;
       return -1;
     }
   }
-  if ((flags & O_DIRECTORY) && !isDirectoryHandle(h)) {
+  errno = win32::errnoOf(error);
+  return -1;
+}
+
+// What Linux would have refused of an open handle, as an errno, or 0: the
+// link itself opened with O_NOFOLLOW (ELOOP), a file opened with O_DIRECTORY
+// (ENOTDIR).
+int refusedAfterOpening(HANDLE h, int flags) {
+  if (flags & O_NOFOLLOW) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) &&
+        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && isLinkTag(tag.ReparseTag)) {
+      return ELOOP;
+    }
+  }
+  if ((flags & O_DIRECTORY) && !isDirectoryHandle(h)) return ENOTDIR;
+  return 0;
+}
+
+}  // namespace
+
+int Os::open(const char* path, int flags, mode_t mode) {
+  const OpenRequest request = openRequestOf(flags, mode);
+  const std::wstring wide = systemPath(path);
+  const HANDLE h =
+      ::CreateFileW(wide.c_str(), request.access, kShareAll, nullptr, request.disposition, request.attributes, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return openFailed(wide, flags);
+  if (const int err = refusedAfterOpening(h, flags)) {
     ::CloseHandle(h);
-    errno = ENOTDIR;
+    errno = err;
     return -1;
   }
   const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | _O_NOINHERIT);
@@ -333,12 +354,9 @@ std::int64_t Os::lseek(int fd, std::int64_t offset, int whence) {
 // is no owner to carry over.
 int Os::fchown(int, std::uint32_t, std::uint32_t) { return 0; }
 
-std::string Os::realpath(const char* path) {
+int Os::realpath(const char* path, std::string& resolved) {
   const HANDLE h = openForAttributes(path, false);
-  if (h == INVALID_HANDLE_VALUE) {
-    failed();
-    return {};
-  }
+  if (h == INVALID_HANDLE_VALUE) return failed();
   std::wstring buffer(MAX_PATH, L'\0');
   DWORD n = 0;
   for (;;) {
@@ -351,7 +369,7 @@ std::string Os::realpath(const char* path) {
   ::CloseHandle(h);
   if (n == 0) {
     errno = win32::errnoOf(error);
-    return {};
+    return -1;
   }
   buffer.resize(n);
   // The tool's own form: "D:\..." and "\\server\...", without "\\?\".
@@ -363,9 +381,10 @@ std::string Os::realpath(const char* path) {
   auto out = win32::narrow(buffer);
   if (!out) {
     errno = EILSEQ;
-    return {};
+    return -1;
   }
-  return std::move(*out);
+  resolved = std::move(*out);
+  return 0;
 }
 
 int Os::listDirectory(const char* path, std::vector<DirEntry>& entries, std::vector<std::string>* unmappable) {
@@ -377,9 +396,10 @@ int Os::listDirectory(const char* path, std::vector<DirEntry>& entries, std::vec
                                          nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (find == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? 0 : win32::errnoOf(error);  // an empty drive has no "."
+    if (error == ERROR_FILE_NOT_FOUND) return 0;  // an empty drive has no "."
+    errno = win32::errnoOf(error);
+    return -1;
   }
-  int result = 0;
   do {
     const std::wstring_view name = data.cFileName;
     if (name == L"." || name == L"..") continue;
@@ -399,12 +419,33 @@ int Os::listDirectory(const char* path, std::vector<DirEntry>& entries, std::vec
     entries.push_back(DirEntry{std::move(*bytes), type, hidden});
   } while (::FindNextFileW(find, &data));
   const DWORD error = ::GetLastError();
-  if (error != ERROR_NO_MORE_FILES) result = win32::errnoOf(error);
   ::FindClose(find);
-  return result;
+  if (error == ERROR_NO_MORE_FILES) return 0;
+  errno = win32::errnoOf(error);
+  return -1;
 }
 
-std::uint32_t processUser() { return 0; }
-std::uint32_t processGroup() { return 0; }
+int absolutePath(std::string_view path, std::string& out) {
+  const std::wstring wide = win32::widen(path);
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD n = ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    if (n == 0) {
+      out.assign(path);
+      return win32::failed();
+    }
+    if (n < buffer.size()) {
+      const std::wstring_view full(buffer.data(), n);
+      if (auto bytes = win32::narrow(full)) {
+        out = std::move(*bytes);
+        return 0;
+      }
+      out = win32::narrowShown(full);
+      errno = EILSEQ;
+      return -1;
+    }
+    buffer.resize(n);
+  }
+}
 
-}  // namespace borvantel::text
+}  // namespace borvantel::platform

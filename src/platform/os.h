@@ -4,8 +4,14 @@
 //
 // Paths are the tool's own bytes: on Linux as the file system gives them, on
 // Windows Windows-1250 text that the Windows side turns into UTF-16 for each
-// call. Descriptors are small integers and errors are errno values on both.
+// call. Descriptors are small integers on both.
+//
+// Errors, for the whole platform layer: a call that fails returns -1 and
+// leaves the reason in errno (the same values on both systems); nothing here
+// throws, but for memory and a system without Polish collation.
 #pragma once
+
+#include "platform/names.h"
 
 #include <fcntl.h>
 #include <sys/types.h>
@@ -13,6 +19,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -25,21 +32,7 @@
 #endif
 #endif
 
-namespace borvantel::text {
-
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-#else
-inline constexpr char kPathSeparator = '/';
-#endif
-// Windows also takes "/" between the parts of a path.
-constexpr bool isPathSeparator(char c) noexcept {
-#ifdef _WIN32
-  return c == '\\' || c == '/';
-#else
-  return c == '/';
-#endif
-}
+namespace borvantel::platform {
 
 enum class FileType : unsigned char { Unknown, Regular, Directory, Link, Other };
 
@@ -126,10 +119,10 @@ class Os {
   virtual ssize_t pread(int fd, void* buf, size_t n, std::int64_t offset);
   virtual std::int64_t lseek(int fd, std::int64_t offset, int whence);
   virtual int fchown(int fd, std::uint32_t uid, std::uint32_t gid);
-  // The canonical path, or "" with errno set.
-  virtual std::string realpath(const char* path);
+  // The canonical path in `resolved`.
+  virtual int realpath(const char* path, std::string& resolved);
   // Every entry of the directory but "." and "..", in the system's order;
-  // 0, or an errno when the directory cannot be opened or read to its end.
+  // -1 when the directory cannot be opened or read to its end.
   // Windows: names that Windows-1250 cannot hold are left out; they go to
   // `unmappable` (when given), shown with "?" for each character that has no
   // place in the code page, a directory's name ending with the separator.
@@ -152,16 +145,31 @@ class Os {
 
 Os& os();
 
+// Owns a file descriptor.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) noexcept : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept;
+  ~Fd();
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const noexcept { return fd_; }
+  explicit operator bool() const noexcept { return fd_ >= 0; }
+  // Closes and reports the error of close() (a late write failure on some file systems).
+  int close() noexcept;
+
+ private:
+  int fd_ = -1;
+};
+
 // Whether syncfs() flushes a whole file system (Linux) rather than one file.
 #ifdef _WIN32
 inline constexpr bool kFlushesWholeFileSystem = false;
 #else
 inline constexpr bool kFlushesWholeFileSystem = true;
 #endif
-
-// The effective user and group of the process (0 where there are none).
-std::uint32_t processUser();
-std::uint32_t processGroup();
 
 // Installs `replacement` for the lifetime of the guard (tests only).
 class ScopedOs {
@@ -175,4 +183,4 @@ class ScopedOs {
   Os* previous_;
 };
 
-}  // namespace borvantel::text
+}  // namespace borvantel::platform

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace borvantel::text::win32 {
+namespace borvantel::platform::win32 {
 
 // Windows-1250 bytes as UTF-16 (every byte has a character).
 std::wstring widen(std::string_view bytes);
@@ -28,13 +28,6 @@ int errnoOf(unsigned long error);
 // Sets errno from GetLastError() and returns -1.
 int failed();
 
-// The absolute form of `path` by the system's rules (drive letters, "\\server",
-// "/" for "\", "." and ".." resolved); throws FileError when it cannot be had
-// or does not fit Windows-1250.
-std::string fullPath(std::string_view path);
-// This program's file.
-std::string executablePath();
-
-}  // namespace borvantel::text::win32
+}  // namespace borvantel::platform::win32
 
 #endif

@@ -1,7 +1,4 @@
-#include "text/win32.h"
-
-#include "text/codepage.h"
-#include "text/files.h"
+#include "platform/win32.h"
 
 #include <windows.h>
 
@@ -10,8 +7,13 @@
 #include <unordered_map>
 #include <vector>
 
-namespace borvantel::text::win32 {
+namespace borvantel::platform::win32 {
 namespace {
+
+// The characters of Windows-1250, the code page of the tool's bytes.
+#include "platform/cp1250_table.inc"
+
+char16_t unicodeOfByte(unsigned char b) noexcept { return kCp1250Unicode[b]; }
 
 // Character -> byte, built once from the code page table.
 const std::unordered_map<char16_t, unsigned char>& reverseTable() {
@@ -157,29 +159,4 @@ int failed() {
   return -1;
 }
 
-std::string fullPath(std::string_view path) {
-  std::wstring wide = widen(path);
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD n = ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-    if (n == 0) throw FileError(FileOp::Open, std::string(path), errnoOf(::GetLastError()));
-    if (n < buffer.size()) {
-      const auto out = narrow(std::wstring_view(buffer.data(), n));
-      if (!out) throw FileError(FileOp::Open, narrowShown(std::wstring_view(buffer.data(), n)), EILSEQ);
-      return *out;
-    }
-    buffer.resize(n);
-  }
-}
-
-std::string executablePath() {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return {};
-    if (n < buffer.size()) return narrowShown(std::wstring_view(buffer.data(), n));
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
-}  // namespace borvantel::text::win32
+}  // namespace borvantel::platform::win32

@@ -1,5 +1,5 @@
 // The Linux side of the seam: the POSIX calls themselves.
-#include "text/os.h"
+#include "platform/os.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <string_view>
 
-namespace borvantel::text {
+namespace borvantel::platform {
 namespace {
 
 FileType typeOf(mode_t mode) {
@@ -86,17 +88,17 @@ int Os::fchown(int fd, std::uint32_t uid, std::uint32_t gid) {
   return ::fchown(fd, static_cast<uid_t>(uid), static_cast<gid_t>(gid));
 }
 
-std::string Os::realpath(const char* path) {
-  char* resolved = ::realpath(path, nullptr);
-  if (!resolved) return {};
-  std::string out(resolved);
-  std::free(resolved);
-  return out;
+int Os::realpath(const char* path, std::string& resolved) {
+  char* out = ::realpath(path, nullptr);
+  if (!out) return -1;
+  resolved = out;
+  std::free(out);
+  return 0;
 }
 
 int Os::listDirectory(const char* path, std::vector<DirEntry>& entries, std::vector<std::string>*) {
   DIR* dir = ::opendir(path);
-  if (!dir) return errno;
+  if (!dir) return -1;
   errno = 0;
   while (const dirent* e = ::readdir(dir)) {
     const std::string_view name = e->d_name;
@@ -105,10 +107,20 @@ int Os::listDirectory(const char* path, std::vector<DirEntry>& entries, std::vec
   }
   const int err = errno;
   ::closedir(dir);
-  return err;
+  errno = err;
+  return err == 0 ? 0 : -1;
 }
 
-std::uint32_t processUser() { return ::geteuid(); }
-std::uint32_t processGroup() { return ::getegid(); }
+int absolutePath(std::string_view path, std::string& out) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(std::string(path)), error);
+  if (error) {
+    out.assign(path);
+    errno = error.value();
+    return -1;
+  }
+  out = absolute.lexically_normal().string();
+  return 0;
+}
 
-}  // namespace borvantel::text
+}  // namespace borvantel::platform

@@ -1,0 +1,41 @@
+// The running program as the system sees it: its file, its arguments and
+// output, its user, its umask and a seed for names nobody can guess.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace borvantel::platform {
+
+// This program's file; from `argv0` where the system cannot tell (Linux
+// without /proc), empty where even that is unknown. Windows: a character of
+// its path that Windows-1250 cannot hold is shown as "?".
+std::string executablePath(const char* argv0);
+
+// The program's arguments after its name, as UTF-8 text on Windows (read from
+// the wide command line, whatever the "ANSI" code page) and as the bytes they
+// are on Linux.
+std::vector<std::string> commandLineArguments(int argc, char** argv);
+
+// Standard output and error take UTF-8 with "\n" line ends, as on Linux, so
+// that scripts read the same output on both systems (Windows: the console's
+// code page and the streams' binary mode).
+void useUtf8Output();
+
+// The effective user and group of the process (0 where there are none).
+std::uint32_t processUser();
+std::uint32_t processGroup();
+
+// The process's umask, read without changing it where the system allows
+// (files are created on several threads at once); 0 where the system keeps
+// no permission bits but the read-only mark (Windows).
+mode_t processUmask();
+
+// Random bits for seeding the names of temporary files: from the system, or
+// where it gives none from the process and the calling thread; never 0.
+std::uint64_t randomSeed();
+
+}  // namespace borvantel::platform
