@@ -24,14 +24,17 @@ for side in window cli; do
   mkdir -p "$work/$side"
   cp -r "$demo/trasa" "$demo/program" "$work/$side/"
 done
+# Polish letters in the program directory's name: the argument must reach the
+# program whole (on Windows whatever the system's ANSI code page).
+mv "$work/window/program" "$work/window/program_łódź"
 if [[ -n $own ]]; then
   cmp -s "$own/kategorie.txt" "$demo/program/kategorie.txt" || fail "$own/kategorie.txt is not the demo's"
   cmp -s "$own/predef.txt" "$demo/program/predef.txt" || fail "$own/predef.txt is not the demo's"
   program_args=()
   window_program=$own
 else
-  program_args=(--program-dir "$work/window/program")
-  window_program=$work/window/program
+  program_args=(--program-dir "$work/window/program_łódź")
+  window_program=$work/window/program_łódź
 fi
 
 # The directory list opens on the current directory: the base.

@@ -47,3 +47,8 @@ add_test(NAME WindowsZipRunsOnItsOwn
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows_zip.sh ${PROJECT_SOURCE_DIR}/dist ${CMAKE_OBJDUMP}
           ${CMAKE_CROSSCOMPILING_EMULATOR} ${PROJECT_SOURCE_DIR}/demo ${CMAKE_CURRENT_BINARY_DIR}/driver-plugins)
 set_tests_properties(WindowsZipRunsOnItsOwn PROPERTIES FIXTURES_REQUIRED windows_zip)
+
+# One window program per Windows session (a named mutex), so the tests that
+# start one must not overlap; and beside test_recovery, which starts and kills
+# Wine processes by the hundred, a window took forty times as long to start.
+set_tests_properties(test_window WindowDrivenThroughTheDemo WindowsZipRunsOnItsOwn PROPERTIES RUN_SERIAL ON)

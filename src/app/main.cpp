@@ -2,6 +2,7 @@
 // directory; --program-dir DIR names the directory of "kategorie.txt" and
 // "predef.txt" (default: the directory of the executable).
 #include "app/form1.h"
+#include "app/platform.h"
 #include "app/single_instance.h"
 #include "run/program.h"
 #include "text/files.h"
@@ -20,10 +21,8 @@ int main(int argc, char** argv) {
   borvantel::app::SingleInstance instance;
   if (!instance.acquire()) return 0;
 
-  // Qt takes its own options (-platform ...) out of argc and argv; the rest
-  // stay bytes, so a directory name need not be valid UTF-8.
   QApplication app(argc, argv);
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = borvantel::app::programArguments(argc, argv);
   std::string programDir;
   try {
     const borvantel::run::ProgramOptions options = borvantel::run::readProgramOptions(args);

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <string>
+#include <vector>
 
 namespace borvantel::app {
 
@@ -27,5 +28,12 @@ void releaseSessionLock(void* handle) noexcept;
 // Windows Windows-1250 with "\" (Qt gives "C:/"), "?" for a character the code
 // page cannot hold (such a path then fails to open, with a message).
 std::string toNativePath(const QString& path);
+
+// The program's arguments once Qt has taken its own (-platform ...), as the
+// tool takes them: argv's bytes on Linux (a directory name need not be valid
+// UTF-8); on Windows the wide command line in Windows-1250, whatever the
+// system's ANSI code page ("?" for a character Windows-1250 cannot hold).
+// Call after the QApplication exists.
+std::vector<std::string> programArguments(int argc, char** argv);
 
 }  // namespace borvantel::app

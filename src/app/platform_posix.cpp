@@ -15,4 +15,6 @@ void releaseSessionLock(void*) noexcept {}
 
 std::string toNativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
+std::vector<std::string> programArguments(int argc, char** argv) { return {argv + 1, argv + argc}; }
+
 }  // namespace borvantel::app
