@@ -7,6 +7,7 @@
 #include "convert/list_file.h"
 #include "convert/scenery_file.h"
 #include "convert/undo.h"
+#include "convert/unified_diff.h"
 #include "run/start.h"
 #include "support/process.h"
 #include "support/scenery_reference.h"
@@ -1235,7 +1236,7 @@ int runCli(const TempTree& logs, std::vector<std::string> args, std::string& out
   return status;
 }
 
-TEST(ConvertCommand, RefusesWhileFilesWaitThenConvertsAndDryRunChangesNothing) {
+TEST(ConvertCommand, RefusesWhileFilesWaitThenConvertsAndDryRunAndDiffChangeNothing) {
   const TempTree tree;
   const TempTree logs;
   prepareTree(tree);
@@ -1246,6 +1247,9 @@ TEST(ConvertCommand, RefusesWhileFilesWaitThenConvertsAndDryRunChangesNothing) {
   ASSERT_EQ(runCli(logs, {"--program-dir", prog, "start", base}, out), 0) << out;
   EXPECT_EQ(runCli(logs, {"--program-dir", prog, "convert", base}, out), 1);
   EXPECT_NE(logs.read("err.txt").find("czeka jeszcze plików *.inc: 2"), std::string::npos) << logs.read("err.txt");
+  EXPECT_EQ(runCli(logs, {"--program-dir", prog, "convert", "--diff", base}, out), 1);
+  EXPECT_NE(logs.read("err.txt").find("czeka jeszcze plików *.inc: 2"), std::string::npos) << logs.read("err.txt");
+  EXPECT_EQ(out, "");
   ASSERT_EQ(runCli(logs, {"--program-dir", prog, "assign-dir", base, "obiekty\\", "most"}, out), 0)
       << logs.read("err.txt");
   ASSERT_EQ(runCli(logs, {"--program-dir", prog, "assign-dir", base, "tory\\", "most"}, out), 0) << logs.read("err.txt");
@@ -1256,11 +1260,23 @@ TEST(ConvertCommand, RefusesWhileFilesWaitThenConvertsAndDryRunChangesNothing) {
   ASSERT_EQ(runCli(logs, {"--program-dir", prog, "convert", "--dry-run", base}, out), 0) << logs.read("err.txt");
   EXPECT_EQ(tree.snapshot(), before);
   EXPECT_EQ(out, listing);
+  std::string diff;
+  ASSERT_EQ(runCli(logs, {"--program-dir", prog, "convert", "--diff", base}, diff), 0) << logs.read("err.txt");
+  EXPECT_EQ(tree.snapshot(), before);
+  EXPECT_EQ(logs.read("err.txt"), "Do przerobienia (nic nie zmieniono): pliki *.inc: 2, pliki sceneryjne: 2 z 4 sprawdzonych.\n");
 
   ASSERT_EQ(runCli(logs, {"--program-dir", prog, "convert", base}, out), 0) << logs.read("err.txt");
   EXPECT_EQ(out, listing);
   EXPECT_EQ(logs.read("err.txt"), "Przerobiono pliki *.inc: 2, pliki sceneryjne: 2 z 4 sprawdzonych.\n");
   EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);
+  // Not a terminal: the files' own bytes, no colour, each changed file in
+  // the order listed.
+  std::string want;
+  for (std::string file : kChanged) {
+    std::replace(file.begin(), file.end(), '\\', '/');
+    appendUnifiedDiff(file, before.at("base/" + file), tree.read("base/" + file), {}, want);
+  }
+  EXPECT_EQ(diff, want);
 }
 
 }  // namespace
