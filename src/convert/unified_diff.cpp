@@ -1,10 +1,10 @@
 #include "convert/unified_diff.h"
 
 #include "text/codepage.h"
+#include "text/lines.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 namespace borvantel::convert {
@@ -19,26 +19,28 @@ struct DiffLine {
   std::uint32_t toolLines;
 };
 
-std::uint32_t toolLinesIn(std::string_view whole) {
-  std::uint32_t n = 0;
-  for (const char* p = whole.data(), *stop = p + whole.size();
-       (p = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(stop - p)))) != nullptr; ++p) {
-    if (p + 1 == stop || p[1] != '\n') ++n;
-  }
-  // An LF ends one more; so does the end of the text after a last lone CR.
-  return n + (whole.back() != '\r' ? 1 : 0);
-}
-
+// One pass over the text for both CR and LF.
 std::vector<DiffLine> splitLines(std::string_view s) {
   std::vector<DiffLine> lines;
-  for (size_t pos = 0; pos < s.size();) {
-    const size_t lf = s.find('\n', pos);
-    const size_t stop = lf == std::string_view::npos ? s.size() : lf + 1;
-    const std::string_view whole = s.substr(pos, stop - pos);
-    size_t endSize = 0;
-    if (lf != std::string_view::npos) endSize = whole.size() >= 2 && whole[whole.size() - 2] == '\r' ? 2 : 1;
-    lines.push_back({whole.substr(0, whole.size() - endSize), whole.substr(whole.size() - endSize), toolLinesIn(whole)});
-    pos = stop;
+  const char* const end = s.data() + s.size();
+  const char* start = s.data();  // of the line at hand
+  std::uint32_t loneCrs = 0;
+  for (const char* p = start; p < end;) {
+    const char* e = p + text::findLineEnd(p, static_cast<size_t>(end - p));
+    if (e == end) break;
+    const size_t endSize = *e == '\n' ? 1 : e + 1 < end && e[1] == '\n' ? 2 : 0;
+    p = e + (endSize == 0 ? 1 : endSize);
+    if (endSize == 0) {
+      ++loneCrs;
+      continue;
+    }
+    lines.push_back({std::string_view(start, static_cast<size_t>(e - start)), std::string_view(e, endSize), loneCrs + 1});
+    start = p;
+    loneCrs = 0;
+  }
+  // A last line without LF; text after its last lone CR is one line more.
+  if (start < end) {
+    lines.push_back({std::string_view(start, static_cast<size_t>(end - start)), {}, loneCrs + (end[-1] != '\r')});
   }
   return lines;
 }
