@@ -624,7 +624,7 @@ TEST(ConversionRun, ReadOnlyFilesAreConvertedAndComeBackWritable) {
   for (const char* file : readOnly) {
     EXPECT_EQ(tree.attributes(file) & FILE_ATTRIBUTE_READONLY, 0u) << file;
   }
-  EXPECT_EQ(undoConversion(tree.runPaths()), kChanged.size());
+  EXPECT_EQ(undoConversion(tree.runPaths()).restoredFiles.size(), kChanged.size());
   EXPECT_EQ(testing::withoutUndoSet(tree.snapshot()), before);
 }
 
@@ -1014,7 +1014,7 @@ TEST(ConversionRun, UndoOfABusyTreeGivesBackEveryByte) {
   ConversionEvents events;
   const ConversionResult result = runConversion(tree.runPaths(), events);
   ASSERT_NE(scenery(), before);
-  EXPECT_EQ(undoConversion(tree.runPaths()), result.changedFiles.size());
+  EXPECT_EQ(undoConversion(tree.runPaths()).restoredFiles.size(), result.changedFiles.size());
   EXPECT_EQ(scenery(), before);
 }
 
@@ -1100,7 +1100,7 @@ TEST(Undo, ARenameFailingPartWayLeavesExactlyTheFilesNotYetPutBackUndoable) {
   EXPECT_FALSE(tree.exists("base/.borvantel-journal"));
 
   // A second undo puts back the rest.
-  EXPECT_EQ(undoConversion(tree.runPaths()), 2u);
+  EXPECT_EQ(undoConversion(tree.runPaths()).restoredFiles.size(), 2u);
   EXPECT_EQ(testing::withoutUndoSet(tree.snapshot()), testing::withoutUndoSet(before));
   EXPECT_TRUE(undoableFiles(tree.runPaths()).empty());
 }

@@ -35,8 +35,8 @@ const char* const kUsage =
     "                                    na kategorię), wypisuje zmienione pliki; --dry-run tylko\n"
     "                                    wypisuje pliki, które by zmienił, i niczego nie zmienia;\n"
     "                                    --no-undo nie zachowuje oryginałów do cofnięcia\n"
-    "  undo [--discard] BAZA             przywraca pliki sprzed ostatniej konwersji; --discard\n"
-    "                                    tylko usuwa zachowane oryginały\n"
+    "  undo [--discard] BAZA             przywraca pliki sprzed ostatniej konwersji i wypisuje je;\n"
+    "                                    --discard tylko usuwa zachowane oryginały\n"
     "  clean BAZA                        usuwa pliki robocze z katalogu BAZA (oryginały do cofnięcia\n"
     "                                    zostają)\n"
     "\n"
@@ -192,9 +192,7 @@ int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
     throw;
   }
   printPaths(ctx.out, result.changedFiles);
-  ctx.err << (dryRun ? "Do przerobienia (nic nie zmieniono): pliki *.inc: " : "Przerobiono pliki *.inc: ")
-          << result.includeFiles << ", pliki sceneryjne: " << result.sceneryFiles << " z "
-          << result.sceneryListed << " sprawdzonych.\n";
+  ctx.err << run::conversionSummary(result, dryRun) << '\n';
   return 0;
 }
 
@@ -208,8 +206,10 @@ int cmdUndo(const Context& ctx, const std::vector<std::string>& args) {
     r.discardUndoSet();
     ctx.err << "Usunięto oryginały zachowane do cofnięcia konwersji.\n";
   } else {
-    const size_t n = r.undoConversion();
-    ctx.err << "Przywrócono pliki sprzed konwersji: " << n << ".\n";
+    run::ConversionEvents events;
+    const run::UndoResult result = r.undo(events);
+    printPaths(ctx.out, result.restoredFiles);
+    ctx.err << run::undoSummary(result) << '\n';
   }
   return 0;
 }

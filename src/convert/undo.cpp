@@ -4,6 +4,7 @@
 #include "convert/list_file.h"
 #include "platform/in_order.h"
 #include "platform/os.h"
+#include "text/codepage.h"
 #include "text/paths.h"
 
 #include <fcntl.h>
@@ -206,6 +207,10 @@ void installPendingUndoSet(const text::RunPaths& paths) {
 
 void removePendingUndoSet(const text::RunPaths& paths) { removeDirectory(directoryIn(paths, kUndoNewDirectory)); }
 
+bool undoSetExists(const text::RunPaths& paths) {
+  return text::fileSize(directoryIn(paths, kUndoDirectory) + std::string(kManifest)).has_value();
+}
+
 std::vector<std::string> undoableFiles(const text::RunPaths& paths) {
   std::vector<std::string> out;
   const auto entries = readManifest(directoryIn(paths, kUndoDirectory));
@@ -214,15 +219,11 @@ std::vector<std::string> undoableFiles(const text::RunPaths& paths) {
   return out;
 }
 
-size_t undoConversion(const text::RunPaths& paths) {
-  const std::string dir = directoryIn(paths, kUndoDirectory);
-  const auto entries = readManifest(dir);
-  if (!entries) {
-    throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
-                        " nie ma kopii do cofnięcia konwersji.");
-  }
-  // Everything is checked before anything changes.
-  for (const ManifestEntry& e : *entries) {
+namespace {
+
+// Everything is checked before anything changes.
+void checkUnchangedSinceConversion(const std::string& dir, const std::vector<ManifestEntry>& entries) {
+  for (const ManifestEntry& e : entries) {
     platform::FileStat st;
     if (platform::os().lstat(e.target.c_str(), &st) != 0 || identityText(identityOf(st)) != e.identity) {
       throw text::Failure("Plik " + text::quotedPath(e.target) +
@@ -232,27 +233,69 @@ size_t undoConversion(const text::RunPaths& paths) {
     const std::string backup = dir + e.backup;
     if (platform::os().lstat(backup.c_str(), &st) != 0) throw FileError(FileOp::Open, backup, errno);
   }
-  Journal::commitUndo(paths, entries->size(),
-                      [&](size_t i) { return std::pair(dir + (*entries)[i].backup, (*entries)[i].target); });
-  for (size_t done = 0; done < entries->size(); ++done) {
-    const ManifestEntry& e = (*entries)[done];
+}
+
+// A target as the conversion's result names it: relative to the base
+// directory, "\" separated.
+std::string shownTarget(const text::RunPaths& paths, std::string_view target) {
+  if (target.starts_with(paths.sciezka_katalogu)) target.remove_prefix(paths.sciezka_katalogu.size());
+  return text::nativeToRelative(target);
+}
+
+// The renames, in the manifest's order; a failure leaves what is not yet put
+// back undoable and says how far it got.
+void putBack(const text::RunPaths& paths, const std::string& dir, const std::vector<ManifestEntry>& entries,
+             ConversionEvents* events, UndoResult& result) {
+  for (size_t done = 0; done < entries.size(); ++done) {
+    const ManifestEntry& e = entries[done];
+    std::string shown = shownTarget(paths, e.target);
+    if (events) events->fileBegins(shown);
     if (platform::os().rename((dir + e.backup).c_str(), e.target.c_str()) != 0) {
       const FileError error(FileOp::Rename, e.target, errno);
-      // What is left stays undoable.
-      writeManifestFile(dir, entries->size() - done, [&](size_t i, ManifestEntry& left) {
-        left = (*entries)[done + i];
+      writeManifestFile(dir, entries.size() - done, [&](size_t i, ManifestEntry& left) {
+        left = entries[done + i];
         return true;
       });
       Journal::removeUndo(paths);
       throw text::Failure(std::string(error.what()) + " Cofanie przerwano: przywrócono " + std::to_string(done) +
-                          " z " + std::to_string(entries->size()) +
+                          " z " + std::to_string(entries.size()) +
                           " plików; pozostałe można przywrócić, cofając jeszcze raz.");
     }
+    ++(text::endsWithIgnoreCase(shown, ".inc") ? result.includeFiles : result.sceneryFiles);
+    result.restoredFiles.push_back(std::move(shown));
+  }
+}
+
+// Each phase that begins also ends, however it ends.
+struct PhaseGuard {
+  ConversionEvents* events;
+  ~PhaseGuard() {
+    if (events) events->phaseEnds(ConversionPhase::Undo);
+  }
+};
+
+}  // namespace
+
+UndoResult undoConversion(const text::RunPaths& paths, ConversionEvents* events) {
+  const std::string dir = directoryIn(paths, kUndoDirectory);
+  const auto entries = readManifest(dir);
+  if (!entries) {
+    throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
+                        " nie ma kopii do cofnięcia konwersji.");
+  }
+  checkUnchangedSinceConversion(dir, *entries);
+  UndoResult result;
+  {
+    if (events && !entries->empty()) events->phaseBegins(ConversionPhase::Undo, entries->size());
+    const PhaseGuard phase{entries->empty() ? nullptr : events};
+    Journal::commitUndo(paths, entries->size(),
+                        [&](size_t i) { return std::pair(dir + (*entries)[i].backup, (*entries)[i].target); });
+    putBack(paths, dir, *entries, events, result);
   }
   text::syncFileSystemOf(paths.sciezka_katalogu);
   removeDirectory(dir);
   Journal::removeUndo(paths);
-  return entries->size();
+  return result;
 }
 
 void discardUndoSet(const text::RunPaths& paths) { removeDirectory(directoryIn(paths, kUndoDirectory)); }

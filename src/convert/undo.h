@@ -5,6 +5,7 @@
 // changed since.
 #pragma once
 
+#include "convert/progress.h"
 #include "text/files.h"
 #include "text/paths.h"
 
@@ -76,15 +77,28 @@ void installPendingUndoSet(const text::RunPaths& paths);
 // Removes a new undo set that never came into use (a stopped preparation).
 void removePendingUndoSet(const text::RunPaths& paths);
 
-// The files the undo set would put back (relative to the base directory, "\"
-// separated); empty when there is no undo set.
+// Whether the base directory holds an undo set (its manifest; nothing is read).
+bool undoSetExists(const text::RunPaths& paths);
+
+// The files the undo set would put back (full paths); empty when there is no
+// undo set.
 std::vector<std::string> undoableFiles(const text::RunPaths& paths);
+
+// What an undo put back: the files relative to the base directory with "\"
+// separators, as ConversionResult::changedFiles names them, in the order of
+// the undo set (include files first), and how many of each kind.
+struct UndoResult {
+  std::vector<std::string> restoredFiles;
+  size_t includeFiles = 0;
+  size_t sceneryFiles = 0;
+};
 
 // Puts every original back. Refuses, changing nothing, when there is no undo
 // set or a converted file has been changed, moved or removed since (naming
 // it). Crash-safe like the conversion: a journal names every rename before the
-// first. Returns the number of files put back.
-size_t undoConversion(const text::RunPaths& paths);
+// first. `events` (may be null) hears of each file as it is put back, as one
+// phase (ConversionPhase::Undo).
+UndoResult undoConversion(const text::RunPaths& paths, ConversionEvents* events = nullptr);
 
 // Removes the undo set (the disk space of the originals is freed).
 void discardUndoSet(const text::RunPaths& paths);
