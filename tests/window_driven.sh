@@ -7,6 +7,8 @@
 #
 # Usage: window_driven.sh WINDOW CLI DEMO_DIR PLUGIN_DIR [OWN_PROGRAM_DIR]
 # WINDOW and CLI are commands (a wrapper that runs Wine for a Windows build).
+# With BORVANTEL_EXPECT_POLISH_QT=1 in the environment, Qt's own texts (the
+# buttons of a question) must be Polish.
 # With OWN_PROGRAM_DIR (the window's own directory, holding the program files
 # it ships with) the window runs without --program-dir and that directory's
 # kategorie.txt and predef.txt are compared afterwards.
@@ -47,6 +49,9 @@ status=0
 
 field() { awk -F'\t' -v n="$1" '{ sub(/^[a-z]+ /, ""); print $n }'; }
 grep -q '^closing' "$work/report" || fail "the driver did not get to closing the window"
+if [[ ${BORVANTEL_EXPECT_POLISH_QT:-} == 1 ]]; then
+  grep -q $'^buttons &Tak\t&Nie$' "$work/report" || fail "Qt's buttons are not in Polish"
+fi
 ! grep -q '^message' "$work/report" || fail "the window showed a message"
 grep -q $'^press Command5\ton' "$work/report" || fail "the convert button was not on"
 grep -q $'^state Command5\toff' "$work/report" || fail "the convert button stayed on after converting"
