@@ -715,10 +715,14 @@ std::map<std::string, std::string> sceneryOf(const TempTree& t) {
   return files;
 }
 
+// Two include files that need a category, a scenery file naming both, and an
+// include file without a category whose include line the conversion changes
+// (so it counts among the scenery files).
 void layOutForUndo(const TempTree& t) {
   t.write("prog/kategorie.txt", "AUTA\r\n");
   for (const char* f : {"linie/a.inc", "dworzec.inc"}) t.write(std::string("base/scenery/") + f, "(p1)\r\n(p2)\r\n(p3)\r\n");
   t.write("base/scenery/trasa.scn", "include linie/a.inc 1 end\r\ninclude dworzec.inc 2 end\r\n");
+  t.write("base/scenery/linie/tor.inc", "(p1)\r\ninclude linie/a.inc 1 end\r\n");
 }
 
 TEST(RunUndo, AConversionOfThisRunIsUndoneAndOfferedAgain) {
@@ -730,23 +734,27 @@ TEST(RunUndo, AConversionOfThisRunIsUndoneAndOfferedAgain) {
   while (!r.fileList().empty()) r.assignSelectedFile();
   const auto before = sceneryOf(t);
   ConversionEvents none;
-  r.convert(none);
+  const ConversionResult converted = r.convert(none);
+  EXPECT_EQ(converted.includeFiles, 2u);
+  EXPECT_EQ(converted.sceneryFiles, 2u);
   ASSERT_TRUE(r.controls().command7);
+  // Counted as the conversion counted them: linie\tor.inc among the scenery files.
   EXPECT_EQ(r.undoQuestion(),
-            "Cofnąć konwersję? Pliki sprzed konwersji zostaną przywrócone (pliki *.inc: 2, pliki sceneryjne: 1); "
+            "Cofnąć konwersję? Pliki sprzed konwersji zostaną przywrócone (pliki *.inc: 2, pliki sceneryjne: 2); "
             "zmiany, które wprowadziła, znikną.");
 
   UndoEvents events;
   const UndoResult result = r.undo(events);
   EXPECT_EQ(sceneryOf(t), before);  // byte for byte
   EXPECT_EQ(result.includeFiles, 2u);
-  EXPECT_EQ(result.sceneryFiles, 1u);
-  const std::vector<std::string> files{"scenery\\dworzec.inc", "scenery\\linie\\a.inc", "scenery\\trasa.scn"};
-  EXPECT_EQ(result.restoredFiles, files);
-  EXPECT_EQ(events.calls, (std::vector<std::string>{"undo begins 3", files[0], files[1], files[2], "ends"}));
+  EXPECT_EQ(result.sceneryFiles, 2u);
+  EXPECT_EQ(result.restoredFiles, converted.changedFiles);
+  const std::vector<std::string>& files = converted.changedFiles;
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(events.calls, (std::vector<std::string>{"undo begins 4", files[0], files[1], files[2], files[3], "ends"}));
   // Ready to convert again, with the assignments of this run; no undo set left.
   Controls expected{.command5 = true, .command6 = true, .command8 = true, .directoryChoice = false, .label4 = false,
-                    .label5 = {}, .label6 = "Przywrócono pliki sprzed konwersji: pliki *.inc: 2, pliki sceneryjne: 1."};
+                    .label5 = {}, .label6 = "Przywrócono pliki sprzed konwersji: pliki *.inc: 2, pliki sceneryjne: 2."};
   EXPECT_EQ(r.controls(), expected);
   ASSERT_TRUE(r.lastChanges());
   EXPECT_EQ(r.lastChanges()->kind, Changes::Kind::Restored);
@@ -803,7 +811,7 @@ TEST(RunUndo, StartOnAConvertedBaseOffersTheUndoAndScansAgainAfterIt) {
   EXPECT_FALSE(r.wszystkie_inc_przypisane());
   EXPECT_EQ(r.fileList(), (std::vector<std::string>{"dworzec.inc", "linie\\a.inc"}));
   EXPECT_FALSE(r.controls().command7);
-  EXPECT_EQ(r.controls().label6, "Przywrócono pliki sprzed konwersji: pliki *.inc: 2, pliki sceneryjne: 1.");
+  EXPECT_EQ(r.controls().label6, "Przywrócono pliki sprzed konwersji: pliki *.inc: 2, pliki sceneryjne: 2.");
   EXPECT_THROW(r.undoQuestion(), text::Failure);  // nothing left to undo
 }
 

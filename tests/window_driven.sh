@@ -39,10 +39,13 @@ else
   window_program=$work/window/program_łódź
 fi
 
-# The directory list opens on the current directory: the base.
+# The directory list opens on the current directory: the base. A runtime
+# directory of its own keeps a window the user has open from counting as the
+# one copy (on Linux; on Windows the session's mutex decides).
+mkdir -m 700 "$work/runtime"
 status=0
 (cd "$work/window/trasa" &&
-  BORVANTEL_DRIVER_REPORT=$work/report QT_PLUGIN_PATH=$plugins QT_QPA_PLATFORM=offscreen \
+  XDG_RUNTIME_DIR=$work/runtime BORVANTEL_DRIVER_REPORT=$work/report QT_PLUGIN_PATH=$plugins QT_QPA_PLATFORM=offscreen \
     timeout 300 "$window" "${program_args[@]}" -style borvantel-driver) || status=$?
 ((status == 0)) || fail "the window ended with status $status"
 [[ -f $work/report ]] || fail "the driver wrote no report (was the plugin loaded?)"

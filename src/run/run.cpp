@@ -24,14 +24,12 @@ Run::Run(std::string_view programDir, std::string_view baseDir) : paths_(text::R
 std::string Run::recover() { return convert::recoverInterruptedConversion(paths_).message; }
 
 std::string Run::undoQuestion() const {
-  size_t includeFiles = 0;
-  const std::vector<std::string> files = convert::undoableFiles(paths_);
-  if (files.empty()) {
+  const std::optional<convert::UndoCounts> counts = convert::undoSetCounts(paths_);
+  if (!counts) {
     throw text::Failure("W katalogu " + text::quotedPath(paths_.sciezka_katalogu) +
                         " nie ma kopii do cofnięcia konwersji.");
   }
-  for (const std::string& file : files) includeFiles += text::endsWithIgnoreCase(file, ".inc") ? 1 : 0;
-  return run::undoQuestion(includeFiles, files.size() - includeFiles);
+  return run::undoQuestion(counts->includeFiles, counts->sceneryFiles);
 }
 
 UndoResult Run::undo(ConversionEvents& events) {
