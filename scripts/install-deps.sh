@@ -14,6 +14,7 @@ packages=(
   googletest       # GoogleTest's sources, cross-built for the Windows tests
   libgmock-dev     # tests
   qt6-base-dev     # the window (Qt 6 Widgets) and its tests (Qt Test)
+  qt6-translations-l10n  # Qt's own texts in Polish (the buttons of a question)
   fonts-liberation2  # a font as wide as the window's design font, so captions fit
   clang              # the fuzz targets (libFuzzer)
   libclang-rt-14-dev # libFuzzer and the sanitizers' runtime for clang

@@ -10,7 +10,7 @@
 # What goes in, beside the two programs: every DLL they and the shipped Qt
 # plugins import that is not part of Windows (found by walking the imports
 # with objdump, so a new dependency cannot be forgotten), the platform and
-# style plugins, the program files a first run reads (kategorie.txt,
+# style plugins, Qt's Polish translation, the program files a first run reads (kategorie.txt,
 # predef.txt), the demo scenery, a short Polish README and the licence texts.
 set -euo pipefail
 
@@ -43,6 +43,10 @@ install -m 644 "$build/src/borvantel.exe" "$build/src/borvantel-cli.exe" "$stage
 # display) and the native look of Windows 10 and 11.
 install -m 644 "$qt/plugins/platforms/qwindows.dll" "$qt/plugins/platforms/qoffscreen.dll" "$stage/platforms/"
 install -m 644 "$qt/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
+# Qt's own texts in Polish (the buttons of a question): the translation of the
+# same Qt version, which Debian ships for every platform.
+mkdir -p "$stage/translations"
+install -m 644 /usr/share/qt6/translations/qtbase_pl.qm "$stage/translations/"
 
 # Where a DLL that is not Windows' own comes from: Qt, or the compiler's
 # runtime (libstdc++, libgcc, winpthreads).
@@ -92,6 +96,7 @@ cp "$qt"/licenses/*.txt "$stage/licencje/"
 crlf <"$qt/licenses/debian-copyright" >"$stage/licencje/qt6-base-debian-copyright.txt"
 crlf </usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright >"$stage/licencje/libstdc++-libgcc-copyright.txt"
 crlf </usr/share/doc/mingw-w64-x86-64-dev/copyright >"$stage/licencje/winpthreads-copyright.txt"
+crlf </usr/share/doc/qt6-translations-l10n/copyright >"$stage/licencje/qt6-translations-debian-copyright.txt"
 {
   echo "Qt $(cat "$qt/.source-version") (Qt Core, Gui, Widgets), LGPL-3.0-only: the Qt6*.dll files and the"
   echo "plugins in platforms\\ and styles\\ may be replaced by your own build of the same Qt version."

@@ -21,18 +21,19 @@ failed=()
 
 # build_and_test NAME BUILD_DIR [cmake arguments...]
 build_and_test() {
-  local name=$1 dir=$2
+  local name=$1 dir=$2 began=$SECONDS
   shift 2
   echo "=== $name: build in $dir"
   if ! "$root/scripts/build.sh" "$dir" "$@"; then
     failed+=("$name build")
     return
   fi
-  echo "=== $name: tests"
+  echo "=== $name: tests (built in $((SECONDS - began)) s)"
   # A run without any test is a failure, not a pass.
   if ! ctest --test-dir "$dir" --output-on-failure --no-tests=error --parallel "$jobs"; then
     failed+=("$name tests")
   fi
+  echo "=== $name: $((SECONDS - began)) s in all"
 }
 
 start=$SECONDS

@@ -474,5 +474,30 @@ TEST(Cli, CleanRemovesTheFourWorkingFiles) {
   EXPECT_EQ(cli(t, {"clean", base(t)}).status, 0);  // nothing left to remove is no error
 }
 
+// undo prints what it put back as convert prints what it changed, and sums
+// it up in the window's words.
+TEST(Cli, UndoPutsBackAndPrintsTheFilesTheConversionChanged) {
+  TempTree t;
+  t.write("prog/kategorie.txt", "AUTA\r\n");
+  t.write("base/scenery/linie/a.inc", kThreeMarkers);
+  t.write("base/scenery/trasa.scn", "include linie/a.inc 1 end\r\n");
+  const auto before = t.snapshot();
+  ASSERT_EQ(cli(t, {"start", base(t)}).status, 0);
+  ASSERT_EQ(cli(t, {"assign", base(t), "linie\\a.inc", "AUTA"}).status, 0);
+  const CliRun converted = cli(t, {"convert", base(t)});
+  ASSERT_EQ(converted.status, 0) << converted.err;
+  ASSERT_EQ(cli(t, {"clean", base(t)}).status, 0);
+
+  const CliRun undone = cli(t, {"undo", base(t)});
+  EXPECT_EQ(undone.status, 0) << undone.err;
+  EXPECT_EQ(undone.out, converted.out);
+  EXPECT_EQ(undone.out, "scenery\\linie\\a.inc\nscenery\\trasa.scn\n");
+  EXPECT_EQ(undone.err, "Przywrócono pliki sprzed konwersji: pliki *.inc: 1, pliki sceneryjne: 1.\n");
+  EXPECT_EQ(t.snapshot(), before);
+  const CliRun again = cli(t, {"undo", base(t)});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_TRUE(contains(again.err, "nie ma kopii do cofnięcia")) << again.err;
+}
+
 }  // namespace
 }  // namespace borvantel

@@ -625,7 +625,7 @@ TEST(ConversionRun, ReadOnlyFilesAreConvertedAndComeBackWritable) {
   for (const char* file : readOnly) {
     EXPECT_EQ(tree.attributes(file) & FILE_ATTRIBUTE_READONLY, 0u) << file;
   }
-  EXPECT_EQ(undoConversion(tree.runPaths()), kChanged.size());
+  EXPECT_EQ(undoConversion(tree.runPaths()).restoredFiles.size(), kChanged.size());
   EXPECT_EQ(testing::withoutUndoSet(tree.snapshot()), before);
 }
 
@@ -1098,7 +1098,7 @@ TEST(ConversionRun, UndoOfABusyTreeGivesBackEveryByte) {
   ConversionEvents events;
   const ConversionResult result = runConversion(tree.runPaths(), events);
   ASSERT_NE(scenery(), before);
-  EXPECT_EQ(undoConversion(tree.runPaths()), result.changedFiles.size());
+  EXPECT_EQ(undoConversion(tree.runPaths()).restoredFiles.size(), result.changedFiles.size());
   EXPECT_EQ(scenery(), before);
 }
 
@@ -1184,9 +1184,39 @@ TEST(Undo, ARenameFailingPartWayLeavesExactlyTheFilesNotYetPutBackUndoable) {
   EXPECT_FALSE(tree.exists("base/.borvantel-journal"));
 
   // A second undo puts back the rest.
-  EXPECT_EQ(undoConversion(tree.runPaths()), 2u);
+  EXPECT_EQ(undoConversion(tree.runPaths()).restoredFiles.size(), 2u);
   EXPECT_EQ(testing::withoutUndoSet(tree.snapshot()), testing::withoutUndoSet(before));
   EXPECT_TRUE(undoableFiles(tree.runPaths()).empty());
+}
+
+// An undo set kept before the manifest named each file's phase is still put
+// back; the phase is then told by the file's name.
+TEST(Undo, ASetKeptByTheFirstManifestVersionIsStillPutBack) {
+  const TempTree tree;
+  prepareTree(tree);
+  const auto before = tree.snapshot();
+  ConversionEvents progress;
+  runConversion(tree.runPaths(), progress);
+  // The same manifest as the first version wrote it: no phase field.
+  const std::string manifest = ".borvantel-undo/manifest";
+  const std::string now = tree.read("base/" + manifest);
+  const std::string header = "borvantel undo 2\n";
+  ASSERT_TRUE(now.starts_with(header));
+  std::string old = "borvantel undo 1\n";
+  size_t at = header.size();
+  for (size_t field = 0;; ++field) {
+    const size_t end = now.find('\0', at);
+    if (end == std::string::npos) break;
+    if (field % 4 != 3) old += now.substr(at, end + 1 - at);
+    at = end + 1;
+  }
+  old += now.substr(at);  // the trailer
+  tree.write("base/" + manifest, old);
+
+  const UndoResult result = undoConversion(tree.runPaths());
+  EXPECT_EQ(result.restoredFiles.size(), kChanged.size());
+  EXPECT_EQ(result.includeFiles + result.sceneryFiles, kChanged.size());
+  EXPECT_EQ(testing::withoutUndoSet(tree.snapshot()), testing::withoutUndoSet(before));
 }
 
 TEST(ConversionRun, FlushFailingAfterTheRenamesIsNotReportedAsSuccess) {

@@ -173,6 +173,12 @@ TEST(Hostile, DirectoriesDeeperThanAPathCanBeGiveAMessage) {
 // Windows: paths past the old limit of 260 characters, and names Windows-1250
 // cannot hold, through a whole run.
 
+// An undo through the run, no progress shown.
+run::UndoResult undoAll(run::Run& r) {
+  run::ConversionEvents none;
+  return r.undo(none);
+}
+
 // An include file and a scenery file in `dir` (below the scenery directory,
 // "/" separated), both with long names, through a whole run.
 void expectLongPathsConverted(const TempTree& tree, const std::string& dir) {
@@ -190,7 +196,7 @@ void expectLongPathsConverted(const TempTree& tree, const std::string& dir) {
   EXPECT_EQ(tree.read("base/scenery/" + dir + name + ".scn"), "include " + dir + name + ".inc ____&type 1 2\r\n");
   // The undo set holds them too.
   run::Run r = run::Run::resume(tree.path("prog"), tree.path("base"));
-  EXPECT_EQ(r.undoConversion(), 2u);
+  EXPECT_EQ(undoAll(r).restoredFiles.size(), 2u);
   EXPECT_EQ(tree.read("base/scenery/" + dir + name + ".inc"), "(p1) (p2) (p3)\r\n");
 }
 

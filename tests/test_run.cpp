@@ -25,8 +25,9 @@ namespace borvantel::run {
 // How gtest shows the controls when a comparison fails.
 void PrintTo(const Controls& c, std::ostream* os) {
   *os << "{Start " << c.command1 << ", <-- " << c.command2 << ", dir " << c.command4 << ", convert " << c.command5
-      << ", save " << c.command6 << ", lists shown " << c.directoryChoice << ", Katalog: " << c.label4
-      << ", Label5 '" << text::displayName(c.label5) << "'}";
+      << ", save " << c.command6 << ", undo " << c.command7 << ", changed files " << c.command8 << ", lists shown "
+      << c.directoryChoice << ", Katalog: " << c.label4 << ", Label5 '" << text::displayName(c.label5) << "', Label6 '"
+      << c.label6 << "'}";
 }
 
 namespace {
@@ -194,12 +195,20 @@ TEST(BaseDirectory, CleanUpGoesOnPastAFailureAndNamesTheFile) {
 // A whole run, driven as the window drives it: the stage table after each event
 
 // The controls of the stage table's rows, Label5 aside.
-Controls choosing(bool start) { return {.command1 = start, .label5 = {}}; }
+Controls choosing(bool start) { return {.command1 = start, .label5 = {}, .label6 = {}}; }
 Controls assigning(std::string label5) {
-  return {.command2 = true, .command4 = true, .directoryChoice = false, .label4 = true, .label5 = std::move(label5)};
+  return {.command2 = true, .command4 = true, .directoryChoice = false, .label4 = true, .label5 = std::move(label5),
+          .label6 = {}};
 }
 Controls ready(bool convert, bool save) {
-  return {.command5 = convert, .command6 = save, .directoryChoice = false, .label4 = false, .label5 = {}};
+  return {.command5 = convert, .command6 = save, .directoryChoice = false, .label4 = false, .label5 = {}, .label6 = {}};
+}
+// After a conversion: undo offered, the files and the summary shown.
+Controls converted(bool save, const convert::ConversionResult& result) {
+  Controls c = ready(false, save);
+  c.command7 = c.command8 = true;
+  c.label6 = run::conversionSummary(result);
+  return c;
 }
 
 const std::string kRoot(text::kGlownyScenery);
@@ -373,9 +382,9 @@ TEST(RunStages, AWholeRunByHand) {
                                        "c.inc BRAK_DEFINICJI\r\ndworzec.inc DROGI\r\n");
 
   convert::ConversionEvents events;
-  const convert::ConversionResult converted = r.convert(events);
-  EXPECT_EQ(converted.includeFiles, 5u);
-  EXPECT_EQ(r.controls(), ready(false, false));
+  const convert::ConversionResult result = r.convert(events);
+  EXPECT_EQ(result.includeFiles, 5u);
+  EXPECT_EQ(r.controls(), converted(false, result));
   EXPECT_EQ(t.read("base/scenery/trasa.scn"),
             "include linie/a.inc DROGI_&type 1 2 end\r\ninclude dworzec.inc DROGI_&type 3 end\r\n");
 
@@ -393,10 +402,10 @@ TEST(RunStages, ConvertingFirstLeavesSavingAvailable) {
   r.start();
   while (!r.fileList().empty()) r.assignSelectedFile();
   convert::ConversionEvents events;
-  r.convert(events);
-  EXPECT_EQ(r.controls(), ready(false, true));
+  const convert::ConversionResult result = r.convert(events);
+  EXPECT_EQ(r.controls(), converted(true, result));
   r.save();
-  EXPECT_EQ(r.controls(), ready(false, false));
+  EXPECT_EQ(r.controls(), converted(false, result));
 }
 
 TEST(RunStages, StartWithNothingLeftGoesStraightToConverting) {
@@ -427,8 +436,8 @@ TEST(RunStages, StartWithNothingLeftGoesStraightToConverting) {
     EXPECT_EQ(r.fileList(), Lines{});
     EXPECT_EQ(r.categoryList(), Lines{});  // not even BRAK_DEFINICJI
     convert::ConversionEvents events;
-    r.convert(events);
-    EXPECT_EQ(r.controls(), ready(false, false));
+    const convert::ConversionResult result = r.convert(events);
+    EXPECT_EQ(r.controls(), converted(false, result));
   }
 }
 
@@ -493,7 +502,9 @@ TEST(RunStages, AFailedStepLeavesTheStageAndTheListsAsTheyWere) {
     platform::ScopedOs guard(fos);
     convert::ConversionEvents events;
     EXPECT_THROW(r.convert(events), convert::IncompleteConversion);
-    EXPECT_EQ(r.controls(), ready(false, true));
+    Controls expected = ready(false, true);
+    expected.command7 = true;  // the files replaced can be put back
+    EXPECT_EQ(r.controls(), expected);
   }
 }
 
@@ -581,8 +592,8 @@ TEST(RunStages, ADryRunLeavesTheConvertButtonAsItWas) {
   EXPECT_EQ(r.convert(events, dryRun).includeFiles, 5u);
   EXPECT_EQ(r.controls(), ready(true, true));
   EXPECT_EQ(t.snapshot(), before);
-  r.convert(events);
-  EXPECT_EQ(r.controls(), ready(false, true));
+  const convert::ConversionResult result = r.convert(events);
+  EXPECT_EQ(r.controls(), converted(true, result));
 }
 
 TEST(RunStages, AConversionRefusedWhileFilesWaitIsStillOfferedOnceTheyAreAssigned) {
@@ -597,8 +608,9 @@ TEST(RunStages, AConversionRefusedWhileFilesWaitIsStillOfferedOnceTheyAreAssigne
   EXPECT_THROW(r.convert(events, dryRun), FilesWaiting);
   while (!r.fileList().empty()) r.assignSelectedFile();
   EXPECT_EQ(r.controls(), ready(true, true));
-  EXPECT_EQ(r.convert(events).includeFiles, 5u);
-  EXPECT_EQ(r.controls(), ready(false, true));
+  const convert::ConversionResult result = r.convert(events);
+  EXPECT_EQ(result.includeFiles, 5u);
+  EXPECT_EQ(r.controls(), converted(true, result));
 }
 
 TEST(BaseDirectory, APickedVolumeReopensItsLastDirectoryElseItsRoot) {
@@ -673,6 +685,134 @@ TEST(RunStages, PassedOverFilesAreNamedUpToALimit) {
   EXPECT_EQ(some.find("f g.inc"), std::string::npos) << some;
   EXPECT_NE(some.find("pozostałych: 1"), std::string::npos) << some;
   EXPECT_NE(some.find(": 3."), std::string::npos) << some;  // the count of all
+}
+
+}  // namespace
+}  // namespace borvantel::run
+
+// ---------------------------------------------------------------------------
+// Undo, as the window offers it
+
+namespace borvantel::run {
+namespace {
+
+using testing::TempTree;
+
+// Records the undo's progress events.
+struct UndoEvents : ConversionEvents {
+  std::vector<std::string> calls;
+  void phaseBegins(ConversionPhase phase, size_t files) override {
+    calls.push_back((phase == ConversionPhase::Undo ? "undo begins " : "other begins ") + std::to_string(files));
+  }
+  void fileBegins(std::string_view label) override { calls.emplace_back(label); }
+  void phaseEnds(ConversionPhase) noexcept override { calls.emplace_back("ends"); }
+};
+
+// The scenery tree alone (no working files, no undo set).
+std::map<std::string, std::string> sceneryOf(const TempTree& t) {
+  auto files = t.snapshot();
+  std::erase_if(files, [](const auto& f) { return !f.first.starts_with("base/scenery/"); });
+  return files;
+}
+
+// Two include files that need a category, a scenery file naming both, and an
+// include file without a category whose include line the conversion changes
+// (so it counts among the scenery files).
+void layOutForUndo(const TempTree& t) {
+  t.write("prog/kategorie.txt", "AUTA\r\n");
+  for (const char* f : {"linie/a.inc", "dworzec.inc"}) t.write(std::string("base/scenery/") + f, "(p1)\r\n(p2)\r\n(p3)\r\n");
+  t.write("base/scenery/trasa.scn", "include linie/a.inc 1 end\r\ninclude dworzec.inc 2 end\r\n");
+  t.write("base/scenery/linie/tor.inc", "(p1)\r\ninclude linie/a.inc 1 end\r\n");
+}
+
+TEST(RunUndo, AConversionOfThisRunIsUndoneAndOfferedAgain) {
+  TempTree t;
+  layOutForUndo(t);
+  run::Run r(t.path("prog"), t.path("base"));
+  r.start();
+  EXPECT_FALSE(r.controls().command7);  // nothing converted yet
+  while (!r.fileList().empty()) r.assignSelectedFile();
+  const auto before = sceneryOf(t);
+  ConversionEvents none;
+  const ConversionResult converted = r.convert(none);
+  EXPECT_EQ(converted.includeFiles, 2u);
+  EXPECT_EQ(converted.sceneryFiles, 2u);
+  ASSERT_TRUE(r.controls().command7);
+  // Counted as the conversion counted them: linie\tor.inc among the scenery files.
+  EXPECT_EQ(r.undoQuestion(),
+            "Cofnąć konwersję? Pliki sprzed konwersji zostaną przywrócone (pliki *.inc: 2, pliki sceneryjne: 2); "
+            "zmiany, które wprowadziła, znikną.");
+
+  UndoEvents events;
+  const UndoResult result = r.undo(events);
+  EXPECT_EQ(sceneryOf(t), before);  // byte for byte
+  EXPECT_EQ(result.includeFiles, 2u);
+  EXPECT_EQ(result.sceneryFiles, 2u);
+  EXPECT_EQ(result.restoredFiles, converted.changedFiles);
+  const std::vector<std::string>& files = converted.changedFiles;
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(events.calls, (std::vector<std::string>{"undo begins 4", files[0], files[1], files[2], files[3], "ends"}));
+  // Ready to convert again, with the assignments of this run; no undo set left.
+  Controls expected{.command5 = true, .command6 = true, .command8 = true, .directoryChoice = false, .label4 = false,
+                    .label5 = {}, .label6 = "Przywrócono pliki sprzed konwersji: pliki *.inc: 2, pliki sceneryjne: 2."};
+  EXPECT_EQ(r.controls(), expected);
+  ASSERT_TRUE(r.lastChanges());
+  EXPECT_EQ(r.lastChanges()->kind, Changes::Kind::Restored);
+  EXPECT_EQ(r.lastChanges()->files, files);
+  EXPECT_EQ(r.convert(none).changedFiles, files);
+  EXPECT_NE(sceneryOf(t), before);
+}
+
+TEST(RunUndo, AFileChangedSinceTheConversionRefusesTheUndoAndChangesNothing) {
+  TempTree t;
+  layOutForUndo(t);
+  run::Run r(t.path("prog"), t.path("base"));
+  r.start();
+  while (!r.fileList().empty()) r.assignSelectedFile();
+  ConversionEvents none;
+  r.convert(none);
+  t.write("base/scenery/dworzec.inc", "zmieniony po konwersji\r\n");
+  const auto before = t.snapshot();
+  const Controls controls = r.controls();
+  try {
+    r.undo(none);
+    FAIL() << "undo went ahead";
+  } catch (const text::Failure& e) {
+    EXPECT_NE(std::string(e.what()).find(t.path("base/scenery/dworzec.inc")), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(t.snapshot(), before);
+  EXPECT_EQ(r.controls(), controls);  // still converted, undo still offered
+}
+
+// Start on a tree converted by an earlier run offers the undo; the undo puts
+// the files back and the scan runs again, so the files wait for categories.
+TEST(RunUndo, StartOnAConvertedBaseOffersTheUndoAndScansAgainAfterIt) {
+  TempTree t;
+  layOutForUndo(t);
+  const auto original = sceneryOf(t);
+  {
+    run::Run earlier(t.path("prog"), t.path("base"));
+    earlier.start();
+    while (!earlier.fileList().empty()) earlier.assignSelectedFile();
+    ConversionEvents none;
+    earlier.convert(none);
+    earlier.close();
+  }
+  run::Run r(t.path("prog"), t.path("base"));
+  r.start();
+  EXPECT_EQ(r.stage(), Stage::ReadyNothingAssigned);  // the converted files carry their headers
+  EXPECT_TRUE(r.controls().command7);
+  EXPECT_FALSE(r.controls().command8);  // nothing changed by this run yet
+
+  ConversionEvents none;
+  r.undo(none);
+  EXPECT_EQ(sceneryOf(t), original);
+  EXPECT_EQ(r.stage(), Stage::Assigning);
+  EXPECT_FALSE(r.wszystkie_inc_przypisane());
+  EXPECT_EQ(r.fileList(), (std::vector<std::string>{"dworzec.inc", "linie\\a.inc"}));
+  EXPECT_FALSE(r.controls().command7);
+  EXPECT_EQ(r.controls().label6, "Przywrócono pliki sprzed konwersji: pliki *.inc: 2, pliki sceneryjne: 2.");
+  EXPECT_THROW(r.undoQuestion(), text::Failure);  // nothing left to undo
 }
 
 }  // namespace

@@ -703,6 +703,144 @@ TEST(Form1, TheDemoByHandGivesTheSameFilesAsTheCommandLine) {
 }
 
 // ---------------------------------------------------------------------------
+// Undo and the summary of a change
+
+// The scenery tree alone: what a conversion and its undo change.
+std::map<std::string, std::string> sceneryOf(const TempTree& t) {
+  auto files = t.snapshot();
+  std::erase_if(files, [](const auto& f) { return !f.first.starts_with("base/scenery/"); });
+  return files;
+}
+
+// Start, and every waiting file gets the first category.
+void startAndAssignAll(Window& w) {
+  ASSERT_TRUE(w.click("Command1").empty());
+  while (!w.items("List1").isEmpty()) ASSERT_TRUE(w.click("Command2").empty());
+}
+
+TEST(Form1, AConversionIsSummedUpAndUndoneFromTheWindow) {
+  TempTree t;
+  layOut(t);
+  Window w(t, t.path("base"));
+  startAndAssignAll(w);
+  EXPECT_FALSE(w.get("Command7")->isVisible());  // nothing to undo yet
+  EXPECT_FALSE(w.get("Command8")->isVisible());
+  const auto before = sceneryOf(t);
+  ASSERT_TRUE(w.click("Command5").empty());  // the summary needs no click
+  EXPECT_EQ(w.get<QLabel>("Label6")->text(), u("Przerobiono pliki *.inc: 5, pliki sceneryjne: 1 z 1 sprawdzonych."));
+  ASSERT_TRUE(w.get("Command7")->isVisible());
+  EXPECT_TRUE(w.get("Command8")->isVisible());
+  EXPECT_NE(sceneryOf(t), before);
+
+  // Asked first: "no" changes nothing.
+  auto asked = w.click("Command7");
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].text, u("Cofnąć konwersję? Pliki sprzed konwersji zostaną przywrócone (pliki *.inc: 5, pliki "
+                             "sceneryjne: 1); zmiany, które wprowadziła, znikną."));
+  EXPECT_NE(sceneryOf(t), before);
+
+  QStringList captions;  // of the progress window while the undo runs
+  QTimer watch;
+  watch.setInterval(0);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top->objectName() == "Form3" && top->isVisible() && !captions.contains(top->windowTitle())) {
+        captions << top->windowTitle();
+      }
+    }
+  });
+  watch.start();
+  asked = answering([&] { QTest::mouseClick(w.get<QPushButton>("Command7"), Qt::LeftButton); }, QMessageBox::Yes);
+  watch.stop();
+  ASSERT_EQ(asked.size(), 1u);  // the question alone: the summary needs no click
+  EXPECT_EQ(sceneryOf(t), before);  // byte for byte
+  EXPECT_EQ(captions, QStringList{u("Przywracanie plików: czekaj")});
+  EXPECT_EQ(w.get<QLabel>("Label6")->text(), u("Przywrócono pliki sprzed konwersji: pliki *.inc: 5, pliki sceneryjne: 1."));
+  EXPECT_FALSE(w.get("Command7")->isVisible());
+  EXPECT_EQ(w.state(), ready(true, true));  // the assignments still hold: convert again if wanted
+  ASSERT_TRUE(w.click("Command5").empty());
+  EXPECT_NE(sceneryOf(t), before);
+}
+
+TEST(Form1, TheFilesOfTheLastChangeAreListedInAWindow) {
+  TempTree t;
+  layOut(t);
+  Window w(t, t.path("base"));
+  startAndAssignAll(w);
+  ASSERT_TRUE(w.click("Command5").empty());
+  const auto shown = previewing([&] { QTest::mouseClick(w.get<QPushButton>("Command8"), Qt::LeftButton); });
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].caption, u("Zmienione pliki"));
+  EXPECT_EQ(shown[0].text, u("Przerobiono pliki *.inc: 5, pliki sceneryjne: 1 z 1 sprawdzonych.\n\n"
+                             // In the conversion's order, as the command line prints them.
+                             "scenery\\linie\\most.inc\nscenery\\dworzec.inc\nscenery\\linie\\a.inc\n"
+                             "scenery\\linie\\b.inc\nscenery\\linie\\stare\\c.inc\nscenery\\trasa.scn"));
+}
+
+TEST(Form1, AnUndoRefusedBecauseAFileChangedNamesItAndChangesNothing) {
+  TempTree t;
+  layOut(t);
+  Window w(t, t.path("base"));
+  startAndAssignAll(w);
+  ASSERT_TRUE(w.click("Command5").empty());
+  t.write("base/scenery/trasa.scn", "poprawione ręcznie\r\n");
+  const auto before = t.snapshot();
+  const auto messages =
+      answering([&] { QTest::mouseClick(w.get<QPushButton>("Command7"), Qt::LeftButton); }, QMessageBox::Yes);
+  ASSERT_EQ(messages.size(), 2u);  // the question, then the refusal
+  EXPECT_EQ(messages[1].icon, QMessageBox::Warning);
+  EXPECT_TRUE(messages[1].text.contains(QString::fromStdString(t.path("base/scenery/trasa.scn"))))
+      << messages[1].text.toStdString();
+  EXPECT_TRUE(messages[1].text.contains(u("Nie zmieniono żadnego pliku"))) << messages[1].text.toStdString();
+  EXPECT_EQ(t.snapshot(), before);
+  EXPECT_TRUE(w.get("Command7")->isVisible());  // may be tried again once the file is put right
+}
+
+// A base converted in an earlier run: Start offers the undo; afterwards the
+// files wait for their categories again.
+TEST(Form1, StartOnAConvertedBaseOffersTheUndo) {
+  TempTree t;
+  layOut(t);
+  const auto original = sceneryOf(t);
+  {
+    Window first(t, t.path("base"));
+    startAndAssignAll(first);
+    ASSERT_TRUE(first.click("Command5").empty());
+    first.form().Form_QueryUnload(Form1::UnloadMode::User);
+  }
+  Window w(t, t.path("base"));
+  ASSERT_TRUE(w.click("Command1").empty());
+  EXPECT_EQ(w.state(), ready(true, false));
+  ASSERT_TRUE(w.get("Command7")->isVisible());
+  EXPECT_TRUE(w.get<QLabel>("Label6")->text().isEmpty());
+  ASSERT_EQ(answering([&] { QTest::mouseClick(w.get<QPushButton>("Command7"), Qt::LeftButton); }, QMessageBox::Yes)
+                .size(),
+            1u);
+  EXPECT_EQ(sceneryOf(t), original);
+  EXPECT_EQ(w.items("List1"), (QStringList{"dworzec.inc", "linie\\a.inc", "linie\\b.inc", "linie\\stare\\c.inc"}));
+  EXPECT_EQ(w.state(), assigning(kRoot));
+  EXPECT_FALSE(w.get("Command7")->isVisible());
+}
+
+TEST(Form1, TheUndoButtonAndTheSummaryAreReadByScreenReaders) {
+  TempTree t;
+  layOut(t);
+  Window w(t, t.path("base"));
+  startAndAssignAll(w);
+  ASSERT_TRUE(w.click("Command5").empty());
+  for (const char* name : {"Command7", "Command8"}) {
+    QAccessibleInterface* button = QAccessible::queryAccessibleInterface(w.get(name));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->role(), QAccessible::Button);
+    EXPECT_EQ(button->text(QAccessible::Name), qobject_cast<QPushButton*>(w.get(name))->text());
+    EXPECT_FALSE(button->state().invisible);
+  }
+  QAccessibleInterface* summary = QAccessible::queryAccessibleInterface(w.get("Label6"));
+  EXPECT_EQ(summary->text(QAccessible::Name), w.get<QLabel>("Label6")->text());
+  EXPECT_EQ(summary->text(QAccessible::Description), u("Podsumowanie zmian plików"));
+}
+
+// ---------------------------------------------------------------------------
 // The preview
 
 TEST(Form2, ADoubleClickShowsTheFirstLinesOfTheFile) {

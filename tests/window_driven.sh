@@ -7,6 +7,8 @@
 #
 # Usage: window_driven.sh WINDOW CLI DEMO_DIR PLUGIN_DIR [OWN_PROGRAM_DIR]
 # WINDOW and CLI are commands (a wrapper that runs Wine for a Windows build).
+# With BORVANTEL_EXPECT_POLISH_QT=1 in the environment, Qt's own texts (the
+# buttons of a question) must be Polish.
 # With OWN_PROGRAM_DIR (the window's own directory, holding the program files
 # it ships with) the window runs without --program-dir and that directory's
 # kategorie.txt and predef.txt are compared afterwards.
@@ -37,16 +39,22 @@ else
   window_program=$work/window/program_łódź
 fi
 
-# The directory list opens on the current directory: the base.
+# The directory list opens on the current directory: the base. A runtime
+# directory of its own keeps a window the user has open from counting as the
+# one copy (on Linux; on Windows the session's mutex decides).
+mkdir -m 700 "$work/runtime"
 status=0
 (cd "$work/window/trasa" &&
-  BORVANTEL_DRIVER_REPORT=$work/report QT_PLUGIN_PATH=$plugins QT_QPA_PLATFORM=offscreen \
+  XDG_RUNTIME_DIR=$work/runtime BORVANTEL_DRIVER_REPORT=$work/report QT_PLUGIN_PATH=$plugins QT_QPA_PLATFORM=offscreen \
     timeout 300 "$window" "${program_args[@]}" -style borvantel-driver) || status=$?
 ((status == 0)) || fail "the window ended with status $status"
 [[ -f $work/report ]] || fail "the driver wrote no report (was the plugin loaded?)"
 
 field() { awk -F'\t' -v n="$1" '{ sub(/^[a-z]+ /, ""); print $n }'; }
 grep -q '^closing' "$work/report" || fail "the driver did not get to closing the window"
+if [[ ${BORVANTEL_EXPECT_POLISH_QT:-} == 1 ]]; then
+  grep -q $'^buttons &Tak\t&Nie$' "$work/report" || fail "Qt's buttons are not in Polish"
+fi
 ! grep -q '^message' "$work/report" || fail "the window showed a message"
 grep -q $'^press Command5\ton' "$work/report" || fail "the convert button was not on"
 grep -q $'^state Command5\toff' "$work/report" || fail "the convert button stayed on after converting"

@@ -26,7 +26,8 @@ dirs=("$work"/unpacked/*/)
 ((${#dirs[@]} == 1)) || fail "the zip holds more than one top folder"
 app=${dirs[0]%/}
 for f in borvantel.exe borvantel-cli.exe kategorie.txt predef.txt CZYTAJ.txt platforms/qwindows.dll \
-         styles/qwindowsvistastyle.dll licencje/LGPL-3.0-only.txt przyklad/trasa/scenery/trasa.scn; do
+         styles/qwindowsvistastyle.dll translations/qtbase_pl.qm licencje/LGPL-3.0-only.txt \
+         przyklad/trasa/scenery/trasa.scn; do
   [[ -f $app/$f ]] || fail "the zip has no $f"
 done
 
@@ -60,5 +61,5 @@ listed=$(cd "$app" && "$work/cli" categories | sort)
 [[ $listed == "$expected" ]] || fail "categories beside the program: $listed"
 
 "$here/demo_end_to_end.sh" "$work/cli" "$demo"
-"$here/window_driven.sh" "$work/window" "$work/cli" "$demo" "$plugins" "$app"
+BORVANTEL_EXPECT_POLISH_QT=1 "$here/window_driven.sh" "$work/window" "$work/cli" "$demo" "$plugins" "$app"
 echo "windows zip: ok ($(du -k "${zips[0]}" | cut -f1) KiB)"

@@ -143,11 +143,31 @@ void Form1::createControls() {
   Command6 = new WrappingButton(utf8("Zapisz przyporządkowane kategorie do pliku predef.txt"), this);
   place(Command6, "Command6", 9360, 6240, 2055, 855);
 
-  QWidget* const tabOrder[] = {Command1, List1, List2, Command2, Text1, Command3, Command4, Command5, Drive1, Dir1, Command6};
+  createChangeControls();
+
+  QWidget* const tabOrder[] = {Command1, List1, List2,  Command2, Text1,    Command3, Command4,
+                               Command5, Drive1, Dir1, Command6, Command7, Command8};
   for (size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
   Label5->setTextFormat(Qt::PlainText);
   Command3->setEnabled(false);
   nameControls();
+}
+
+void Form1::createChangeControls() {
+  const Twips twips(this);
+  Command7 = new WrappingButton(utf8("Cofnij zmiany plików"), this);
+  Command7->setObjectName("Command7");
+  Command7->setGeometry(twips.toPixels(360, 6240, 2055, 735));
+  Command8 = new WrappingButton(utf8("Pokaż zmienione pliki"), this);
+  Command8->setObjectName("Command8");
+  Command8->setGeometry(twips.toPixels(2520, 6240, 1935, 735));
+  // One line along the bottom edge: read without a click to dismiss it.
+  Label6 = new QLabel(this);
+  Label6->setObjectName("Label6");
+  Label6->setGeometry(twips.toPixels(360, 8040, 11160, 255));
+  Label6->setTextFormat(Qt::PlainText);
+  Label6->setAccessibleDescription(utf8("Podsumowanie zmian plików"));
+  for (QWidget* control : {static_cast<QWidget*>(Command7), static_cast<QWidget*>(Command8)}) control->hide();
 }
 
 void Form1::nameControls() {
@@ -172,6 +192,8 @@ void Form1::connectControls() {
   connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
   connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
   connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+  connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+  connect(Command8, &QPushButton::clicked, this, &Form1::Command8_Click);
   connect(List1->selectionModel(), &QItemSelectionModel::selectionChanged, this, &Form1::List1_Click);
   // List2 reacts to nothing: the run only learns which category is selected.
   connect(List2->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -290,6 +312,35 @@ void Form1::Command5_Click() {
   if (closeWaiting_) close();
 }
 
+void Form1::Command7_Click() {
+  QString question;
+  if (!attempt(false, [&] { question = QString::fromStdString(run_.undoQuestion()); })) return;
+  if (QMessageBox::question(this, "Borvantel", question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) !=
+      QMessageBox::Yes) {
+    return;
+  }
+  Command7->setEnabled(false);  // the undo lets pending events run as well
+  converting_ = true;
+  {
+    ProgressWindow progress;
+    attempt(true, [&] { run_.undo(progress); });
+  }
+  Command7->setEnabled(true);
+  converting_ = false;
+  if (closeWaiting_) close();
+}
+
+void Form1::Command8_Click() {
+  const std::optional<run::Changes>& changes = run_.lastChanges();
+  if (!changes) return;
+  QStringList lines;
+  for (const std::string& file : changes->files) lines << fromFileName(file);
+  Form2 form(this);
+  form.setWindowTitle(utf8(changes->kind == run::Changes::Kind::Restored ? "Przywrócone pliki" : "Zmienione pliki"));
+  form.setText(QString::fromStdString(changes->summary) + "\n\n" + lines.join('\n'));
+  form.exec();
+}
+
 // --- closing
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -322,6 +373,9 @@ void Form1::sync() {
   Dir1->setVisible(c.directoryChoice);
   Label4->setVisible(c.label4);
   Label5->setText(fromFileName(c.label5));
+  Command7->setVisible(c.command7);
+  Command8->setVisible(c.command8);
+  Label6->setText(QString::fromStdString(c.label6));
   if (shownFiles_ != run_.fileListVersion()) {
     files_->reset();
     shownFiles_ = run_.fileListVersion();

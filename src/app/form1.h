@@ -60,6 +60,8 @@ class Form1 : public QWidget {
   void Command4_Click();
   void Command5_Click();
   void Command6_Click();
+  void Command7_Click();
+  void Command8_Click();
   void List1_Click();
   void List1_DblClick();
   void Text1_Change(const QString& text);
@@ -67,6 +69,9 @@ class Form1 : public QWidget {
  private:
   void Form_Load();
   void createControls();
+  // The controls that tell of a conversion and undo it: beyond the design,
+  // where the directory choice stood before Start.
+  void createChangeControls();
   // Names the controls for screen readers and UI automation.
   void nameControls();
   void connectControls();
@@ -106,6 +111,9 @@ class Form1 : public QWidget {
   DriveList* Drive1;      // the volumes
   DirectoryList* Dir1;    // the base directory
   QPushButton* Command6;  // "Zapisz przyporządkowane kategorie do pliku predef.txt"
+  QPushButton* Command7;  // "Cofnij zmiany plików" (while an undo set exists)
+  QPushButton* Command8;  // "Pokaż zmienione pliki" (after a conversion or undo)
+  QLabel* Label6;         // what the last conversion or undo changed
   ByteListModel* files_;
   ByteListModel* categories_;
 };

@@ -37,13 +37,25 @@ Form3::Form3()
 
 void Form3::setFileLabel(const QString& text) { Label1->setText(text); }
 
+void Form3::showUndo() {
+  setWindowTitle(QString::fromUtf8("Przywracanie plików: czekaj"));
+  Label2->setText(QString::fromUtf8("Przywracam plik:"));
+  Label1->setAccessibleDescription(Label2->text());
+}
+
 ProgressWindow::ProgressWindow() = default;
 ProgressWindow::~ProgressWindow() = default;
 
-void ProgressWindow::phaseBegins(run::ConversionPhase, size_t) { firstFile_ = true; }
+void ProgressWindow::phaseBegins(run::ConversionPhase phase, size_t) {
+  firstFile_ = true;
+  undo_ = phase == run::ConversionPhase::Undo;
+}
 
 void ProgressWindow::fileBegins(std::string_view label) {
-  if (!form_) form_ = std::make_unique<Form3>();
+  if (!form_) {
+    form_ = std::make_unique<Form3>();
+    if (undo_) form_->showUndo();
+  }
   // Painting the label costs far more than a small file's conversion: the
   // label follows the files at the display's pace.
   const bool relabel = firstFile_ || !shown_.isValid() || shown_.elapsed() >= kRepaintMs;

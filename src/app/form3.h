@@ -21,6 +21,8 @@ class Form3 : public QWidget {
   Form3();
   // Label1: the file being processed.
   void setFileLabel(const QString& text);
+  // The captions of an undo: the files are being put back.
+  void showUndo();
 
  private:
   QLabel* Label1;
@@ -47,6 +49,7 @@ class ProgressWindow : public run::ConversionEvents {
   static constexpr qint64 kEventsMs = 10;
   std::unique_ptr<Form3> form_;
   bool firstFile_ = false;
+  bool undo_ = false;
   QElapsedTimer shown_;      // since the label last changed
   QElapsedTimer eventsRan_;  // since pending events last ran
 };

@@ -3,6 +3,7 @@
 // "predef.txt" (default: the directory of the executable).
 #include "app/form1.h"
 #include "app/platform.h"
+#include "app/qt_polish.h"
 #include "app/single_instance.h"
 #include "run/program.h"
 #include "text/files.h"
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
   if (!instance.acquire()) return 0;
 
   QApplication app(argc, argv);
+  borvantel::app::installPolishQtTexts(app);
   const std::vector<std::string> args = borvantel::app::programArguments(argc, argv);
   std::string programDir;
   try {

@@ -41,8 +41,8 @@ const char* const kUsage =
     "                                    terminal w UTF-8 i w kolorze (bez koloru przy NO_COLOR), do\n"
     "                                    pliku lub potoku bajty plików bez zmian (Windows-1250, CR LF);\n"
     "                                    --no-undo nie zachowuje oryginałów do cofnięcia\n"
-    "  undo [--discard] BAZA             przywraca pliki sprzed ostatniej konwersji; --discard\n"
-    "                                    tylko usuwa zachowane oryginały\n"
+    "  undo [--discard] BAZA             przywraca pliki sprzed ostatniej konwersji i wypisuje je;\n"
+    "                                    --discard tylko usuwa zachowane oryginały\n"
     "  clean BAZA                        usuwa pliki robocze z katalogu BAZA (oryginały do cofnięcia\n"
     "                                    zostają)\n"
     "\n"
@@ -233,9 +233,7 @@ int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
   }
   if (!request.diff) printPaths(ctx.out, result.changedFiles);
   // On standard error, also after a diff: what standard output holds stays a patch.
-  ctx.err << (request.dryRun ? "Do przerobienia (nic nie zmieniono): pliki *.inc: " : "Przerobiono pliki *.inc: ")
-          << result.includeFiles << ", pliki sceneryjne: " << result.sceneryFiles << " z "
-          << result.sceneryListed << " sprawdzonych.\n";
+  ctx.err << run::conversionSummary(result, request.dryRun) << '\n';
   return 0;
 }
 
@@ -249,8 +247,10 @@ int cmdUndo(const Context& ctx, const std::vector<std::string>& args) {
     r.discardUndoSet();
     ctx.err << "Usunięto oryginały zachowane do cofnięcia konwersji.\n";
   } else {
-    const size_t n = r.undoConversion();
-    ctx.err << "Przywrócono pliki sprzed konwersji: " << n << ".\n";
+    run::ConversionEvents events;
+    const run::UndoResult result = r.undo(events);
+    printPaths(ctx.out, result.restoredFiles);
+    ctx.err << run::undoSummary(result) << '\n';
   }
   return 0;
 }

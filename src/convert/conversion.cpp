@@ -704,7 +704,10 @@ ConversionResult ConversionRun::commit() {
       undo_.emplace(paths_);
       undo_->keep(
           prepared_.size(),
-          [&](size_t i) { return std::pair(prepared_[i].file->target(), prepared_[i].identity); },
+          [&](size_t i) {
+            return UndoBuilder::KeptFile{prepared_[i].file->target(), prepared_[i].identity,
+                                         prepared_[i].source < kScenery};
+          },
           options_.threads);
     }
     journal_->commit(prepared_.size(), [&](size_t i) {

@@ -12,6 +12,7 @@ namespace borvantel::convert {
 enum class ConversionPhase {
   IncludeFiles,  // zmiana_inc: the include files of "inc_out.txt"
   SceneryFiles,  // zmiana_scn: the files of "p_scn.txt"
+  Undo,          // the originals of the last conversion put back
 };
 
 // Each phase that has files calls phaseBegins once, fileBegins before each
@@ -24,7 +25,8 @@ class ConversionEvents {
   // `files`: how many files the phase will take up.
   virtual void phaseBegins(ConversionPhase /*phase*/, size_t /*files*/) {}
   // Raw bytes: the relative path ("\" separated) of an include file, the full
-  // path of a scenery file (also of one that turns out to need no change).
+  // path of a scenery file (also of one that turns out to need no change);
+  // undo: the path relative to the base directory of the file put back.
   virtual void fileBegins(std::string_view /*label*/) {}
   virtual void phaseEnds(ConversionPhase /*phase*/) noexcept {}
 };

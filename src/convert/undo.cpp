@@ -4,6 +4,7 @@
 #include "convert/list_file.h"
 #include "platform/in_order.h"
 #include "platform/os.h"
+#include "text/codepage.h"
 #include "text/paths.h"
 
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 namespace borvantel::convert {
 namespace {
@@ -19,7 +21,12 @@ namespace {
 using text::FileError;
 using text::FileOp;
 
-constexpr std::string_view kHeader = "borvantel undo 1\n";
+// Version 2 says for each file which phase of the conversion changed it; a
+// set kept by version 1 is still read (the phase then told by the name).
+constexpr std::string_view kHeader = "borvantel undo 2\n";
+constexpr std::string_view kHeaderWithoutPhases = "borvantel undo 1\n";
+constexpr std::string_view kIncludePhase = "inc";
+constexpr std::string_view kSceneryPhase = "scn";
 constexpr std::string_view kManifest = "manifest";
 
 // A directory of its own for each run of this many files, so that threads
@@ -83,6 +90,7 @@ struct ManifestEntry {
   std::string backup;  // file name in the undo directory
   std::string target;
   std::string identity;
+  bool includePhase = false;  // changed as a categorised include file (else for its include lines)
 };
 
 // The entries of a complete manifest; nullopt when there is no undo set.
@@ -91,9 +99,17 @@ std::optional<std::vector<ManifestEntry>> readManifest(const std::string& dir) {
   if (!text::fileSize(path)) return std::nullopt;
   const std::string data = text::readWholeFile(path);
   std::vector<ManifestEntry> entries;
-  const bool whole = readList(data, kHeader, 3, [&](const std::vector<std::string_view>& fields) {
-    entries.push_back(ManifestEntry{std::string(fields[0]), std::string(fields[1]), std::string(fields[2])});
+  bool whole = readList(data, kHeader, 4, [&](const std::vector<std::string_view>& fields) {
+    entries.push_back(ManifestEntry{std::string(fields[0]), std::string(fields[1]), std::string(fields[2]),
+                                    fields[3] == kIncludePhase});
   });
+  if (!whole && data.starts_with(kHeaderWithoutPhases)) {
+    entries.clear();
+    whole = readList(data, kHeaderWithoutPhases, 3, [&](const std::vector<std::string_view>& fields) {
+      entries.push_back(ManifestEntry{std::string(fields[0]), std::string(fields[1]), std::string(fields[2]),
+                                      text::endsWithIgnoreCase(fields[1], ".inc")});
+    });
+  }
   if (!whole) {
     throw text::Failure("Spis kopii do cofnięcia " + text::quotedPath(path) +
                         " jest uszkodzony; cofnięcie nie jest możliwe. Nie zmieniono żadnego pliku.");
@@ -108,7 +124,7 @@ void writeManifestFile(const std::string& dir, size_t count,
   ListWriter list(dir + std::string(kManifest), kHeader);
   ManifestEntry e;
   for (size_t i = 0; i < count; ++i) {
-    if (entry(i, e)) list.add({e.backup, e.target, e.identity});
+    if (entry(i, e)) list.add({e.backup, e.target, e.identity, e.includePhase ? kIncludePhase : kSceneryPhase});
   }
   list.finish();
   list.replaceTarget();
@@ -134,8 +150,7 @@ UndoBuilder::~UndoBuilder() {
   }
 }
 
-void UndoBuilder::keep(size_t count, const std::function<std::pair<std::string, FileIdentity>(size_t)>& file,
-                       unsigned threads) {
+void UndoBuilder::keep(size_t count, const std::function<KeptFile(size_t)>& file, unsigned threads) {
   count_ = count;
   file_ = file;
   const size_t groups = (count + kPerDirectory - 1) / kPerDirectory;
@@ -148,7 +163,7 @@ void UndoBuilder::keep(size_t count, const std::function<std::pair<std::string, 
         const platform::Directory backups(groupDir);
         platform::Directory from;  // the directory of the last target: the files of one come together
         for (size_t i = group * kPerDirectory; i < std::min(count, (group + 1) * kPerDirectory); ++i) {
-          const std::string target = file(i).first;
+          const std::string target = file(i).target;
           const size_t slash = text::nameStart(target);
           if (from.path() != std::string_view(target).substr(0, slash)) {
             from = platform::Directory(std::string_view(target).substr(0, slash));
@@ -175,10 +190,11 @@ void UndoBuilder::keepOnly(const std::vector<bool>& replaced) { writeManifest(&r
 void UndoBuilder::writeManifest(const std::vector<bool>* only) {
   writeManifestFile(directory_, count_, [&](size_t i, ManifestEntry& e) {
     if (only && !(*only)[i]) return false;
-    auto [target, identity] = file_(i);
+    KeptFile kept = file_(i);
     e.backup = backupName(i);
-    e.target = std::move(target);
-    e.identity = identityText(identity);
+    e.target = std::move(kept.target);
+    e.identity = identityText(kept.identity);
+    e.includePhase = kept.includePhase;
     return true;
   });
 }
@@ -206,6 +222,18 @@ void installPendingUndoSet(const text::RunPaths& paths) {
 
 void removePendingUndoSet(const text::RunPaths& paths) { removeDirectory(directoryIn(paths, kUndoNewDirectory)); }
 
+bool undoSetExists(const text::RunPaths& paths) {
+  return text::fileSize(directoryIn(paths, kUndoDirectory) + std::string(kManifest)).has_value();
+}
+
+std::optional<UndoCounts> undoSetCounts(const text::RunPaths& paths) {
+  const auto entries = readManifest(directoryIn(paths, kUndoDirectory));
+  if (!entries) return std::nullopt;
+  UndoCounts counts;
+  for (const ManifestEntry& e : *entries) ++(e.includePhase ? counts.includeFiles : counts.sceneryFiles);
+  return counts;
+}
+
 std::vector<std::string> undoableFiles(const text::RunPaths& paths) {
   std::vector<std::string> out;
   const auto entries = readManifest(directoryIn(paths, kUndoDirectory));
@@ -214,15 +242,11 @@ std::vector<std::string> undoableFiles(const text::RunPaths& paths) {
   return out;
 }
 
-size_t undoConversion(const text::RunPaths& paths) {
-  const std::string dir = directoryIn(paths, kUndoDirectory);
-  const auto entries = readManifest(dir);
-  if (!entries) {
-    throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
-                        " nie ma kopii do cofnięcia konwersji.");
-  }
-  // Everything is checked before anything changes.
-  for (const ManifestEntry& e : *entries) {
+namespace {
+
+// Everything is checked before anything changes.
+void checkUnchangedSinceConversion(const std::string& dir, const std::vector<ManifestEntry>& entries) {
+  for (const ManifestEntry& e : entries) {
     platform::FileStat st;
     if (platform::os().lstat(e.target.c_str(), &st) != 0 || identityText(identityOf(st)) != e.identity) {
       throw text::Failure("Plik " + text::quotedPath(e.target) +
@@ -232,27 +256,69 @@ size_t undoConversion(const text::RunPaths& paths) {
     const std::string backup = dir + e.backup;
     if (platform::os().lstat(backup.c_str(), &st) != 0) throw FileError(FileOp::Open, backup, errno);
   }
-  Journal::commitUndo(paths, entries->size(),
-                      [&](size_t i) { return std::pair(dir + (*entries)[i].backup, (*entries)[i].target); });
-  for (size_t done = 0; done < entries->size(); ++done) {
-    const ManifestEntry& e = (*entries)[done];
+}
+
+// A target as the conversion's result names it: relative to the base
+// directory, "\" separated.
+std::string shownTarget(const text::RunPaths& paths, std::string_view target) {
+  if (target.starts_with(paths.sciezka_katalogu)) target.remove_prefix(paths.sciezka_katalogu.size());
+  return text::nativeToRelative(target);
+}
+
+// The renames, in the manifest's order; a failure leaves what is not yet put
+// back undoable and says how far it got.
+void putBack(const text::RunPaths& paths, const std::string& dir, const std::vector<ManifestEntry>& entries,
+             ConversionEvents* events, UndoResult& result) {
+  for (size_t done = 0; done < entries.size(); ++done) {
+    const ManifestEntry& e = entries[done];
+    std::string shown = shownTarget(paths, e.target);
+    if (events) events->fileBegins(shown);
     if (platform::os().rename((dir + e.backup).c_str(), e.target.c_str()) != 0) {
       const FileError error(FileOp::Rename, e.target, errno);
-      // What is left stays undoable.
-      writeManifestFile(dir, entries->size() - done, [&](size_t i, ManifestEntry& left) {
-        left = (*entries)[done + i];
+      writeManifestFile(dir, entries.size() - done, [&](size_t i, ManifestEntry& left) {
+        left = entries[done + i];
         return true;
       });
       Journal::removeUndo(paths);
       throw text::Failure(std::string(error.what()) + " Cofanie przerwano: przywrócono " + std::to_string(done) +
-                          " z " + std::to_string(entries->size()) +
+                          " z " + std::to_string(entries.size()) +
                           " plików; pozostałe można przywrócić, cofając jeszcze raz.");
     }
+    ++(e.includePhase ? result.includeFiles : result.sceneryFiles);
+    result.restoredFiles.push_back(std::move(shown));
+  }
+}
+
+// Each phase that begins also ends, however it ends.
+struct PhaseGuard {
+  ConversionEvents* events;
+  ~PhaseGuard() {
+    if (events) events->phaseEnds(ConversionPhase::Undo);
+  }
+};
+
+}  // namespace
+
+UndoResult undoConversion(const text::RunPaths& paths, ConversionEvents* events) {
+  const std::string dir = directoryIn(paths, kUndoDirectory);
+  const auto entries = readManifest(dir);
+  if (!entries) {
+    throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
+                        " nie ma kopii do cofnięcia konwersji.");
+  }
+  checkUnchangedSinceConversion(dir, *entries);
+  UndoResult result;
+  {
+    if (events && !entries->empty()) events->phaseBegins(ConversionPhase::Undo, entries->size());
+    const PhaseGuard phase{entries->empty() ? nullptr : events};
+    Journal::commitUndo(paths, entries->size(),
+                        [&](size_t i) { return std::pair(dir + (*entries)[i].backup, (*entries)[i].target); });
+    putBack(paths, dir, *entries, events, result);
   }
   text::syncFileSystemOf(paths.sciezka_katalogu);
   removeDirectory(dir);
   Journal::removeUndo(paths);
-  return entries->size();
+  return result;
 }
 
 void discardUndoSet(const text::RunPaths& paths) { removeDirectory(directoryIn(paths, kUndoDirectory)); }

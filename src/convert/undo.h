@@ -5,6 +5,7 @@
 // changed since.
 #pragma once
 
+#include "convert/progress.h"
 #include "text/files.h"
 #include "text/paths.h"
 
@@ -13,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -48,10 +50,16 @@ class UndoBuilder {
   UndoBuilder(const UndoBuilder&) = delete;
   UndoBuilder& operator=(const UndoBuilder&) = delete;
 
-  // Keeps the original of each of `count` files, file(i) giving the i-th
-  // target and what the file that replaces it is, and writes the manifest to
-  // disk. Throws UndoUnavailable when the file system refuses links.
-  void keep(size_t count, const std::function<std::pair<std::string, FileIdentity>(size_t)>& file, unsigned threads);
+  // A file the set keeps the original of.
+  struct KeptFile {
+    std::string target;
+    FileIdentity identity;  // of the file that replaces it
+    bool includePhase;      // changed as a categorised include file (else for its include lines)
+  };
+  // Keeps the original of each of `count` files, file(i) telling the i-th,
+  // and writes the manifest to disk. Throws UndoUnavailable when the file
+  // system refuses links.
+  void keep(size_t count, const std::function<KeptFile(size_t)>& file, unsigned threads);
   // Only the files whose `replaced` entry is true stay in the set (some
   // renames failed).
   void keepOnly(const std::vector<bool>& replaced);
@@ -66,7 +74,7 @@ class UndoBuilder {
   text::RunPaths paths_;
   std::string directory_;  // with separator
   size_t count_ = 0;
-  std::function<std::pair<std::string, FileIdentity>(size_t)> file_;
+  std::function<KeptFile(size_t)> file_;
   bool installed_ = false;
 };
 
@@ -76,15 +84,37 @@ void installPendingUndoSet(const text::RunPaths& paths);
 // Removes a new undo set that never came into use (a stopped preparation).
 void removePendingUndoSet(const text::RunPaths& paths);
 
-// The files the undo set would put back (relative to the base directory, "\"
-// separated); empty when there is no undo set.
+// Whether the base directory holds an undo set (its manifest; nothing is read).
+bool undoSetExists(const text::RunPaths& paths);
+
+// How many files of each phase of the conversion the undo set would put
+// back; nullopt when there is none.
+struct UndoCounts {
+  size_t includeFiles = 0;
+  size_t sceneryFiles = 0;
+};
+std::optional<UndoCounts> undoSetCounts(const text::RunPaths& paths);
+
+// The files the undo set would put back (full paths); empty when there is no
+// undo set.
 std::vector<std::string> undoableFiles(const text::RunPaths& paths);
+
+// What an undo put back: the files relative to the base directory with "\"
+// separators, as ConversionResult::changedFiles names them, in the order of
+// the undo set (include files first), and how many of each phase of the
+// conversion, counted as ConversionResult counts them.
+struct UndoResult {
+  std::vector<std::string> restoredFiles;
+  size_t includeFiles = 0;
+  size_t sceneryFiles = 0;
+};
 
 // Puts every original back. Refuses, changing nothing, when there is no undo
 // set or a converted file has been changed, moved or removed since (naming
 // it). Crash-safe like the conversion: a journal names every rename before the
-// first. Returns the number of files put back.
-size_t undoConversion(const text::RunPaths& paths);
+// first. `events` (may be null) hears of each file as it is put back, as one
+// phase (ConversionPhase::Undo).
+UndoResult undoConversion(const text::RunPaths& paths, ConversionEvents* events = nullptr);
 
 // Removes the undo set (the disk space of the originals is freed).
 void discardUndoSet(const text::RunPaths& paths);

@@ -23,7 +23,32 @@ Run::Run(std::string_view programDir, std::string_view baseDir) : paths_(text::R
 
 std::string Run::recover() { return convert::recoverInterruptedConversion(paths_).message; }
 
-size_t Run::undoConversion() { return convert::undoConversion(paths_); }
+std::string Run::undoQuestion() const {
+  const std::optional<convert::UndoCounts> counts = convert::undoSetCounts(paths_);
+  if (!counts) {
+    throw text::Failure("W katalogu " + text::quotedPath(paths_.sciezka_katalogu) +
+                        " nie ma kopii do cofnięcia konwersji.");
+  }
+  return run::undoQuestion(counts->includeFiles, counts->sceneryFiles);
+}
+
+UndoResult Run::undo(ConversionEvents& events) {
+  UndoResult result = convert::undoConversion(paths_, &events);
+  undoSet_ = false;
+  lastChanges_ = changesOf(result);
+  if (scannedConverted_) {
+    // The lists came from the converted files: Start's scan again, on the
+    // files as they now are.
+    try {
+      scanAndFill();
+    } catch (const text::Failure& e) {
+      throw text::Failure(undoSummary(result) + " " + e.what());
+    }
+  } else {
+    converted_ = false;
+  }
+  return result;
+}
 
 void Run::discardUndoSet() { convert::discardUndoSet(paths_); }
 
@@ -64,17 +89,23 @@ StartResult Run::start() {
     throw text::Failure("Start jest niedostępny dla " + text::quotedPath(paths_.sciezka_katalogu) +
                         ": to katalog scenery albo nie ma w nim podkatalogu scenery.");
   }
+  return scanAndFill();
+}
+
+StartResult Run::scanAndFill() {
   recovered_ = recover();
   StartResult result = runStart(paths_);
   result.recovered = recovered_;
   // Everything that can fail is done before the run changes its stage.
   std::vector<std::string> names;
   if (!result.wszystkie_inc_przypisane) names = categories::categoryListAfterStart(paths_);
+  undoSet_ = scannedConverted_ = convert::undoSetExists(paths_);
 
   setFiles({});
   setCategories({});
+  converted_ = saved_ = false;
+  wszystkie_inc_przypisane_ = result.wszystkie_inc_przypisane;
   if (result.wszystkie_inc_przypisane) {
-    wszystkie_inc_przypisane_ = true;
     stage_ = Stage::ReadyNothingAssigned;
     odblokuj_przycisk_zmian_plikow();
   } else {
@@ -193,8 +224,13 @@ convert::ConversionResult Run::convert(convert::ConversionEvents& events, const 
   // Off already while it runs: the window lets events in meanwhile.
   converted_ = true;
   try {
-    return convert::runConversion(paths_, events, options);
+    ConversionResult result = convert::runConversion(paths_, events, options);
+    undoSet_ = convert::undoSetExists(paths_);
+    scannedConverted_ = false;  // an undo now puts back what this run's lists describe
+    lastChanges_ = changesOf(result);
+    return result;
   } catch (const convert::IncompleteConversion&) {
+    undoSet_ = convert::undoSetExists(paths_);
     throw;
   } catch (...) {
     converted_ = false;  // no file was changed: the user may try again
@@ -249,6 +285,9 @@ Controls Run::controls() const {
   c.directoryChoice = row.directoryChoice;
   c.label4 = row.label4;
   if (row.label5) c.label5 = label5_;
+  c.command7 = row.undo && undoSet_;
+  c.command8 = lastChanges_.has_value();
+  if (lastChanges_) c.label6 = lastChanges_->summary;
   return c;
 }
 

@@ -14,6 +14,7 @@
 #include "convert/progress.h"
 #include "convert/unified_diff.h"
 #include "convert/undo.h"
+#include "run/changes.h"
 #include "run/stages.h"
 #include "run/start.h"
 #include "text/paths.h"
@@ -157,10 +158,16 @@ class Run {
   // "p_inc.txt", "p_scn.txt") from the base directory; the undo set stays.
   void close();
 
-  // Puts back every original the last conversion replaced (its undo set);
-  // refuses, changing nothing, when a converted file was changed since.
-  // Returns the number of files put back.
-  size_t undoConversion();
+  // The question to ask before undo(), naming what the undo set would put
+  // back. Throws text::Failure when there is no undo set.
+  std::string undoQuestion() const;
+  // Puts back every original the last conversion replaced (its undo set),
+  // `events` hearing of each file; refuses, changing nothing, when a converted
+  // file was changed since. Afterwards the run is in the stage that fits the
+  // files as they now are: a conversion made by this run is offered again
+  // (its assignments still hold); after a Start on a base converted before,
+  // Start's scan runs again, since its lists described the converted files.
+  UndoResult undo(ConversionEvents& events);
   // Frees the undo set.
   void discardUndoSet();
 
@@ -170,6 +177,8 @@ class Run {
   // What resume() or the last start() did about an interrupted conversion
   // ("" when nothing); kept even when Start then failed.
   const std::string& recovered() const noexcept { return recovered_; }
+  // What the last conversion or undo of this run changed (not a dry run).
+  const std::optional<Changes>& lastChanges() const noexcept { return lastChanges_; }
   bool wszystkie_inc_przypisane() const noexcept { return wszystkie_inc_przypisane_; }
   Stage stage() const noexcept { return stage_; }
   Controls controls() const;
@@ -194,6 +203,9 @@ class Run {
   size_t fileIndex(std::string_view item) const;
 
  private:
+  // Start's file work and the lists and stage it leads to; also the scan
+  // again after an undo.
+  StartResult scanAndFill();
   void setFiles(std::vector<std::string> files);
   void setCategories(std::vector<std::string> names);
   void removeFile(size_t index);
@@ -214,6 +226,9 @@ class Run {
   bool converted_ = false;  // Command5 pressed
   std::string recovered_;
   bool saved_ = false;      // Command6 pressed
+  bool undoSet_ = false;    // the base directory holds an undo set (as last seen)
+  bool scannedConverted_ = false;  // Start found the base converted before (an undo set there)
+  std::optional<Changes> lastChanges_;
   std::string label5_;
 
   std::vector<std::string> files_;

@@ -26,15 +26,16 @@ struct StageRow {
   bool directoryChoice;  // Drive1 and Dir1 shown
   bool label4;           // "Katalog:" shown
   bool label5;           // Label5 shows the selected file's directory (otherwise empty)
+  bool undo;             // Command7 shown while the base directory holds an undo set
 };
 
 // clang-format off
 inline constexpr StageRow kStageTable[] = {
-    // stage                      Start  assign convert save   dirs   Label4 Label5
-    {Stage::ChoosingDirectory,    true,  false, false,  false, true,  true,  false},
-    {Stage::Assigning,            false, true,  false,  false, false, true,  true},
-    {Stage::ReadyNothingAssigned, false, false, true,   false, false, false, false},
-    {Stage::ReadyAfterAssigning,  false, false, true,   true,  false, false, false},
+    // stage                      Start  assign convert save   dirs   Label4 Label5  undo
+    {Stage::ChoosingDirectory,    true,  false, false,  false, true,  true,  false, false},
+    {Stage::Assigning,            false, true,  false,  false, false, true,  true,  true},
+    {Stage::ReadyNothingAssigned, false, false, true,   false, false, false, false, true},
+    {Stage::ReadyAfterAssigning,  false, false, true,   true,  false, false, false, true},
 };
 // clang-format on
 
@@ -48,9 +49,12 @@ struct Controls {
   bool command4 = false;  // "Przypisz kategorię do całego katalogu"
   bool command5 = false;  // "Zmień pliki *.inc i sceneryjne"
   bool command6 = false;  // "Zapisz przyporządkowane kategorie do pliku predef.txt"
+  bool command7 = false;  // "Cofnij zmiany plików" shown (undo)
+  bool command8 = false;  // "Pokaż zmienione pliki" shown (the files of the last change)
   bool directoryChoice = true;  // Drive1 and Dir1 shown
   bool label4 = true;           // "Katalog:" shown
   std::string label5;           // Windows-1250 bytes
+  std::string label6;           // the summary of the last conversion or undo (UTF-8)
 
   bool operator==(const Controls&) const = default;
 };

@@ -26,6 +26,12 @@ class Driver : public QObject {
   explicit Driver(const QString& style) : report_(qEnvironmentVariable("BORVANTEL_DRIVER_REPORT")) {
     report_.open(QIODevice::WriteOnly | QIODevice::Truncate);
     write("style", {style});
+    // The buttons of a question, as Qt would name them (Polish once the
+    // program has loaded Qt's translation).
+    QTimer::singleShot(0, this, [this] {
+      write("buttons", {QCoreApplication::translate("QPlatformTheme", "&Yes"),
+                        QCoreApplication::translate("QPlatformTheme", "&No")});
+    });
     // Two timers: a timer does not fire again while its own slot runs, and a
     // step's click may run a modal window's event loop inside that slot.
     modal_.setInterval(10);
