@@ -21,6 +21,7 @@ packages=(
   g++-mingw-w64-x86-64-posix  # the Windows build (MinGW-w64 cross compiler)
   wine64             # runs the Windows tests and the demo on Linux
   wine               # Wine's launcher scripts and wineserver
+  patch              # applies borvantel-cli convert --diff in its test
 )
 
 missing=()

@@ -7,6 +7,7 @@
 #include "convert/list_file.h"
 #include "convert/scenery_file.h"
 #include "convert/undo.h"
+#include "convert/unified_diff.h"
 #include "run/start.h"
 #include "support/process.h"
 #include "support/scenery_reference.h"
@@ -998,6 +999,89 @@ TEST(ConversionRun, EveryThreadCountGivesTheSameFilesResultEventsAndMessage) {
   }
 }
 
+// What a dry run hands to its ChangeSink, kept.
+struct RecordedChange {
+  std::string path, before, after;
+};
+struct RecordingSink : ChangeSink {
+  std::vector<RecordedChange> changes;
+  void fileChanges(const FileChange& c) override {
+    changes.push_back({std::string(c.path), std::string(c.before), std::string(c.after)});
+  }
+};
+
+std::map<std::string, std::string> sceneryFiles(const TempTree& tree) {
+  std::map<std::string, std::string> files = tree.snapshot();
+  std::erase_if(files, [](const auto& file) { return !file.first.starts_with("base/scenery/"); });
+  return files;
+}
+
+// Applied one by one to the tree as it was, the changes of a dry run give
+// the tree the conversion gives, on any number of threads; a file reached
+// under two names (links on Linux) is named where it really is.
+TEST(ConversionRun, ChangesOfADryRunAppliedInOrderGiveTheConvertedTree) {
+  const TempTree converted(TempTree::Where::InMemory);
+  prepareBusyTree(converted);
+  ConversionEvents progress;
+  const ConversionResult real = runConversion(converted.runPaths(), progress);
+  for (const unsigned threads : {1u, 3u}) {
+    SCOPED_TRACE("threads " + std::to_string(threads));
+    const TempTree tree(TempTree::Where::InMemory);
+    prepareBusyTree(tree);
+    const auto before = tree.snapshot();
+    RecordingSink sink;
+    ConversionOptions options;
+    options.threads = threads;
+    options.changes = &sink;  // a dry run without saying so
+    RecordingOs os;
+    ConversionResult result;
+    {
+      platform::ScopedOs guard(os);
+      result = runConversion(tree.runPaths(), progress, options);
+    }
+    EXPECT_TRUE(os.log.empty()) << "the dry run created, synced or renamed a file";
+    EXPECT_EQ(tree.snapshot(), before);
+    EXPECT_EQ(result.changedFiles, real.changedFiles);
+    std::map<std::string, int> times;
+    for (const RecordedChange& c : sink.changes) {
+      ASSERT_EQ(tree.read("base/" + c.path), c.before) << c.path;
+      tree.write("base/" + c.path, c.after);
+      ++times[c.path];
+    }
+    EXPECT_EQ(sceneryFiles(tree), sceneryFiles(converted));
+#ifndef _WIN32
+    EXPECT_EQ(times.count("scenery/d1/link.inc"), 0u) << "a link named instead of the file it points to";
+    EXPECT_EQ(times["scenery/d2/f3.inc"], 2) << "an include file listed as a scenery file changes twice";
+    EXPECT_EQ(sink.changes.size(), real.changedFiles.size() + 1);
+#else
+    EXPECT_EQ(sink.changes.size(), real.changedFiles.size());
+#endif
+  }
+}
+
+TEST(ConversionRun, AChangeSinkThatThrowsStopsTheDryRun) {
+  const TempTree tree;
+  prepareTree(tree);
+  const auto before = tree.snapshot();
+  struct Refusing : ChangeSink {
+    int calls = 0;
+    void fileChanges(const FileChange&) override {
+      if (++calls == 2) throw text::Failure("zapis przerwany");
+    }
+  } sink;
+  ConversionEvents progress;
+  ConversionOptions options;
+  options.changes = &sink;
+  try {
+    runConversion(tree.runPaths(), progress, options);
+    ADD_FAILURE() << "no failure reported";
+  } catch (const text::Failure& e) {
+    EXPECT_STREQ(e.what(), "zapis przerwany");
+  }
+  EXPECT_EQ(sink.calls, 2);
+  EXPECT_EQ(tree.snapshot(), before);
+}
+
 // Links, one file under two names, an include file listed as a scenery file:
 // undo still puts back exactly what was there.
 TEST(ConversionRun, UndoOfABusyTreeGivesBackEveryByte) {
@@ -1182,7 +1266,7 @@ int runCli(const TempTree& logs, std::vector<std::string> args, std::string& out
   return status;
 }
 
-TEST(ConvertCommand, RefusesWhileFilesWaitThenConvertsAndDryRunChangesNothing) {
+TEST(ConvertCommand, RefusesWhileFilesWaitThenConvertsAndDryRunAndDiffChangeNothing) {
   const TempTree tree;
   const TempTree logs;
   prepareTree(tree);
@@ -1193,6 +1277,9 @@ TEST(ConvertCommand, RefusesWhileFilesWaitThenConvertsAndDryRunChangesNothing) {
   ASSERT_EQ(runCli(logs, {"--program-dir", prog, "start", base}, out), 0) << out;
   EXPECT_EQ(runCli(logs, {"--program-dir", prog, "convert", base}, out), 1);
   EXPECT_NE(logs.read("err.txt").find("czeka jeszcze plików *.inc: 2"), std::string::npos) << logs.read("err.txt");
+  EXPECT_EQ(runCli(logs, {"--program-dir", prog, "convert", "--diff", base}, out), 1);
+  EXPECT_NE(logs.read("err.txt").find("czeka jeszcze plików *.inc: 2"), std::string::npos) << logs.read("err.txt");
+  EXPECT_EQ(out, "");
   ASSERT_EQ(runCli(logs, {"--program-dir", prog, "assign-dir", base, "obiekty\\", "most"}, out), 0)
       << logs.read("err.txt");
   ASSERT_EQ(runCli(logs, {"--program-dir", prog, "assign-dir", base, "tory\\", "most"}, out), 0) << logs.read("err.txt");
@@ -1203,11 +1290,23 @@ TEST(ConvertCommand, RefusesWhileFilesWaitThenConvertsAndDryRunChangesNothing) {
   ASSERT_EQ(runCli(logs, {"--program-dir", prog, "convert", "--dry-run", base}, out), 0) << logs.read("err.txt");
   EXPECT_EQ(tree.snapshot(), before);
   EXPECT_EQ(out, listing);
+  std::string diff;
+  ASSERT_EQ(runCli(logs, {"--program-dir", prog, "convert", "--diff", base}, diff), 0) << logs.read("err.txt");
+  EXPECT_EQ(tree.snapshot(), before);
+  EXPECT_EQ(logs.read("err.txt"), "Do przerobienia (nic nie zmieniono): pliki *.inc: 2, pliki sceneryjne: 2 z 4 sprawdzonych.\n");
 
   ASSERT_EQ(runCli(logs, {"--program-dir", prog, "convert", base}, out), 0) << logs.read("err.txt");
   EXPECT_EQ(out, listing);
   EXPECT_EQ(logs.read("err.txt"), "Przerobiono pliki *.inc: 2, pliki sceneryjne: 2 z 4 sprawdzonych.\n");
   EXPECT_EQ(tree.read("base/scenery/tory/stacja.scn"), kStacjaDone);
+  // Not a terminal: the files' own bytes, no colour, each changed file in
+  // the order listed.
+  std::string want;
+  for (std::string file : kChanged) {
+    std::replace(file.begin(), file.end(), '\\', '/');
+    appendUnifiedDiff(file, before.at("base/" + file), tree.read("base/" + file), {}, want);
+  }
+  EXPECT_EQ(diff, want);
 }
 
 }  // namespace

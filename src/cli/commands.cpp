@@ -3,6 +3,7 @@
 #include "categories/categories.h"
 #include "convert/conversion.h"
 #include "platform/names.h"
+#include "platform/process.h"
 #include "run/base_directory.h"
 #include "run/program.h"
 #include "run/run.h"
@@ -11,6 +12,7 @@
 #include "text/files.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <ostream>
@@ -30,10 +32,14 @@ const char* const kUsage =
     "  categories                        wypisuje listę kategorii\n"
     "  add-category NAZWA                dopisuje kategorię do kategorie.txt\n"
     "  save BAZA                         dopisuje przypisania tego przebiegu do predef.txt\n"
-    "  convert [--dry-run] [--no-undo] BAZA\n"
+    "  convert [--dry-run | --diff] [--no-undo] BAZA\n"
     "                                    przerabia pliki *.inc i sceneryjne (gdy żaden plik nie czeka\n"
     "                                    na kategorię), wypisuje zmienione pliki; --dry-run tylko\n"
     "                                    wypisuje pliki, które by zmienił, i niczego nie zmienia;\n"
+    "                                    --diff niczego nie zmienia i wypisuje wszystkie zmiany jako\n"
+    "                                    różnice (unified diff dla patch -p1 w katalogu BAZA): na\n"
+    "                                    terminal w UTF-8 i w kolorze (bez koloru przy NO_COLOR), do\n"
+    "                                    pliku lub potoku bajty plików bez zmian (Windows-1250, CR LF);\n"
     "                                    --no-undo nie zachowuje oryginałów do cofnięcia\n"
     "  undo [--discard] BAZA             przywraca pliki sprzed ostatniej konwersji i wypisuje je;\n"
     "                                    --discard tylko usuwa zachowane oryginały\n"
@@ -163,25 +169,59 @@ int cmdSave(const Context& ctx, const std::vector<std::string>& args) {
   return 0;
 }
 
-int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
+struct ConvertRequest {
   bool dryRun = false;
+  bool diff = false;
   bool keepUndo = true;
+  std::string base;
+};
+
+ConvertRequest convertRequest(const std::vector<std::string>& args) {
+  ConvertRequest request;
   std::vector<std::string> rest = args;
   for (; !rest.empty() && rest.front().starts_with("--"); rest.erase(rest.begin())) {
     if (rest.front() == "--dry-run") {
-      dryRun = true;
+      request.dryRun = true;
+    } else if (rest.front() == "--diff") {
+      request.diff = request.dryRun = true;
     } else if (rest.front() == "--no-undo") {
-      keepUndo = false;
+      request.keepUndo = false;
     } else {
       throw run::UsageError("polecenie convert: nieznana opcja „" + rest.front() + "”");
     }
   }
   expectArgs(rest, 1, "convert");
-  Run r = resumed(ctx, rest[0]);
+  request.base = rest[0];
+  return request;
+}
+
+// convert --diff: for a terminal the text decoded and (unless NO_COLOR is
+// set) coloured; for a pipe or a file the files' own bytes, so that a saved
+// diff applies exactly.
+run::ConversionResult printDiff(const Context& ctx, Run& r, run::ConversionEvents& events) {
+  const bool terminal = platform::standardOutputIsTerminal();
+  run::DiffStyle style;
+  style.forReading = terminal;
+  style.colour = terminal && std::getenv("NO_COLOR") == nullptr && platform::standardOutputShowsColour();
+  const auto cannotWrite = [] { return text::Failure("Nie udało się wypisać różnic na standardowe wyjście."); };
+  run::ConversionResult result = r.diff(events, style, [&](std::string_view chunk) {
+    if (!ctx.out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()))) throw cannotWrite();
+  });
+  if (!ctx.out.flush()) throw cannotWrite();
+  return result;
+}
+
+int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
+  const ConvertRequest request = convertRequest(args);
+  Run r = resumed(ctx, request.base);
   run::ConversionEvents events;
   run::ConversionResult result;
   try {
-    result = dryRun ? r.dryRun(events) : keepUndo ? r.convert(events) : r.convertWithoutUndo(events);
+    if (request.diff) {
+      result = printDiff(ctx, r, events);
+    } else {
+      result = request.dryRun ? r.dryRun(events) : request.keepUndo ? r.convert(events) : r.convertWithoutUndo(events);
+    }
   } catch (const run::FilesWaiting& e) {
     throw text::Failure(std::string(e.what()) + " Sprawdź: borvantel-cli pending.");
   } catch (const run::UndoUnavailable& e) {
@@ -191,8 +231,9 @@ int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
     printPaths(ctx.out, e.replaced());
     throw;
   }
-  printPaths(ctx.out, result.changedFiles);
-  ctx.err << run::conversionSummary(result, dryRun) << '\n';
+  if (!request.diff) printPaths(ctx.out, result.changedFiles);
+  // On standard error, also after a diff: what standard output holds stays a patch.
+  ctx.err << run::conversionSummary(result, request.dryRun) << '\n';
   return 0;
 }
 

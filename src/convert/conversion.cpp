@@ -47,6 +47,28 @@ constexpr size_t kNone = static_cast<size_t>(-1);
   throw FileError(e.op(), e.path(), e.error(), text::reasonText(e.error()) + "; nie zmieniono żadnego pliku");
 }
 
+// One line of an include file rewritten into `out`, with its line end;
+// refused where the file carries a category header already.
+void rewriteIncludeLine(const std::string& full, std::string_view line, size_t number, std::string& out) {
+  if (carriesHeader(line)) {
+    throw text::Failure("Plik " + text::quotedPath(full) + " ma już nagłówek //$infotype: (wiersz " +
+                        std::to_string(number) +
+                        "): drzewo scenerii zmieniło się od uruchomienia Start albo zostało już przerobione. "
+                        "Nie zmieniono żadnego pliku; uruchom Start ponownie.");
+  }
+  appendIncludeLine(line, out);
+  out.append(text::kLineEnd);
+}
+
+// A whole include file in memory rewritten into `out`.
+void rewriteIncludeText(const std::string& full, std::string_view category, std::string_view content,
+                        std::string& out) {
+  appendHeader(category, out);
+  text::LineSplitter lines(content);
+  size_t number = 0;
+  for (std::string_view line; lines.next(line);) rewriteIncludeLine(full, line, ++number, out);
+}
+
 // One phase as its caller sees it: begins when constructed, ends when
 // destroyed, however the phase ends.
 class Phase {
@@ -120,6 +142,9 @@ class ConversionRun {
     size_t earlier = kNone;  // scenery phase: the include file of the first phase it is
     std::uint64_t bytesRead = 0;
     std::uint64_t bytesWritten = 0;
+    // With ConversionOptions::changes: the file's text before and after.
+    std::string before;
+    std::string after;
   };
 
   // A listed file open for reading: its real path, where it is rewritten,
@@ -140,6 +165,9 @@ class ConversionRun {
   void finishTemp(text::AtomicFile& file, Outcome& o);
   void prepareInclude(Worker& w, const AssignmentRow& row, Outcome& o);
   void prepareScenery(Worker& w, const std::string& listed, Outcome& o);
+  // A dry run's changes, in memory (ConversionOptions::changes).
+  void sceneryChanges(Worker& w, const platform::Fd& in, const platform::FileStat& st, Outcome& o);
+  void report(Outcome& o);
   class SceneryRewrite;
   Prepared keep(Outcome& o, size_t source);
   template <typename Prepare, typename Take>
@@ -345,6 +373,7 @@ void ConversionRun::zmiana_inc() {
         includeTargets_.emplace(file ? std::string_view(file->target()) : storedTargets_.emplace_back(o.target),
                                 prepared_.size() - 1);
         ++result_.includeFiles;
+        report(o);
       });
 }
 
@@ -361,22 +390,20 @@ void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome&
   std::unique_ptr<text::AtomicFile> file = options_.dryRun ? nullptr : createTemp(w, o.target, st, o.device);
 
   // The whole file is read, however short: a file of one byte keeps it.
-  w.out.clear();
-  appendHeader(row.category, w.out);
-  w.reader.reset(in.get(), o.target);
-  std::string_view line;
-  while (w.reader.next(line)) {
-    if (carriesHeader(line)) {
-      throw text::Failure("Plik " + text::quotedPath(full) + " ma już nagłówek //$infotype: (wiersz " +
-                          std::to_string(w.reader.lineNumber()) +
-                          "): drzewo scenerii zmieniło się od uruchomienia Start albo zostało już przerobione. "
-                          "Nie zmieniono żadnego pliku; uruchom Start ponownie.");
+  if (options_.changes) {
+    text::readAll(in.get(), o.target, o.before, st.size);
+    rewriteIncludeText(full, row.category, o.before, o.after);
+  } else {
+    w.out.clear();
+    appendHeader(row.category, w.out);
+    w.reader.reset(in.get(), o.target);
+    std::string_view line;
+    while (w.reader.next(line)) {
+      rewriteIncludeLine(full, line, w.reader.lineNumber(), w.out);
+      if (w.out.size() >= kWriteChunk) emit(w, file.get(), o);
     }
-    appendIncludeLine(line, w.out);
-    w.out.append(text::kLineEnd);
-    if (w.out.size() >= kWriteChunk) emit(w, file.get(), o);
+    emit(w, file.get(), o);
   }
-  emit(w, file.get(), o);
   if (file) finishTemp(*file, o);
   o.bytesRead += st.size;
   o.file = std::move(file);
@@ -405,6 +432,7 @@ void ConversionRun::zmiana_scn() {
                                                            : std::string_view(storedTargets_.emplace_back(o.target)));
         result_.bytesRead += o.bytesRead;
         if (!o.rewritten) return;
+        report(o);
         if (o.earlier != kNone) {
           result_.bytesWritten += o.bytesWritten;
           replacements.emplace_back(o.earlier, Prepared{std::move(o.file), 0, o.identity});
@@ -532,9 +560,39 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
 
   platform::FileStat st;
   if (platform::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, *source, errno);
+  if (options_.changes) {
+    sceneryChanges(w, in, st, o);
+    return;
+  }
   if (st.size < 2) return;
 
   SceneryRewrite(*this, w, o, in, *source, st).run();
+}
+
+void ConversionRun::sceneryChanges(Worker& w, const platform::Fd& in, const platform::FileStat& st, Outcome& o) {
+  text::readAll(in.get(), o.target, o.before, st.size);
+  o.bytesRead += o.before.size();
+  if (o.earlier != kNone) {
+    // An include file of the first phase: this phase reads it as the first
+    // left it, and so does its change.
+    std::string first;
+    rewriteIncludeText(o.target, incOut_[prepared_[o.earlier].source].category, o.before, first);
+    o.before = std::move(first);
+  }
+  if (o.before.size() < 2) return;
+  o.rewritten = w.lines.appendText(o.before, o.after);
+}
+
+void ConversionRun::report(Outcome& o) {
+  if (!options_.changes) return;
+  // Where the file really is: a link's target, inside the base directory.
+  std::string path = o.target.substr(realBase_.size());
+  for (char& c : path) {
+    if (platform::isPathSeparator(c)) c = '/';
+  }
+  options_.changes->fileChanges(FileChange{path, o.before, o.after});
+  o.before = std::string();
+  o.after = std::string();
 }
 
 void ConversionRun::syncFileSystems() {
@@ -683,7 +741,9 @@ ConversionResult ConversionRun::commit() {
 
 ConversionResult runConversion(const text::RunPaths& paths, ConversionEvents& events,
                                const ConversionOptions& options) {
-  ConversionRun run(paths, events, options);
+  ConversionOptions effective = options;
+  if (effective.changes) effective.dryRun = true;
+  ConversionRun run(paths, events, effective);
   try {
     run.zmiana_inc();
     run.zmiana_scn();

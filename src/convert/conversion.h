@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace borvantel::convert {
@@ -34,11 +35,34 @@ enum class FlushMode {
   PerFileSystem,  // one syncfs() per file system before the renames and one after
 };
 
+// One file as the conversion would change it.
+struct FileChange {
+  // The file that changes (where a link points, for a linked file), relative
+  // to the base directory with "/" between its parts.
+  std::string_view path;
+  std::string_view before;  // its bytes now
+  std::string_view after;   // its bytes once converted
+};
+
+// Takes the changes of a dry run one file at a time (see
+// ConversionOptions::changes). May throw to stop the run.
+class ChangeSink {
+ public:
+  virtual ~ChangeSink() = default;
+  virtual void fileChanges(const FileChange& change) = 0;
+};
+
 struct ConversionOptions {
   // Windows has no flush of a whole file system for an ordinary user.
   FlushMode flush = platform::kFlushesWholeFileSystem ? FlushMode::PerFileSystem : FlushMode::PerFile;
   // Reads and decides everything, changes nothing and creates no file.
   bool dryRun = false;
+  // In a dry run: each file that would change, with its bytes before and
+  // after, in the order of changedFiles, as soon as it is decided (so only a
+  // few files are held at once). A scenery file that is an include file of
+  // the first phase under another name (a link) changes twice: its second
+  // change comes after the include files, from its text after the first.
+  ChangeSink* changes = nullptr;
   // Bytes of a scenery file's rewritten text held in memory before its first
   // converted line is met; past that the file is read through first, and read
   // again to be written only if a line converts.

@@ -116,18 +116,31 @@ SceneryLine SceneryLineRewriter::append(std::string_view line, std::string& out)
   return appendLooked(0, out);
 }
 
+bool SceneryLineRewriter::appendText(std::string_view content, std::string& out) {
+  // In batches, as the conversion reads files, so that the lookups overlap.
+  constexpr size_t kBatch = 64;
+  bool converted = false;
+  text::LineSplitter lines(content);
+  std::string_view line;
+  for (bool more = lines.next(line); more;) {
+    batch_.clear();
+    do {
+      batch_.push_back(line);
+    } while ((more = lines.next(line)) && batch_.size() < kBatch);
+    look(batch_);
+    for (size_t j = 0; j < batch_.size(); ++j) {
+      converted |= appendLooked(j, out) == SceneryLine::Converted;
+      out.append(text::kLineEnd);
+    }
+  }
+  return converted;
+}
+
 std::optional<std::string> convertSceneryText(std::string_view content, const AssignmentTable& table) {
   SceneryLineRewriter rewriter(table);
   std::string out;
   out.reserve(content.size() + content.size() / 8 + 64);
-  bool changed = false;
-  text::LineSplitter lines(content);
-  std::string_view line;
-  while (lines.next(line)) {
-    changed |= rewriter.append(line, out) == SceneryLine::Converted;
-    out.append(text::kLineEnd);
-  }
-  if (!changed) return std::nullopt;
+  if (!rewriter.appendText(content, out)) return std::nullopt;
   return out;
 }
 

@@ -47,6 +47,11 @@ class SceneryLineRewriter {
   void look(std::span<const std::string_view> lines);
   SceneryLine appendLooked(size_t j, std::string& out);
 
+  // A whole text in memory: every line as append() writes it, each ending
+  // CR LF, appended to `out`. Returns whether a line was converted (where
+  // none was, the file is left as it is).
+  bool appendText(std::string_view content, std::string& out);
+
  private:
   // A line as look() left it.
   struct Looked {
@@ -65,6 +70,7 @@ class SceneryLineRewriter {
   std::array<char, 256> fold_;  // text::foldByte, at hand for the per-byte loop
   std::vector<Looked> looked_;
   std::string keys_;
+  std::vector<std::string_view> batch_;  // appendText's lines at hand
 };
 
 // The whole rewritten text of a scenery file (every line ending CR LF), or

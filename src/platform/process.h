@@ -25,6 +25,14 @@ std::vector<std::string> commandLineArguments(int argc, char** argv);
 // code page and the streams' binary mode).
 void useUtf8Output();
 
+// Whether standard output goes to a terminal (a console on Windows) rather
+// than to a pipe or a file.
+bool standardOutputIsTerminal();
+// Whether the terminal of standard output shows ANSI colour sequences,
+// turned on where the system must be asked (the Windows console); false
+// where standard output is no terminal or a dumb one.
+bool standardOutputShowsColour();
+
 // The effective user and group of the process (0 where there are none).
 std::uint32_t processUser();
 std::uint32_t processGroup();

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace borvantel::platform {
@@ -23,6 +25,13 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) {
 }
 
 void useUtf8Output() {}
+
+bool standardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+bool standardOutputShowsColour() {
+  const char* term = std::getenv("TERM");
+  return standardOutputIsTerminal() && !(term && std::string_view(term) == "dumb");
+}
 
 std::uint32_t processUser() { return ::geteuid(); }
 std::uint32_t processGroup() { return ::getegid(); }

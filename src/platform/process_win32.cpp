@@ -46,6 +46,22 @@ void useUtf8Output() {
   ::_setmode(::_fileno(stderr), _O_BINARY);
 }
 
+bool standardOutputIsTerminal() {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+bool standardOutputShowsColour() {
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+  constexpr DWORD ENABLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;
+#endif
+  const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (!::GetConsoleMode(out, &mode)) return false;
+  return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+         ::SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 std::uint32_t processUser() { return 0; }
 std::uint32_t processGroup() { return 0; }
 

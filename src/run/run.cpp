@@ -250,6 +250,29 @@ convert::ConversionResult Run::dryRun(convert::ConversionEvents& events) {
   return convert(events, options);
 }
 
+convert::ConversionResult Run::diff(convert::ConversionEvents& events, const DiffStyle& style,
+                                   const std::function<void(std::string_view)>& write) {
+  class DiffSink : public convert::ChangeSink {
+   public:
+    DiffSink(const DiffStyle& style, const std::function<void(std::string_view)>& write)
+        : style_(style), write_(write) {}
+    void fileChanges(const convert::FileChange& change) override {
+      text_.clear();
+      convert::appendUnifiedDiff(change.path, change.before, change.after, style_, text_);
+      write_(text_);
+    }
+
+   private:
+    const DiffStyle& style_;
+    const std::function<void(std::string_view)>& write_;
+    std::string text_;
+  } sink(style, write);
+  convert::ConversionOptions options;
+  options.dryRun = true;
+  options.changes = &sink;
+  return convert(events, options);
+}
+
 void Run::close() { removeWorkingFiles(paths_); }
 
 Controls Run::controls() const {

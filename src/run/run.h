@@ -12,6 +12,7 @@
 
 #include "convert/conversion.h"
 #include "convert/progress.h"
+#include "convert/unified_diff.h"
 #include "convert/undo.h"
 #include "run/changes.h"
 #include "run/stages.h"
@@ -19,6 +20,7 @@
 #include "text/paths.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +33,8 @@ namespace borvantel::run {
 using convert::ConversionEvents;
 using convert::ConversionPhase;
 using convert::ConversionResult;
+// How Run::diff writes its text.
+using convert::DiffStyle;
 // Thrown by Run::convert where the file system refuses the links that keep
 // the originals for undo: nothing has changed, and convertWithoutUndo()
 // converts without them once the user agrees.
@@ -143,6 +147,11 @@ class Run {
   // The files the conversion would change, read and decided without changing
   // anything; the convert button stays as it was.
   convert::ConversionResult dryRun(convert::ConversionEvents& events);
+  // The same, with every change as a unified diff (convert/unified_diff.h)
+  // handed to `write` a file at a time, in the order of the changed files;
+  // refused as dryRun() is. `write` may throw to stop it.
+  convert::ConversionResult diff(convert::ConversionEvents& events, const DiffStyle& style,
+                                 const std::function<void(std::string_view)>& write);
 
   // Form_QueryUnload, when the user closes the window, and the command
   // line's clean: deletes the working files ("inc_out.txt", "inc_out1.txt",

@@ -181,17 +181,31 @@ std::string parentDirectory(std::string_view path) {
 
 std::string readWholeFile(const std::string& path) {
   platform::Fd fd = openForReading(path);
+  platform::FileStat st;
+  if (platform::os().fstat(fd.get(), &st) != 0) throw FileError(FileOp::Stat, path, errno);
   std::string data;
-  char buf[64 * 1024];
+  readAll(fd.get(), path, data, st.size);
+  return data;
+}
+
+void readAll(int fd, const std::string& path, std::string& out, std::uint64_t expected) {
+  constexpr size_t kBlock = 64 * 1024;
+  // One byte more than expected, so that a file of the size expected ends
+  // with the next read rather than a doubling of the buffer.
+  out.resize(static_cast<size_t>(expected) + 1);
+  size_t used = 0;
   for (;;) {
-    const ssize_t n = platform::os().read(fd.get(), buf, sizeof buf);
+    if (used == out.size()) out.resize(std::max(out.size() * 2, kBlock));
+    const ssize_t n = platform::os().read(fd, out.data() + used, out.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
+      out.clear();
       throw FileError(FileOp::Read, path, errno);
     }
-    if (n == 0) return data;
-    data.append(buf, static_cast<size_t>(n));
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
   }
+  out.resize(used);
 }
 
 namespace {

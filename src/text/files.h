@@ -77,6 +77,10 @@ std::string parentDirectory(std::string_view path);
 size_t nameStart(std::string_view path) noexcept;
 // The whole content of a file; throws FileError naming it.
 std::string readWholeFile(const std::string& path);
+// Reads an open file from where it stands to its end into `out`, replacing
+// what `out` held; `expected` (the size it had when last seen) sizes the
+// buffer in one go (it may be wrong). Throws FileError naming `path`.
+void readAll(int fd, const std::string& path, std::string& out, std::uint64_t expected = 0);
 // Makes a directory's entries durable (an fsync of the directory).
 void syncDirectory(const std::string& dir);
 // Flushes the whole file system that holds `dir` (syncfs; see
