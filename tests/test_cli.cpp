@@ -499,5 +499,23 @@ TEST(Cli, UndoPutsBackAndPrintsTheFilesTheConversionChanged) {
   EXPECT_TRUE(contains(again.err, "nie ma kopii do cofnięcia")) << again.err;
 }
 
+#ifndef _WIN32
+// Output that could not be written (here a full disk) is a failure, told as
+// such, never a success with a list cut short.
+TEST(Cli, OutputThatCannotBeWrittenIsAFailure) {
+  TempTree t;
+  layOutTree(t);
+  ASSERT_EQ(cli(t, {"start", base(t)}).status, 0);
+  for (const char* command : {"pending", "categories"}) {
+    SCOPED_TRACE(command);
+    std::vector<std::string> args = {BORVANTEL_CLI, "--program-dir", t.path("prog"), command};
+    if (std::string(command) == "pending") args.push_back(base(t));
+    const int status = testing::runProcess(args, {"", "/dev/full", t.path("cli.stderr")});
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(contains(t.read("cli.stderr"), "standardowe wyjście")) << t.read("cli.stderr");
+  }
+}
+#endif
+
 }  // namespace
 }  // namespace borvantel

@@ -4,6 +4,7 @@
 #include "run/program.h"
 #include "text/files.h"
 
+#include <cerrno>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -30,7 +31,14 @@ int main(int argc, char** argv) {
     const std::string programDir = options.programDir.empty() ? borvantel::run::executableDirectory(argv[0])
                                                               : borvantel::cli::pathArgument(options.programDir);
     borvantel::cli::Context ctx{programDir, std::cout, std::cerr};
-    return borvantel::cli::runCommand(ctx, args[i], rest);
+    const int status = borvantel::cli::runCommand(ctx, args[i], rest);
+    // A list cut short (a full disk, say) is a failure, not a success.
+    errno = 0;
+    if (!std::cout.flush()) {
+      throw borvantel::text::Failure("Nie udało się wypisać wyniku na standardowe wyjście" +
+                                     (errno ? " (" + borvantel::text::reasonText(errno) + ")." : std::string(".")));
+    }
+    return status;
   } catch (const borvantel::run::UsageError& e) {
     std::cerr << "borvantel-cli: " << e.what() << '\n' << kUsage;
     return 2;
