@@ -1,11 +1,13 @@
 // The Linux side of the process.
 #include "platform/process.h"
 
+#include <pwd.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -23,6 +25,38 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) {
 }
 
 void useUtf8Output() {}
+
+namespace {
+
+bool isAbsolute(const char* path) { return path && path[0] == '/'; }
+
+std::string homeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (isAbsolute(home)) return home;
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+      isAbsolute(found->pw_dir)) {
+    return found->pw_dir;
+  }
+  return {};
+}
+
+std::string withoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+std::string userDataHome() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (isAbsolute(xdg)) return withoutTrailingSlashes(xdg);
+  const std::string home = homeDirectory();
+  if (home.empty()) return {};
+  return withoutTrailingSlashes(home) + "/.local/share";
+}
 
 std::uint32_t processUser() { return ::geteuid(); }
 std::uint32_t processGroup() { return ::getegid(); }
