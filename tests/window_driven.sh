@@ -37,10 +37,13 @@ else
   window_program=$work/window/program_łódź
 fi
 
+# A runtime directory of its own: one window runs per user, and a window the
+# same user has open elsewhere would make this one end silently.
+mkdir -m 700 "$work/runtime"
 # The directory list opens on the current directory: the base.
 status=0
 (cd "$work/window/trasa" &&
-  BORVANTEL_DRIVER_REPORT=$work/report QT_PLUGIN_PATH=$plugins QT_QPA_PLATFORM=offscreen \
+  XDG_RUNTIME_DIR=$work/runtime BORVANTEL_DRIVER_REPORT=$work/report QT_PLUGIN_PATH=$plugins QT_QPA_PLATFORM=offscreen \
     timeout 300 "$window" "${program_args[@]}" -style borvantel-driver) || status=$?
 ((status == 0)) || fail "the window ended with status $status"
 [[ -f $work/report ]] || fail "the driver wrote no report (was the plugin loaded?)"
