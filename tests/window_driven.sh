@@ -7,9 +7,10 @@
 #
 # Usage: window_driven.sh WINDOW CLI DEMO_DIR PLUGIN_DIR [OWN_PROGRAM_DIR]
 # WINDOW and CLI are commands (a wrapper that runs Wine for a Windows build).
-# With OWN_PROGRAM_DIR (the window's own directory, holding the program files
-# it ships with) the window runs without --program-dir and that directory's
-# kategorie.txt and predef.txt are compared afterwards.
+# With OWN_PROGRAM_DIR (the directory the window finds its program files in
+# by itself: beside it, or the user's data directory that its first run fills
+# from the defaults) the window runs without --program-dir and that
+# directory's kategorie.txt and predef.txt are compared afterwards.
 set -euo pipefail
 window=$1
 cli=$2
@@ -28,8 +29,10 @@ done
 # program whole (on Windows whatever the system's ANSI code page).
 mv "$work/window/program" "$work/window/program_łódź"
 if [[ -n $own ]]; then
-  cmp -s "$own/kategorie.txt" "$demo/program/kategorie.txt" || fail "$own/kategorie.txt is not the demo's"
-  cmp -s "$own/predef.txt" "$demo/program/predef.txt" || fail "$own/predef.txt is not the demo's"
+  # Those already there must be the demo's; the others come with the first run.
+  for f in kategorie.txt predef.txt; do
+    [[ ! -e $own/$f ]] || cmp -s "$own/$f" "$demo/program/$f" || fail "$own/$f is not the demo's"
+  done
   program_args=()
   window_program=$own
 else
