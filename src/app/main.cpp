@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QIcon>
 #include <QMessageBox>
 
 #include <exception>
@@ -97,7 +98,10 @@ int main(int argc, char** argv) {
   if (!instance.acquire()) return 0;
 
   QApplication application(argc, argv);
+  // The menu entry's name and icon also for the window's title bar and the
+  // task bar, where the icon theme holds the icon (an installed program).
   QGuiApplication::setDesktopFileName(kDesktopId);
+  QApplication::setWindowIcon(QIcon::fromTheme(kDesktopId));
   std::string option;
   try {
     const std::vector<std::string> args = app::programArguments(argc, argv);
