@@ -188,6 +188,8 @@ TEST(ProgramDirectory, AFailureNamesTheDirectoryOrFileAndTheReason) {
       {FailingOs::Rule{Call::Mkdir, EACCES}, "home/.local/share/borvantel", "brak uprawnień", "no permission"},
       {FailingOs::Rule{Call::Mkdir, EROFS, "borvantel"}, "home/.local/share/borvantel", "tylko do odczytu",
        "a read-only disk"},
+      {FailingOs::Rule{Call::Mkdir, EEXIST, "borvantel"}, "home/.local/share/borvantel", "nie jest katalogiem",
+       "a file of that name made meanwhile"},
       {FailingOs::Rule{Call::Write, ENOSPC}, "home/.local/share/borvantel/kategorie.txt", "brak miejsca", "a full disk while copying"},
       {FailingOs::Rule{Call::Open, EACCES, "share/borvantel/kategorie"}, "usr/share/borvantel/kategorie.txt",
        "brak uprawnień", "an unreadable default"},
@@ -213,6 +215,26 @@ TEST(ProgramDirectory, AFailureNamesTheDirectoryOrFileAndTheReason) {
     EXPECT_FALSE(t.exists("home/.local/share/borvantel/kategorie.txt"));  // nothing half-copied
     EXPECT_EQ(temporaryFiles(t), Names{});
   }
+}
+
+// Another copy of the program makes each directory just before this one
+// tries to.
+class RacingOs : public platform::Os {
+ public:
+  int mkdir(const char* path, mode_t mode) override {
+    Os::mkdir(path, mode);
+    errno = EEXIST;
+    return -1;
+  }
+};
+
+TEST(ProgramDirectory, ADirectoryMadeMeanwhileByAnotherCopyIsAsGood) {
+  TempTree t;
+  installDefaults(t);
+  RacingOs racing;
+  platform::ScopedOs guard(racing);
+  EXPECT_EQ(run::prepareProgramDirectory(userData(t)), (Names{"kategorie.txt", "predef.txt"}));
+  EXPECT_EQ(t.read("home/.local/share/borvantel/predef.txt"), kPredef);
 }
 
 // ---------------------------------------------------------------------------

@@ -96,9 +96,10 @@ void makeDirectories(const std::string& dir) {
     if (text::parentDirectory(part) == part) break;
   }
   for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
-    if (platform::os().mkdir(part->c_str(), 0700) != 0 && !(errno == EEXIST && isDirectory(*part))) {
-      cannotMake(dir, *part, errno);
-    }
+    if (platform::os().mkdir(part->c_str(), 0700) == 0) continue;
+    const int err = errno;
+    if (err == EEXIST && isDirectory(*part)) continue;
+    cannotMake(dir, *part, err == EEXIST ? ENOTDIR : err);
   }
 }
 
