@@ -44,6 +44,8 @@ cp -R "$plugins" "$fixtures/plugins"
 cp "$here/demo_end_to_end.sh" "$here/window_driven.sh" "$fixtures/"
 chmod -R a+rX "$fixtures"
 
+# Files changed from here on; a user id used before may own older ones.
+touch "$fixtures/start"
 useradd --no-create-home --home-dir "$home" --shell /bin/sh --user-group "$user"
 chown "$user:" "$home"
 chmod 700 "$home"
@@ -88,6 +90,6 @@ done
 # Whatever the user's runs left outside the home (the runtime directory
 # itself is the session's).
 left=$(find / /run /dev/shm -xdev \( -path "$home" -o -path /proc -o -path /sys \) -prune -o \
-         -user "$uid" ! -path "$runtime" -print 2>/dev/null | sort -u)
+         -user "$uid" -cnewer "$fixtures/start" ! -path "$runtime" -print 2>/dev/null | sort -u)
 [[ -z $left ]] || fail "files of the user outside the home: $left"
 echo "deb installed: ok ($(du -k "$deb" | cut -f1) KiB package; $(find "$home" -type f | wc -l) files in the home)"
