@@ -22,6 +22,12 @@ packages=(
   wine64             # runs the Windows tests and the demo on Linux
   wine               # Wine's launcher scripts and wineserver
   patch              # applies borvantel-cli convert --diff in its test
+  dpkg-dev           # the Debian package: dpkg-shlibdeps (Depends), dpkg-parsechangelog
+  librsvg2-bin       # the package's PNG icons, rendered from the SVG (rsvg-convert)
+  desktop-file-utils # checks the desktop entry (desktop-file-validate)
+  appstream          # checks the AppStream metadata (appstreamcli validate)
+  lintian            # checks the package
+  man-db             # reads the manual pages in their test, as lintian does
 )
 
 missing=()

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the dependencies, then builds and runs every test twice: an
-# optimised build, and a build with AddressSanitizer and UBSan; then builds
-# the libFuzzer targets with clang and runs each briefly; then cross-builds
-# Qt (once, then cached), the core, both programs and the tests for Windows
-# and runs them, the demo, a comparison with the Linux build and the Windows
-# zip (dist/) under Wine.
+# optimised build (from which the Debian package is made, checked with
+# lintian, installed and tried as a new user), and a build with
+# AddressSanitizer and UBSan; then builds the libFuzzer targets with clang
+# and runs each briefly; then cross-builds Qt (once, then cached), the core,
+# both programs and the tests for Windows and runs them, the demo, a
+# comparison with the Linux build and the Windows zip (dist/) under Wine.
 # Exits non-zero if any build or test fails. JOBS (default 2) sets the
 # build and test parallelism.
 set -euo pipefail
@@ -36,8 +37,37 @@ build_and_test() {
   echo "=== $name: $((SECONDS - began)) s in all"
 }
 
+# The Debian package from the release build (no second build), lintian on
+# it, and the package installed and tried as a new user would (as root, or
+# through sudo where that asks for no password).
+deb_package() {
+  local start=$SECONDS deb
+  echo "=== deb: package"
+  if ! deb=$("$root/scripts/package-deb.sh" "$root/build-release" "$root/dist" | tail -n 1); then
+    failed+=("deb package")
+    return
+  fi
+  echo "=== deb: lintian"
+  # No error and no warning: a tag to accept needs an override with its
+  # reason (packaging/linux/lintian-overrides) and a word in README.
+  lintian --fail-on error,warning --display-info "$deb" || failed+=("deb lintian")
+  echo "=== deb: installed, as a new user"
+  local installed=("$root/tests/deb_installed.sh" "$deb" "$root/demo" "$root/build-release/tests/driver-plugins")
+  if ((EUID == 0)); then
+    "${installed[@]}" || failed+=("deb installed")
+  elif sudo -n true 2>/dev/null; then
+    sudo "${installed[@]}" || failed+=("deb installed")
+  else
+    echo "=== deb: installed test skipped (it installs the package and adds a user: needs root or sudo)"
+  fi
+  echo "=== deb: took $((SECONDS - start)) s"
+}
+
 start=$SECONDS
 build_and_test release "$root/build-release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+if [[ " ${failed[*]} " != *" release build "* ]]; then
+  deb_package
+fi
 build_and_test asan "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DBORVANTEL_SANITIZE=ON -DBORVANTEL_BENCH=OFF
 CC=clang CXX=clang++ build_and_test fuzz "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBORVANTEL_FUZZ=ON \
   -DBORVANTEL_SANITIZE=ON -DBORVANTEL_TESTS=OFF -DBORVANTEL_BENCH=OFF -DBORVANTEL_WINDOW=OFF

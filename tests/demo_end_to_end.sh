@@ -2,13 +2,23 @@
 # The demo scenery end to end through borvantel-cli, on a fresh copy:
 # start, assignment by directory and by file, conversion, and a second run
 # that must change nothing.
+#
+# Usage: demo_end_to_end.sh CLI DEMO_DIR [OWN_PROGRAM_DIR]
+# With OWN_PROGRAM_DIR (where the CLI finds its program files by itself, as
+# an installed one does in the user's data directory) no --program-dir is
+# given, and that directory must hold the demo's program files at the end.
 set -euo pipefail
 cli=$1
 demo=$2
+own=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -r "$demo/trasa" "$demo/program" "$work/"
-run() { "$cli" --program-dir "$work/program" "$@"; }
+if [[ -n $own ]]; then
+  run() { "$cli" "$@"; }
+else
+  run() { "$cli" --program-dir "$work/program" "$@"; }
+fi
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 left=$(run start "$work/trasa" 2>/dev/null)
@@ -46,4 +56,9 @@ before=$(cd "$work/trasa/scenery" && find . -type f -exec md5sum {} + | sort)
 [[ -z $(run convert "$work/trasa" 2>/dev/null) ]] || fail "second convert changed files"
 after=$(cd "$work/trasa/scenery" && find . -type f -exec md5sum {} + | sort)
 [[ $before == "$after" ]] || fail "second run changed the tree"
+if [[ -n $own ]]; then
+  for f in kategorie.txt predef.txt; do
+    cmp -s "$own/$f" "$demo/program/$f" || fail "$own/$f is not the demo's"
+  done
+fi
 echo "demo end to end: ok ($(wc -l <<<"$changed") files converted)"

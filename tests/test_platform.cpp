@@ -1,5 +1,8 @@
-// The platform floor: work on several threads, taken up in order.
+// The platform floor: work on several threads, taken up in order; where the
+// user's data files belong.
 #include "platform/in_order.h"
+#include "platform/process.h"
+#include "support/process.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +12,15 @@
 #include <cstdlib>
 #include <exception>
 #include <future>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <pwd.h>
+#include <unistd.h>
+#endif
 
 namespace borvantel::platform {
 namespace {
@@ -96,6 +105,34 @@ TEST(InOrder, TakesEveryItemOnceInOrderOnAnyNumberOfThreads) {
     }
   }
 }
+
+#ifndef _WIN32
+// The XDG rule: $XDG_DATA_HOME when absolute, else ~/.local/share, the home
+// from the user database when HOME is no absolute path either.
+TEST(UserDataHome, FollowsTheXdgRule) {
+  const std::string fromDatabase = std::string(::getpwuid(::geteuid())->pw_dir) + "/.local/share";
+  struct Row {
+    std::optional<std::string> xdg;
+    std::optional<std::string> home;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {"/dane/u", "/home/u", "/dane/u"},
+      {"/dane/u//", "/home/u", "/dane/u"},
+      {"dane", "/home/u", "/home/u/.local/share"},  // relative: ignored
+      {"", "/home/u/", "/home/u/.local/share"},
+      {std::nullopt, "/home/u", "/home/u/.local/share"},
+      {std::nullopt, std::nullopt, fromDatabase},
+      {std::nullopt, "u", fromDatabase},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.xdg.value_or("(unset)") + " " + r.home.value_or("(unset)"));
+    const testing::ScopedVariable xdg("XDG_DATA_HOME", r.xdg);
+    const testing::ScopedVariable home("HOME", r.home);
+    EXPECT_EQ(userDataHome(), r.expected);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace borvantel::platform

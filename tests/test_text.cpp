@@ -1147,5 +1147,50 @@ TEST(Files, AtomicFileLeavesNoTemporaryFileWhenAbandonedOrFailing) {
   }
 }
 
+TEST(Files, WriteNewFileIsWholeOrAbsentAndNeverReplacesAFile) {
+  enum class Outcome { Written, Refused, Thrown };
+  struct Row {
+    std::vector<FailingOs::Rule> rules;
+    bool exists;
+    Outcome outcome;
+    const char* why;
+  };
+  const Row rows[] = {
+      {{}, false, Outcome::Written, "a new file"},
+      {{}, true, Outcome::Refused, "the name is taken"},
+      {{{Call::Link, EEXIST}}, false, Outcome::Refused, "taken between the check and the link"},
+      {{{Call::Link, EPERM}}, false, Outcome::Written, "a file system without hard links"},
+      {{{Call::Link, EPERM}, {Call::Write, ENOSPC, "", "", 1}}, false, Outcome::Thrown,
+       "no hard links, and the disk fills while writing"},
+      {{{Call::Link, EACCES}}, false, Outcome::Thrown, "the link is refused"},
+      {{{Call::Mkstemp, ENOSPC}}, false, Outcome::Thrown, "no temporary file"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.why);
+    TempTree t;
+    t.mkdir("prog");
+    if (r.exists) t.write("prog/kategorie.txt", "STARE\r\n");
+    const auto before = t.snapshot();
+    FailingOs fos;
+    for (const auto& rule : r.rules) fos.fail(rule);
+    std::optional<bool> written;
+    {
+      ScopedOs guard(fos);
+      try {
+        written = writeNewFile(t.path("prog/kategorie.txt"), "NOWE\r\n");
+      } catch (const FileError& e) {
+        EXPECT_EQ(e.path(), t.path("prog/kategorie.txt"));
+      }
+    }
+    EXPECT_EQ(written, r.outcome == Outcome::Thrown ? std::nullopt : std::optional(r.outcome == Outcome::Written));
+    if (r.outcome == Outcome::Written) {
+      EXPECT_EQ(t.allFiles(), Lines{"prog/kategorie.txt"});
+      EXPECT_EQ(t.read("prog/kategorie.txt"), "NOWE\r\n");
+    } else {
+      EXPECT_EQ(t.snapshot(), before);  // no temporary file, nothing half-written
+    }
+  }
+}
+
 }  // namespace
 }  // namespace borvantel::text

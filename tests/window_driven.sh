@@ -9,9 +9,10 @@
 # WINDOW and CLI are commands (a wrapper that runs Wine for a Windows build).
 # With BORVANTEL_EXPECT_POLISH_QT=1 in the environment, Qt's own texts (the
 # buttons of a question) must be Polish.
-# With OWN_PROGRAM_DIR (the window's own directory, holding the program files
-# it ships with) the window runs without --program-dir and that directory's
-# kategorie.txt and predef.txt are compared afterwards.
+# With OWN_PROGRAM_DIR (the directory the window finds its program files in
+# by itself: beside it, or the user's data directory that its first run fills
+# from the defaults) the window runs without --program-dir and that
+# directory's kategorie.txt and predef.txt are compared afterwards.
 set -euo pipefail
 window=$1
 cli=$2
@@ -30,8 +31,10 @@ done
 # program whole (on Windows whatever the system's ANSI code page).
 mv "$work/window/program" "$work/window/program_łódź"
 if [[ -n $own ]]; then
-  cmp -s "$own/kategorie.txt" "$demo/program/kategorie.txt" || fail "$own/kategorie.txt is not the demo's"
-  cmp -s "$own/predef.txt" "$demo/program/predef.txt" || fail "$own/predef.txt is not the demo's"
+  # Those already there must be the demo's; the others come with the first run.
+  for f in kategorie.txt predef.txt; do
+    [[ ! -e $own/$f ]] || cmp -s "$own/$f" "$demo/program/$f" || fail "$own/$f is not the demo's"
+  done
   program_args=()
   window_program=$own
 else
@@ -39,10 +42,10 @@ else
   window_program=$work/window/program_łódź
 fi
 
-# The directory list opens on the current directory: the base. A runtime
-# directory of its own keeps a window the user has open from counting as the
-# one copy (on Linux; on Windows the session's mutex decides).
+# A runtime directory of its own: one window runs per user, and a window the
+# same user has open elsewhere would make this one end silently.
 mkdir -m 700 "$work/runtime"
+# The directory list opens on the current directory: the base.
 status=0
 (cd "$work/window/trasa" &&
   XDG_RUNTIME_DIR=$work/runtime BORVANTEL_DRIVER_REPORT=$work/report QT_PLUGIN_PATH=$plugins QT_QPA_PLATFORM=offscreen \

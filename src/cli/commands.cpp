@@ -21,6 +21,7 @@ namespace borvantel::cli {
 
 const char* const kUsage =
     "Użycie: borvantel-cli [--program-dir KATALOG] POLECENIE ARGUMENTY...\n"
+    "       borvantel-cli --help | --version\n"
     "\n"
     "  start BAZA                        skanuje BAZA/scenery, przypisuje kategorie z predef.txt,\n"
     "                                    wypisuje pliki *.inc czekające na kategorię\n"
@@ -46,7 +47,13 @@ const char* const kUsage =
     "  clean BAZA                        usuwa pliki robocze z katalogu BAZA (oryginały do cofnięcia\n"
     "                                    zostają)\n"
     "\n"
-    "--program-dir wskazuje katalog z kategorie.txt i predef.txt (domyślnie katalog programu).\n"
+    "  --help, -h                        wypisuje ten opis\n"
+    "  --version                         wypisuje wersję programu\n"
+    "\n"
+    "--program-dir wskazuje katalog z kategorie.txt i predef.txt. Bez niej program używa\n"
+    "własnego katalogu, jeśli leży w nim kategorie.txt, a poza tym katalogu borvantel\n"
+    "w katalogu danych użytkownika; tworzy go przy pierwszym użyciu i kopiuje do niego\n"
+    "brakujące pliki z domyślnych (share/borvantel obok katalogu programu).\n"
     "Kody wyjścia: 0 sukces, 1 błąd lub odmowa, 2 złe użycie.\n";
 
 std::string pathArgument(const std::string& arg) {

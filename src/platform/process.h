@@ -33,6 +33,14 @@ bool standardOutputIsTerminal();
 // where standard output is no terminal or a dumb one.
 bool standardOutputShowsColour();
 
+// Where the user's own data files belong by the system's convention, without
+// a separator at its end: Linux $XDG_DATA_HOME when it is an absolute path
+// (the XDG rule ignores a relative one), else $HOME/.local/share (the home
+// from the user database when HOME is unset or relative); Windows %APPDATA%.
+// Empty when the system names none (or, on Windows, when Windows-1250 cannot
+// hold its name). Nothing is created.
+std::string userDataHome();
+
 // The effective user and group of the process (0 where there are none).
 std::uint32_t processUser();
 std::uint32_t processGroup();

@@ -1,6 +1,7 @@
 // The Linux side of the process.
 #include "platform/process.h"
 
+#include <pwd.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +32,38 @@ bool standardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 bool standardOutputShowsColour() {
   const char* term = std::getenv("TERM");
   return standardOutputIsTerminal() && !(term && std::string_view(term) == "dumb");
+}
+
+namespace {
+
+bool isAbsolute(const char* path) { return path && path[0] == '/'; }
+
+std::string homeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (isAbsolute(home)) return home;
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+      isAbsolute(found->pw_dir)) {
+    return found->pw_dir;
+  }
+  return {};
+}
+
+std::string withoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+std::string userDataHome() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (isAbsolute(xdg)) return withoutTrailingSlashes(xdg);
+  const std::string home = homeDirectory();
+  if (home.empty()) return {};
+  return withoutTrailingSlashes(home) + "/.local/share";
 }
 
 std::uint32_t processUser() { return ::geteuid(); }

@@ -62,6 +62,18 @@ bool standardOutputShowsColour() {
          ::SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+std::string userDataHome() {
+  const DWORD n = ::GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
+  if (n == 0) return {};
+  std::wstring value(n, L'\0');
+  const DWORD written = ::GetEnvironmentVariableW(L"APPDATA", value.data(), n);
+  if (written == 0 || written >= n) return {};
+  value.resize(written);
+  while (value.size() > 3 && (value.back() == L'\\' || value.back() == L'/')) value.pop_back();
+  // A name the tool's paths cannot hold is no place at all: the caller says so.
+  return win32::narrow(value).value_or(std::string());
+}
+
 std::uint32_t processUser() { return 0; }
 std::uint32_t processGroup() { return 0; }
 

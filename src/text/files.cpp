@@ -359,4 +359,47 @@ void writeFileAtomically(const std::string& path, std::string_view content) {
   file.commit();
 }
 
+namespace {
+
+bool refusesHardLinks(int err) {
+  return err == EPERM || err == EXDEV || err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS;
+}
+
+bool writeNewFileDirectly(const std::string& path, std::string_view content) {
+  const int raw = platform::os().createExclusive(path.c_str(), 0666);
+  if (raw < 0) {
+    if (errno == EEXIST) return false;
+    throw FileError(FileOp::Create, path, errno);
+  }
+  platform::Fd fd(raw);
+  try {
+    writeAll(fd.get(), content, path);
+    if (platform::os().fsync(fd.get()) != 0) throw FileError(FileOp::Sync, path, errno);
+    if (fd.close() != 0) throw FileError(FileOp::Write, path, errno);
+  } catch (...) {
+    fd.close();
+    platform::os().unlink(path.c_str());  // ours: created above
+    throw;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool writeNewFile(const std::string& path, std::string_view content) {
+  if (fileSize(path)) return false;
+  int err = 0;
+  {
+    AtomicFile file(path);
+    file.write(content);
+    file.finish(true);
+    if (platform::os().link(file.tempPath().c_str(), path.c_str()) != 0) err = errno;
+  }  // the temporary name goes; the file stays under `path` when linked
+  if (err == EEXIST) return false;
+  if (err != 0 && !refusesHardLinks(err)) throw FileError(FileOp::Create, path, err);
+  if (err != 0 && !writeNewFileDirectly(path, content)) return false;
+  syncDirectory(parentDirectory(path));
+  return true;
+}
+
 }  // namespace borvantel::text

@@ -156,4 +156,12 @@ class AtomicFile {
 
 void writeFileAtomically(const std::string& path, std::string_view content);
 
+// Writes `content` as the new file `path`, whole or not at all, and never
+// over an existing file: the content goes to a temporary file beside it,
+// flushed, and a hard link gives it its name only if nobody has taken the
+// name meanwhile. Returns false, changing nothing, when `path` exists. Where
+// the file system has no hard links, the file is created exclusively under
+// its name and written there (removed again if that fails).
+bool writeNewFile(const std::string& path, std::string_view content);
+
 }  // namespace borvantel::text

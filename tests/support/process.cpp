@@ -2,6 +2,8 @@
 
 #include "text/codepage.h"
 
+#include <cstdlib>
+
 #ifdef _WIN32
 #include "platform/process.h"
 #include "platform/win32.h"
@@ -270,6 +272,25 @@ std::vector<std::string> ownArguments(int argc, char** argv) { return std::vecto
 int runProcess(const std::vector<std::string>& args, const Redirects& redirects) {
   Process child(args, redirects);
   return child.started() ? child.wait() : -1;
+}
+
+ScopedVariable::ScopedVariable(const char* name, const std::optional<std::string>& value) : name_(name) {
+  if (const char* old = std::getenv(name)) old_ = old;
+  set(value);
+}
+
+ScopedVariable::~ScopedVariable() { set(old_); }
+
+void ScopedVariable::set(const std::optional<std::string>& value) {
+#ifdef _WIN32
+  _putenv_s(name_, value ? value->c_str() : "");  // "" removes it
+#else
+  if (value) {
+    ::setenv(name_, value->c_str(), 1);
+  } else {
+    ::unsetenv(name_);
+  }
+#endif
 }
 
 }  // namespace borvantel::testing

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,21 @@ class Process {
 // Runs `args` to its end: the exit status, or -1 when it could not be
 // started or was killed.
 int runProcess(const std::vector<std::string>& args, const Redirects& redirects = {});
+
+// Sets an environment variable (or removes it, for nullopt) for this
+// process and the children it starts, and puts the old value back.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::optional<std::string>& value);
+  ~ScopedVariable();
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  void set(const std::optional<std::string>& value);
+  const char* name_;
+  std::optional<std::string> old_;
+};
 
 // This program's own file, to start it again in a child mode.
 std::string selfPath();

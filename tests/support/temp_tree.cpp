@@ -492,6 +492,11 @@ int FailingOs::link(const char* from, const char* to) {
   return Os::link(from, to);
 }
 
+int FailingOs::mkdir(const char* path, mode_t mode) {
+  if (failing(Call::Mkdir, path)) return -1;
+  return Os::mkdir(path, mode);
+}
+
 int FailingOs::stat(const char* path, platform::FileStat* st) {
   if (failing(Call::Stat, path)) return -1;
   return Os::stat(path, st);

@@ -114,7 +114,7 @@ class FailingOs : public platform::Os {
   // Mkstemp: the exclusive creation of a temporary file. Stat: stat, lstat
   // and fstat. List: reading a directory.
   enum class Call { Open, Mkstemp, Read, Write, Close, Fsync, Ftruncate, Fchmod, Rename, Unlink,
-                    Stat, Pread, Lseek, Fchown, Realpath, List, Link };
+                    Stat, Pread, Lseek, Fchown, Realpath, List, Link, Mkdir };
   struct Rule {
     Call call;
     int err;
@@ -150,6 +150,7 @@ class FailingOs : public platform::Os {
   int rename(const char* from, const char* to) override;
   int unlink(const char* path) override;
   int link(const char* from, const char* to) override;
+  int mkdir(const char* path, mode_t mode) override;
   int stat(const char* path, platform::FileStat* st) override;
   int lstat(const char* path, platform::FileStat* st) override;
   int fstat(int fd, platform::FileStat* st) override;
