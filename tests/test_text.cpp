@@ -448,8 +448,35 @@ TEST(Lines, ReaderAndSplitterAgreeWithTheRuleOnRandomTexts) {
     const Lines expected = referenceLines(text);
     SCOPED_TRACE(round);
     ASSERT_EQ(splitLines(text), expected);
+    // Every line but an unfinished last one has its end.
+    const bool unfinished = !text.empty() && text.back() != '\r' && text.back() != '\n';
+    ASSERT_EQ(countLineEnds(text.data(), text.size()), expected.size() - (unfinished ? 1 : 0));
     ASSERT_EQ(readLines(t, text, 16), expected);
     ASSERT_EQ(readLines(t, text, 16, 1 + rng() % 8), expected);
+  }
+}
+
+// A look at the whole rest before the first line changes nothing of what
+// the reader then hands out; a rest longer than the block is not looked at.
+TEST(Lines, PeekingAtTheRestLeavesTheLinesAsTheyAre) {
+  TempTree t;
+  for (const auto& c : lineCases()) {
+    SCOPED_TRACE(c.why);
+    t.write("lines.txt", c.text);
+    const std::string path = t.path("lines.txt");
+    for (const size_t block : {size_t{16}, size_t{64 * 1024}}) {
+      Fd fd = openForReading(path);
+      LineReader reader(fd.get(), path, block);
+      std::string_view rest;
+      const bool whole = reader.peekRest(rest);
+      EXPECT_EQ(whole, c.text.size() < block) << "block " << block;
+      if (whole) {
+        EXPECT_EQ(rest, c.text);
+      }
+      Lines out;
+      for (std::string_view line; reader.next(line);) out.emplace_back(line);
+      EXPECT_EQ(out, c.lines) << "block " << block;
+    }
   }
 }
 

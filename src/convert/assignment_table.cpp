@@ -80,94 +80,38 @@ AssignmentTable::AssignmentTable(std::vector<AssignmentRow> rows) {
   index();
 }
 
-namespace {
-
-// Eight bytes a step: the keys are paths of a few dozen bytes, hashed once per
-// "include" line of every scenery file.
-std::uint64_t hashOf(std::string_view bytes) noexcept {
-  constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
-  std::uint64_t h = 0xcbf29ce484222325ull ^ bytes.size();
-  size_t i = 0;
-  for (; i + 8 <= bytes.size(); i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes.data() + i, 8);
-    h = (h ^ word) * kMul;
-    h ^= h >> 32;
-  }
-  std::uint64_t tail = 0;
-  if (i < bytes.size()) std::memcpy(&tail, bytes.data() + i, bytes.size() - i);
-  h = (h ^ tail) * kMul;
-  h ^= h >> 29;
-  h *= 0xBF58476D1CE4E5B9ull;
-  return h ^ (h >> 32);
-}
-
-}  // namespace
-
 void AssignmentTable::index() {
-  size_t capacity = 16;
-  while (capacity < 2 * rows_.size()) capacity *= 2;
-  slots_.assign(capacity, Slot{});
+  index_ = text::FoldedIndex(rows_.size());
   categories_.clear();
   std::unordered_map<std::string_view, std::uint32_t> categoryIndex;
-  const size_t mask = capacity - 1;
   for (const AssignmentRow& row : rows_) {
     const std::string folded = text::toFolded(row.path);
-    if (findFolded(folded)) continue;  // this path (ignoring case) is in already
+    if (index_.find(folded)) continue;  // this path (ignoring case) is in already
     const AssignmentRow* found = find(row.path);
     if (!found) continue;  // not a strict order after all: the search decides
-    const std::uint64_t h = hashOf(folded);
-    size_t i = static_cast<size_t>(h) & mask;
-    while (slots_[i].entry != 0) i = (i + 1) & mask;
-    Slot& slot = slots_[i];
-    slot.entry = static_cast<std::uint32_t>(found - rows_.data() + 1);
     const auto [category, fresh] =
         categoryIndex.try_emplace(found->category, static_cast<std::uint32_t>(categories_.size()));
     if (fresh) categories_.push_back(found->category);
-    slot.category = category->second;
-    slot.tag = static_cast<std::uint32_t>(h >> 32);
-    slot.size = static_cast<std::uint32_t>(folded.size());
-    std::memcpy(slot.key, folded.data(), std::min(folded.size(), kInline));
-    if (folded.size() > kInline) {
-      slot.rest = static_cast<std::uint32_t>(longKeys_.size());
-      longKeys_.append(folded, kInline);
-    }
+    index_.insert(folded, std::uint64_t{category->second} << 32 | static_cast<std::uint64_t>(found - rows_.data()));
   }
 }
 
-bool AssignmentTable::matches(const Slot& slot, std::string_view foldedKey) const noexcept {
-  if (slot.size != foldedKey.size()) return false;
-  const size_t head = std::min(foldedKey.size(), kInline);
-  if (std::memcmp(slot.key, foldedKey.data(), head) != 0) return false;
-  return foldedKey.size() <= kInline ||
-         std::string_view(longKeys_).substr(slot.rest, foldedKey.size() - kInline) == foldedKey.substr(kInline);
-}
-
-std::uint64_t AssignmentTable::hashFolded(std::string_view foldedKey) const noexcept { return hashOf(foldedKey); }
-
-const AssignmentTable::Slot* AssignmentTable::slotFor(std::string_view foldedKey, std::uint64_t hash) const noexcept {
-  if (slots_.empty()) return nullptr;
-  const auto tag = static_cast<std::uint32_t>(hash >> 32);
-  const size_t mask = slots_.size() - 1;
-  for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
-    const Slot& slot = slots_[i];
-    if (slot.entry == 0) return nullptr;
-    if (slot.tag == tag && matches(slot, foldedKey)) return &slot;
-  }
+std::uint64_t AssignmentTable::hashFolded(std::string_view foldedKey) const noexcept {
+  return text::FoldedIndex::hash(foldedKey);
 }
 
 const AssignmentRow* AssignmentTable::findFolded(std::string_view foldedKey) const noexcept {
-  const Slot* slot = slotFor(foldedKey, hashOf(foldedKey));
-  return slot ? &rows_[slot->entry - 1] : nullptr;
+  const std::optional<std::uint64_t> value = index_.find(foldedKey);
+  return value ? &rows_[static_cast<std::uint32_t>(*value)] : nullptr;
 }
 
 const std::string* AssignmentTable::categoryFolded(std::string_view foldedKey) const noexcept {
-  return categoryFolded(foldedKey, hashOf(foldedKey));
+  return categoryFolded(foldedKey, hashFolded(foldedKey));
 }
 
 const std::string* AssignmentTable::categoryFolded(std::string_view foldedKey, std::uint64_t hash) const noexcept {
-  const Slot* slot = slotFor(foldedKey, hash);
-  return slot ? &categories_[slot->category] : nullptr;
+  const std::optional<std::uint64_t> value = index_.find(foldedKey, hash);
+  return value ? &categories_[*value >> 32] : nullptr;
 }
 
 const AssignmentRow* AssignmentTable::find(std::string_view key) const noexcept {

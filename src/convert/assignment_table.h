@@ -8,7 +8,7 @@
 // ranks), otherwise by an O(n log n) sort.
 #pragma once
 
-#include "platform/memory.h"
+#include "text/folded_index.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,24 +18,6 @@
 #include <vector>
 
 namespace borvantel::convert {
-
-// The table's slots live in huge pages where the system has them.
-template <typename T>
-struct HugePageAllocator {
-  using value_type = T;
-  HugePageAllocator() = default;
-  template <typename U>
-  HugePageAllocator(const HugePageAllocator<U>&) noexcept {}
-  T* allocate(size_t n);
-  void deallocate(T* p, size_t) noexcept { platform::freeHugePages(p); }
-  template <typename U>
-  bool operator==(const HugePageAllocator<U>&) const noexcept { return true; }
-};
-
-template <typename T>
-T* HugePageAllocator<T>::allocate(size_t n) {
-  return static_cast<T*>(platform::allocateHugePages(n * sizeof(T)));
-}
 
 struct AssignmentRow {
   std::string path;      // relative to the scenery directory, "\" separated
@@ -69,10 +51,8 @@ class AssignmentTable {
   // prefetching its slot before the first lookup lets the cache misses of
   // the lookups overlap instead of coming one after another.
   std::uint64_t hashFolded(std::string_view foldedKey) const noexcept;
-  // Where the lookup of `hash` begins (null in an empty table), to prefetch.
-  const void* slotAddress(std::uint64_t hash) const noexcept {
-    return slots_.empty() ? nullptr : &slots_[static_cast<size_t>(hash) & (slots_.size() - 1)];
-  }
+  // Where the lookup of `hash` begins, to prefetch.
+  const void* slotAddress(std::uint64_t hash) const noexcept { return index_.slotAddress(hash); }
   const std::string* categoryFolded(std::string_view foldedKey, std::uint64_t hash) const noexcept;
 
   bool empty() const noexcept { return rows_.empty(); }
@@ -84,24 +64,13 @@ class AssignmentTable {
   bool usedExchangeSort() const noexcept { return exchangeSorted_; }
 
  private:
-  // One cache line per path: a lookup costs one memory access, which matters
-  // when the files streamed through have pushed the table out of the caches.
-  static constexpr size_t kInline = 44;
-  struct alignas(64) Slot {
-    std::uint32_t entry = 0;     // 1 + the index of the row find() gives; 0: empty
-    std::uint32_t tag = 0;       // high half of the path's hash
-    std::uint32_t size = 0;      // of the folded path
-    std::uint32_t rest = 0;      // where bytes past kInline lie in longKeys_
-    std::uint32_t category = 0;  // the row's category, as an index into categories_
-    char key[kInline] = {};      // the folded path's first bytes
-  };
   void index();
-  const Slot* slotFor(std::string_view foldedKey, std::uint64_t hash) const noexcept;
-  bool matches(const Slot& slot, std::string_view foldedKey) const noexcept;
   std::vector<AssignmentRow> rows_;
   std::vector<std::string> categories_;  // each distinct category once: few, so always in cache
-  std::vector<Slot, HugePageAllocator<Slot>> slots_;  // open addressing, a power of two, at most half full
-  std::string longKeys_;
+  // Each folded path, once, to the row the halving search finds for it (low
+  // half) and that row's category (high half, into categories_): the lookup
+  // of a category never touches the rows, far away in memory.
+  text::FoldedIndex index_;
   bool exchangeSorted_ = false;
 };
 

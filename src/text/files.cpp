@@ -84,6 +84,12 @@ platform::Fd openForReading(const std::string& path) {
   return platform::Fd(fd);
 }
 
+platform::Fd openForReading(const platform::Directory& dir, std::string_view name) {
+  const int fd = platform::os().openAt(dir, std::string(name).c_str(), O_RDONLY, 0);
+  if (fd < 0) throw FileError(FileOp::Open, dir.pathOf(name), errno);
+  return platform::Fd(fd);
+}
+
 void writeAll(int fd, std::string_view data, const std::string& path) {
   while (!data.empty()) {
     const ssize_t n = platform::os().write(fd, data.data(), data.size());
@@ -188,24 +194,43 @@ std::string readWholeFile(const std::string& path) {
   return data;
 }
 
-void readAll(int fd, const std::string& path, std::string& out, std::uint64_t expected) {
+namespace {
+
+// Reads to the end into `buffer` from its start, growing it as needed (never
+// shrinking it); returns the bytes read.
+template <typename Buffer>
+size_t readToEnd(int fd, const std::string& path, Buffer& buffer, std::uint64_t expected) {
   constexpr size_t kBlock = 64 * 1024;
   // One byte more than expected, so that a file of the size expected ends
   // with the next read rather than a doubling of the buffer.
-  out.resize(static_cast<size_t>(expected) + 1);
+  if (buffer.size() < expected + 1) buffer.resize(static_cast<size_t>(expected) + 1);
   size_t used = 0;
   for (;;) {
-    if (used == out.size()) out.resize(std::max(out.size() * 2, kBlock));
-    const ssize_t n = platform::os().read(fd, out.data() + used, out.size() - used);
+    if (used == buffer.size()) buffer.resize(std::max(buffer.size() * 2, kBlock));
+    const ssize_t n = platform::os().read(fd, buffer.data() + used, buffer.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
-      out.clear();
       throw FileError(FileOp::Read, path, errno);
     }
-    if (n == 0) break;
+    if (n == 0) return used;
     used += static_cast<size_t>(n);
   }
-  out.resize(used);
+}
+
+}  // namespace
+
+void readAll(int fd, const std::string& path, std::string& out, std::uint64_t expected) {
+  out.clear();
+  try {
+    out.resize(readToEnd(fd, path, out, expected));
+  } catch (...) {
+    out.clear();
+    throw;
+  }
+}
+
+std::string_view readAll(int fd, const std::string& path, std::vector<char>& buffer, std::uint64_t expected) {
+  return std::string_view(buffer.data(), readToEnd(fd, path, buffer, expected));
 }
 
 namespace {

@@ -51,6 +51,9 @@ std::string reasonText(int err);
 std::string quotedPath(std::string_view path);
 
 platform::Fd openForReading(const std::string& path);
+// The same for an entry of a directory held open (see platform::Directory);
+// a failure names the entry's full path.
+platform::Fd openForReading(const platform::Directory& dir, std::string_view name);
 // Writes all of `data`, retrying short writes; throws FileError naming `path`.
 void writeAll(int fd, std::string_view data, const std::string& path);
 
@@ -81,6 +84,9 @@ std::string readWholeFile(const std::string& path);
 // what `out` held; `expected` (the size it had when last seen) sizes the
 // buffer in one go (it may be wrong). Throws FileError naming `path`.
 void readAll(int fd, const std::string& path, std::string& out, std::uint64_t expected = 0);
+// The same into a buffer kept from file to file, which only grows: reading
+// many files then clears no memory. Returns the bytes read, in `buffer`.
+std::string_view readAll(int fd, const std::string& path, std::vector<char>& buffer, std::uint64_t expected);
 // Makes a directory's entries durable (an fsync of the directory).
 void syncDirectory(const std::string& dir);
 // Flushes the whole file system that holds `dir` (syncfs; see

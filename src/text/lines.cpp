@@ -31,6 +31,31 @@ size_t findLineEnd(const char* p, size_t n) noexcept {
   return n;
 }
 
+size_t countLineEnds(const char* p, size_t n) noexcept {
+  // Each LF, and each CR that no LF follows.
+  size_t count = 0;
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  // Sixteen counters of one byte each, added up before any can overflow.
+  while (i + 17 <= n) {
+    __m128i counters = _mm_setzero_si128();
+    for (int round = 0; round < 255 && i + 17 <= n; ++round, i += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
+      const __m128i ends = _mm_or_si128(_mm_cmpeq_epi8(bytes, lf),
+                                        _mm_andnot_si128(_mm_cmpeq_epi8(after, lf), _mm_cmpeq_epi8(bytes, cr)));
+      counters = _mm_sub_epi8(counters, ends);  // a hit is -1
+    }
+    const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+    count += static_cast<size_t>(_mm_cvtsi128_si32(sums)) + static_cast<size_t>(_mm_extract_epi16(sums, 4));
+  }
+#endif
+  for (; i < n; ++i) count += p[i] == '\n' || (p[i] == '\r' && (i + 1 == n || p[i + 1] != '\n'));
+  return count;
+}
+
 bool LineSplitter::next(std::string_view& line) noexcept {
   const size_t n = text_.size();
   if (pos_ >= n) return false;
@@ -113,5 +138,14 @@ bool LineReader::next(std::string_view& line) {
 }
 
 bool LineReader::nextBuffered(std::string_view& line) { return takeBuffered(line); }
+
+bool LineReader::peekRest(std::string_view& rest) {
+  while (!eof_) {
+    if (begin_ == 0 && end_ == buf_.size()) return false;  // fill() would grow the buffer
+    fill();
+  }
+  rest = std::string_view(buf_.data() + begin_, end_ - begin_);
+  return true;
+}
 
 }  // namespace borvantel::text

@@ -17,6 +17,10 @@ inline constexpr std::string_view kLineEnd = "\r\n";
 // pass, sixteen bytes a step where the processor allows.
 size_t findLineEnd(const char* p, size_t n) noexcept;
 
+// How many line ends (CR LF, a lone CR, a lone LF) `n` bytes hold, so that
+// lines that need no look can be passed over in one step.
+size_t countLineEnds(const char* p, size_t n) noexcept;
+
 // Splits an in-memory text into lines.
 class LineSplitter {
  public:
@@ -41,6 +45,10 @@ class LineReader {
   // have to read on (or is at the end). Lines returned since the last call of
   // next() stay valid together until the next call of next() or reset().
   bool nextBuffered(std::string_view& line);
+  // The rest of the file, when it fits in the buffer: read to its end
+  // without taking a line, so that next() goes on as if it had not been
+  // called. False (having read less) when the rest is longer.
+  bool peekRest(std::string_view& rest);
   // 1-based number of the line last returned.
   size_t lineNumber() const noexcept { return lineNumber_; }
 
