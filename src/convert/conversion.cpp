@@ -47,27 +47,49 @@ constexpr size_t kNone = static_cast<size_t>(-1);
   throw FileError(e.op(), e.path(), e.error(), text::reasonText(e.error()) + "; nie zmieniono żadnego pliku");
 }
 
-// One line of an include file rewritten into `out`, with its line end;
-// refused where the file carries a category header already.
-void rewriteIncludeLine(const std::string& full, std::string_view line, size_t number, std::string& out) {
-  if (carriesHeader(line)) {
-    throw text::Failure("Plik " + text::quotedPath(full) + " ma już nagłówek //$infotype: (wiersz " +
-                        std::to_string(number) +
-                        "): drzewo scenerii zmieniło się od uruchomienia Start albo zostało już przerobione. "
-                        "Nie zmieniono żadnego pliku; uruchom Start ponownie.");
-  }
-  appendIncludeLine(line, out);
-  out.append(text::kLineEnd);
-}
+// Rewrites the lines of one include file: each is renumbered, and then, as a
+// scenery file's, an include line in it gets the category of the file it
+// names; the rewriter watches the lines written. A file without "include"
+// anywhere is only renumbered: no line of it could change or matter more.
+class IncludeLines {
+ public:
+  explicit IncludeLines(SceneryLineRewriter& lines) : lines_(lines) {}
 
-// A whole include file in memory rewritten into `out`.
-void rewriteIncludeText(const std::string& full, std::string_view category, std::string_view content,
-                        std::string& out) {
-  appendHeader(category, out);
-  text::LineSplitter lines(content);
-  size_t number = 0;
-  for (std::string_view line; lines.next(line);) rewriteIncludeLine(full, line, ++number, out);
-}
+  // The header, the first line of the file; `nested`: the file may hold
+  // include lines.
+  void header(std::string_view category, bool nested, std::string& out) {
+    nested_ = nested;
+    lines_.watchNewFile();
+    const size_t start = out.size();
+    appendHeader(category, out);
+    lines_.watchWritten(std::string_view(out).substr(start, out.size() - start - text::kLineEnd.size()));
+  }
+  // One line into `out`, with its line end; refused where the file carries a
+  // category header already.
+  void line(const std::string& full, std::string_view line, size_t number, std::string& out) {
+    if (carriesHeader(line)) {
+      throw text::Failure("Plik " + text::quotedPath(full) + " ma już nagłówek //$infotype: (wiersz " +
+                          std::to_string(number) +
+                          "): drzewo scenerii zmieniło się od uruchomienia Start albo zostało już przerobione. "
+                          "Nie zmieniono żadnego pliku; uruchom Start ponownie.");
+    }
+    const size_t start = out.size();
+    appendIncludeLine(line, out);
+    if (nested_) lines_.rewriteAppended(out, start);
+    out.append(text::kLineEnd);
+  }
+  // A whole file in memory into `out`.
+  void text(const std::string& full, std::string_view category, std::string_view content, std::string& out) {
+    header(category, marksOf(content).includes != 0, out);
+    text::LineSplitter lines(content);
+    size_t number = 0;
+    for (std::string_view l; lines.next(l);) line(full, l, ++number, out);
+  }
+
+ private:
+  SceneryLineRewriter& lines_;
+  bool nested_ = true;
+};
 
 // One phase as its caller sees it: begins when constructed, ends when
 // destroyed, however the phase ends.
@@ -123,7 +145,9 @@ class ConversionRun {
     explicit Worker(const AssignmentTable& table) : reader(-1, {}, kReadBlock), lines(table) {}
     text::LineReader reader;
     SceneryLineRewriter lines;
+    IncludeLines includeLines{lines};
     std::vector<std::string_view> batch;  // lines of the reader's buffer
+    TextMarks marks;                      // of a file read whole
     std::string out;
     std::string scratch;
     std::unordered_map<std::string, RealDirectory> directories;
@@ -145,6 +169,7 @@ class ConversionRun {
     // With ConversionOptions::changes: the file's text before and after.
     std::string before;
     std::string after;
+    std::vector<UnreachedDirective> unreached;
   };
 
   // A listed file open for reading: its real path, where it is rewritten,
@@ -168,6 +193,9 @@ class ConversionRun {
   // A dry run's changes, in memory (ConversionOptions::changes).
   void sceneryChanges(Worker& w, const platform::Fd& in, const platform::FileStat& st, Outcome& o);
   void report(Outcome& o);
+  // Keeps the directives of a file (named as shownName names it) that the
+  // conversion leaves without their category.
+  void warn(std::string_view shown, std::vector<UnreachedDirective>& unreached);
   class SceneryRewrite;
   Prepared keep(Outcome& o, size_t source);
   template <typename Prepare, typename Take>
@@ -175,6 +203,8 @@ class ConversionRun {
   void syncFileSystems();
   void syncDirectories();
   std::string shownName(const Prepared& p) const;
+  std::string shownIncludeName(size_t i) const;
+  std::string shownSceneryName(size_t i) const;
   void renameAll();
   // Some renames failed (errors[i]: the errno of the i-th, or 0): reports
   // which file and how many were replaced, keeping those undoable.
@@ -222,8 +252,10 @@ ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& even
 
   // Every working file is read and checked before anything is written.
   loadAssignments(paths.workingFile(text::kIncOut), incOut_);
+  std::vector<AssignmentRow> categorised;
+  loadAssignments(paths.workingFile(text::kIncOut1), categorised);
   std::vector<AssignmentRow> rows = incOut_;
-  loadAssignments(paths.workingFile(text::kIncOut1), rows);
+  rows.insert(rows.end(), categorised.begin(), categorised.end());
   table_ = AssignmentTable(std::move(rows));
 
   const std::string pScn = paths.workingFile(text::kPScn);
@@ -239,6 +271,9 @@ ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& even
     sceneryList_.emplace_back(line);
     return true;
   });
+  // The include files that carried their category before this run: their
+  // include lines are rewritten as a scenery file's, after the listed files.
+  for (const AssignmentRow& row : categorised) sceneryList_.push_back(text::fullPath(root_, row.path));
   if (!options_.dryRun) journal_.emplace(paths);
 }
 
@@ -368,6 +403,7 @@ void ConversionRun::zmiana_inc() {
         if (again) return;
         if (error) std::rethrow_exception(error);
         result_.bytesRead += o.bytesRead;
+        warn(shownIncludeName(i), o.unreached);
         prepared_.push_back(keep(o, i));
         const text::AtomicFile* file = prepared_.back().file.get();
         includeTargets_.emplace(file ? std::string_view(file->target()) : storedTargets_.emplace_back(o.target),
@@ -392,18 +428,20 @@ void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome&
   // The whole file is read, however short: a file of one byte keeps it.
   if (options_.changes) {
     text::readAll(in.get(), o.target, o.before, st.size);
-    rewriteIncludeText(full, row.category, o.before, o.after);
+    w.includeLines.text(full, row.category, o.before, o.after);
   } else {
     w.out.clear();
-    appendHeader(row.category, w.out);
     w.reader.reset(in.get(), o.target);
+    std::string_view whole;
+    w.includeLines.header(row.category, !w.reader.peekRest(whole) || marksOf(whole).includes != 0, w.out);
     std::string_view line;
     while (w.reader.next(line)) {
-      rewriteIncludeLine(full, line, w.reader.lineNumber(), w.out);
+      w.includeLines.line(full, line, w.reader.lineNumber(), w.out);
       if (w.out.size() >= kWriteChunk) emit(w, file.get(), o);
     }
     emit(w, file.get(), o);
   }
+  o.unreached = w.lines.unreached();
   if (file) finishTemp(*file, o);
   o.bytesRead += st.size;
   o.file = std::move(file);
@@ -431,6 +469,8 @@ void ConversionRun::zmiana_scn() {
         sceneryTargets_.insert(o.target == sceneryList_[i] ? std::string_view(sceneryList_[i])
                                                            : std::string_view(storedTargets_.emplace_back(o.target)));
         result_.bytesRead += o.bytesRead;
+        // An include file of the first phase was watched there already.
+        if (o.earlier == kNone) warn(shownSceneryName(i), o.unreached);
         if (!o.rewritten) return;
         report(o);
         if (o.earlier != kNone) {
@@ -461,8 +501,18 @@ class ConversionRun::SceneryRewrite {
 
   void run() {
     w_.out.clear();
+    w_.lines.watchNewFile();
     w_.reader.reset(in_.get(), source_);
     o_.bytesRead += st_.size;
+    // A file read whole has its marks found in one pass; one without
+    // "include" anywhere has no line to convert and no directive to watch
+    // (most include files).
+    w_.lines.linesOf(nullptr, nullptr);
+    if (std::string_view whole; w_.reader.peekRest(whole)) {
+      w_.marks.find(whole);
+      if (!w_.marks.hasInclude()) return;
+      w_.lines.linesOf(&w_.marks, whole.data());
+    }
     // The lines come in batches of those read already, so that the table
     // lookups of a batch overlap (SceneryLineRewriter::look).
     std::string_view line;
@@ -471,9 +521,9 @@ class ConversionRun::SceneryRewrite {
       while (w_.batch.size() < kLookAhead && w_.reader.nextBuffered(line)) w_.batch.push_back(line);
       w_.lines.look(w_.batch);
       for (size_t j = 0; j < w_.batch.size() && take(j);) ++j;
-      if (mode_ == Mode::Write && run_.options_.dryRun) break;
     }
-    if (mode_ != Mode::Write) {
+    o_.unreached = w_.lines.unreached();
+    if (mode_ == Mode::Hold || mode_ == Mode::Scan) {
       w_.out.clear();
       return;
     }
@@ -484,18 +534,20 @@ class ConversionRun::SceneryRewrite {
   }
 
  private:
-  enum class Mode { Hold, Scan, Write };
+  // Decided: a dry run knows the file changes and reads on only for the
+  // directives the watch must see.
+  enum class Mode { Hold, Scan, Write, Decided };
 
   // Takes line j of the batch; false when the rest of the batch is not
-  // wanted (reading starts over, or a dry run knows enough).
+  // wanted (reading starts over).
   bool take(size_t j) {
-    if (mode_ == Mode::Scan) return scan(j);
+    if (mode_ == Mode::Scan || mode_ == Mode::Decided) return scan(j);
     const SceneryLine kind = w_.lines.appendLooked(j, w_.out);
     w_.out.append(text::kLineEnd);
-    if (kind == SceneryLine::Converted && mode_ == Mode::Hold && !startWriting()) return false;
+    if (kind == SceneryLine::Converted && mode_ == Mode::Hold) startWriting();
     if (mode_ == Mode::Write) {
       if (w_.out.size() >= kWriteChunk) run_.emit(w_, file_.get(), o_);
-    } else if (w_.out.size() > run_.options_.sceneryLookahead) {
+    } else if (mode_ == Mode::Hold && w_.out.size() > run_.options_.sceneryLookahead) {
       mode_ = Mode::Scan;
       w_.out.clear();
     }
@@ -504,20 +556,25 @@ class ConversionRun::SceneryRewrite {
   // Past the look-ahead: a converted line starts the file over, writing.
   bool scan(size_t j) {
     w_.scratch.clear();
-    if (w_.lines.appendLooked(j, w_.scratch) != SceneryLine::Converted) return true;
-    if (!startWriting()) return false;
+    if (w_.lines.appendLooked(j, w_.scratch) != SceneryLine::Converted || mode_ == Mode::Decided) return true;
+    startWriting();
+    if (mode_ == Mode::Decided) return true;
     if (platform::os().lseek(in_.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, source_, errno);
     w_.reader.reset(in_.get(), source_);
+    w_.lines.linesOf(nullptr, nullptr);  // the marks found stood in the buffer read before
+    w_.lines.watchNewFile();
     o_.bytesRead += st_.size;
     return false;
   }
-  // A line converts: the file is rewritten. False in a dry run, which
-  // writes nothing and needs to read no further.
-  bool startWriting() {
+  // A line converts: the file is rewritten; a dry run writes nothing.
+  void startWriting() {
+    if (run_.options_.dryRun) {
+      mode_ = Mode::Decided;
+      w_.out.clear();
+      return;
+    }
     mode_ = Mode::Write;
-    if (run_.options_.dryRun) return false;
     file_ = run_.createTemp(w_, o_.target, st_, o_.device);
-    return true;
   }
 
   ConversionRun& run_;
@@ -576,11 +633,13 @@ void ConversionRun::sceneryChanges(Worker& w, const platform::Fd& in, const plat
     // An include file of the first phase: this phase reads it as the first
     // left it, and so does its change.
     std::string first;
-    rewriteIncludeText(o.target, incOut_[prepared_[o.earlier].source].category, o.before, first);
+    w.includeLines.text(o.target, incOut_[prepared_[o.earlier].source].category, o.before, first);
     o.before = std::move(first);
   }
   if (o.before.size() < 2) return;
+  w.lines.watchNewFile();
   o.rewritten = w.lines.appendText(o.before, o.after);
+  o.unreached = w.lines.unreached();
 }
 
 void ConversionRun::report(Outcome& o) {
@@ -677,10 +736,21 @@ void ConversionRun::removeJournal() noexcept {
 }
 
 std::string ConversionRun::shownName(const Prepared& p) const {
-  if (p.source < kScenery) return rootShown_ + "\\" + incOut_[p.source].path;
-  std::string_view rest = sceneryList_[p.source - kScenery];
+  return p.source < kScenery ? shownIncludeName(p.source) : shownSceneryName(p.source - kScenery);
+}
+
+std::string ConversionRun::shownIncludeName(size_t i) const { return rootShown_ + "\\" + incOut_[i].path; }
+
+std::string ConversionRun::shownSceneryName(size_t i) const {
+  std::string_view rest = sceneryList_[i];
   rest.remove_prefix(std::min(base_.size(), rest.size()));
   return text::nativeToRelative(rest);
+}
+
+void ConversionRun::warn(std::string_view shown, std::vector<UnreachedDirective>& unreached) {
+  for (UnreachedDirective& u : unreached) {
+    result_.warnings.push_back(ConversionWarning{std::string(shown), u.line, u.problem, std::move(u.named)});
+  }
 }
 
 std::vector<std::string> ConversionRun::shownNames(size_t count) const {
@@ -738,6 +808,10 @@ ConversionResult ConversionRun::commit() {
 }
 
 }  // namespace
+
+std::string warningText(const ConversionWarning& warning) {
+  return problemLine(warning.file, warning.line, warning.problem, warning.named);
+}
 
 ConversionResult runConversion(const text::RunPaths& paths, ConversionEvents& events,
                                const ConversionOptions& options) {

@@ -1,6 +1,9 @@
 // The conversion run: zmiana_inc gives every include file of "inc_out.txt" its
 // category header and renumbered parameter references; zmiana_scn inserts the
 // category argument into the "include" lines of the files of "p_scn.txt".
+// Include lines inside include files that carry a category are rewritten
+// too (in zmiana_inc after the renumbering; those of "inc_out1.txt" in
+// zmiana_scn, as scenery files), so that nested include files get theirs.
 //
 // All or nothing: every rewritten file is first prepared in full in a
 // temporary file beside it (text::AtomicFile). Only when both phases have
@@ -14,6 +17,7 @@
 // code.
 #pragma once
 
+#include "convert/directive.h"
 #include "convert/progress.h"
 #include "text/files.h"
 #include "platform/os.h"
@@ -77,6 +81,18 @@ struct ConversionOptions {
   bool keepUndo = true;
 };
 
+// A directive that the conversion leaves without its category (see
+// DirectiveProblem): the simulator would read the file it names with its
+// parameters one place off. The conversion goes on; the user is told.
+struct ConversionWarning {
+  std::string file;  // the file holding it, as ConversionResult::changedFiles names files
+  size_t line = 0;   // its line in that file as converted
+  DirectiveProblem problem = DirectiveProblem::NoCategory;
+  std::string named;  // the file it names, relative to "scenery" ("\" separated)
+};
+// "scenery\linie\a.scn:120: ..." (UTF-8), as both front ends show it.
+std::string warningText(const ConversionWarning& warning);
+
 struct ConversionResult {
   // The files changed (or, in a dry run, that would change), relative to the
   // base directory with "\" separators ("scenery\linie\a.inc"), include files
@@ -87,6 +103,8 @@ struct ConversionResult {
   size_t sceneryFiles = 0;      // of those, files rewritten
   std::uint64_t bytesRead = 0;  // bytes of the files read
   std::uint64_t bytesWritten = 0;
+  // In the order of the files, include files first, each file's in line order.
+  std::vector<ConversionWarning> warnings;
 };
 
 // A failure after some files were already replaced: a rename (or the flush

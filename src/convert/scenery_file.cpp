@@ -22,26 +22,19 @@ bool isSeparator(char c) noexcept { return kSeparator[static_cast<unsigned char>
 
 }  // namespace
 
-bool SceneryLineRewriter::mentionsInclude(std::string_view line) const noexcept {
-  static constexpr std::string_view kWord = "include";
-  if (line.size() < kWord.size()) return false;
-  const size_t last = line.size() - kWord.size();
-  for (size_t i = 0; i <= last; ++i) {
-    if (fold_[static_cast<unsigned char>(line[i])] != kWord[0]) continue;
-    size_t k = 1;
-    while (k < kWord.size() && fold_[static_cast<unsigned char>(line[i + k])] == kWord[k]) ++k;
-    if (k == kWord.size()) return true;
-  }
-  return false;
-}
-
 // One pass over the line: its first three fields are views into it, and only
 // a line that is written in its normalised form is ever copied field by field.
 void SceneryLineRewriter::lookAt(std::string_view line, Looked& l) {
   l.what = Looked::What::AsRead;
   l.line = line;
+  l.mayMatter = false;
   const bool comment = line.size() >= 2 && line[0] == '/' && line[1] == '/';
-  if (comment || !mentionsInclude(line)) return;
+  if (comment) return;
+  const size_t begin = textMarks_ ? static_cast<size_t>(line.data() - text_) : 0;
+  const LineMarks marks = textMarks_ ? textMarks_->marksIn(begin, begin + line.size()) : marksOf(line);
+  l.mayMatter = marks.any();
+  l.plainDirective = false;
+  if (marks.includes == 0) return;
 
   const size_t n = line.size();
   size_t at = 0;
@@ -54,6 +47,7 @@ void SceneryLineRewriter::lookAt(std::string_view line, Looked& l) {
   while (at < n && isSeparator(line[at])) ++at;
   if (at == n) return;  // fewer than four fields
   l.rest = line.substr(at);
+  l.plainDirective = isPlainDirective(marks, l.fields[0], l.fields[2], lastField(l.rest));
 
   if (text::containsIgnoreCase(l.fields[2], kTypeSuffix)) {
     l.what = Looked::What::Normalise;
@@ -82,6 +76,13 @@ void SceneryLineRewriter::look(std::span<const std::string_view> lines) {
 
 SceneryLine SceneryLineRewriter::appendLooked(size_t j, std::string& out) {
   const Looked& l = looked_[j];
+  const size_t start = out.size();
+  const SceneryLine kind = appendByRule(l, out);
+  watch(l, std::string_view(out).substr(start));
+  return kind;
+}
+
+SceneryLine SceneryLineRewriter::appendByRule(const Looked& l, std::string& out) {
   if (l.what == Looked::What::AsRead) {
     out.append(l.line);
     return SceneryLine::AsRead;
@@ -111,12 +112,74 @@ SceneryLine SceneryLineRewriter::appendLooked(size_t j, std::string& out) {
   return category ? SceneryLine::Converted : SceneryLine::Normalised;
 }
 
+void SceneryLineRewriter::watch(const Looked& l, std::string_view written) {
+  // A plain directive line ends its one directive; the rule either gave it
+  // its category or it names a file the table does not hold.
+  if (reader_.idle() && (!l.mayMatter || l.plainDirective)) {
+    reader_.skipLine();
+    return;
+  }
+  reader_.line(written, [&](const Directive& d) { judge(d); });
+}
+
+void SceneryLineRewriter::judge(const Directive& d) {
+  // A category passed is all the rule can do; the table answers the rest.
+  if (d.passesCategory || d.file.empty()) return;
+  directiveKey(d.file, directiveKey_);
+  const AssignmentRow* row = table_.findFolded(directiveKey_);
+  if (!row) return;
+  if (const std::optional<DirectiveProblem> problem = problemOf(d, true)) {
+    unreached_.push_back(UnreachedDirective{d.line, *problem, row->path});
+  }
+}
+
+void SceneryLineRewriter::watchNewFile() {
+  reader_.reset();
+  unreached_.clear();
+}
+
+void SceneryLineRewriter::watchWritten(std::string_view line) {
+  const bool comment = line.size() >= 2 && line[0] == '/' && line[1] == '/';
+  if (reader_.idle() && (comment || !marksOf(line).any())) {
+    reader_.skipLine();
+    return;
+  }
+  reader_.line(line, [&](const Directive& d) { judge(d); });
+}
+
+std::vector<UnreachedDirective> SceneryLineRewriter::unreached() {
+  reader_.finish([&](const Directive& d) { judge(d); });
+  std::vector<UnreachedDirective> found = std::move(unreached_);
+  watchNewFile();
+  return found;
+}
+
+SceneryLine SceneryLineRewriter::rewriteAppended(std::string& out, size_t start) {
+  const std::string_view line = std::string_view(out).substr(start);
+  const bool comment = line.size() >= 2 && line[0] == '/' && line[1] == '/';
+  if (reader_.idle() && (comment || !marksOf(line).any())) {
+    // Neither the rule nor the watch has anything to do with it.
+    reader_.skipLine();
+    return SceneryLine::AsRead;
+  }
+  tail_.assign(line);
+  out.resize(start);
+  return append(tail_, out);
+}
+
 SceneryLine SceneryLineRewriter::append(std::string_view line, std::string& out) {
   look(std::span<const std::string_view>(&line, 1));
   return appendLooked(0, out);
 }
 
+void SceneryLineRewriter::linesOf(TextMarks* marks, const char* text) noexcept {
+  textMarks_ = marks;
+  text_ = text;
+}
+
 bool SceneryLineRewriter::appendText(std::string_view content, std::string& out) {
+  ownMarks_.find(content);
+  linesOf(&ownMarks_, content.data());
   // In batches, as the conversion reads files, so that the lookups overlap.
   constexpr size_t kBatch = 64;
   bool converted = false;
@@ -133,6 +196,7 @@ bool SceneryLineRewriter::appendText(std::string_view content, std::string& out)
       out.append(text::kLineEnd);
     }
   }
+  linesOf(nullptr, nullptr);
   return converted;
 }
 
