@@ -762,19 +762,27 @@ TEST(Form1, AConversionIsSummedUpAndUndoneFromTheWindow) {
   EXPECT_NE(sceneryOf(t), before);
 }
 
-TEST(Form1, TheFilesOfTheLastChangeAreListedInAWindow) {
+TEST(Form1, TheFilesOfTheLastChangeAreListedInAWindowWithTheWarnings) {
   TempTree t;
   layOut(t);
+  // A line the conversion cannot give its category: warned, not stopped.
+  t.write("base/scenery/trasa.scn", t.read("base/scenery/trasa.scn") + "include linie/b.inc end\r\n");
   Window w(t, t.path("base"));
   startAndAssignAll(w);
   ASSERT_TRUE(w.click("Command5").empty());
+  EXPECT_EQ(w.get<QLabel>("Label6")->text(),
+            u("Przerobiono pliki *.inc: 5, pliki sceneryjne: 1 z 1 sprawdzonych. Ostrzeżenia: 1."));
   const auto shown = previewing([&] { QTest::mouseClick(w.get<QPushButton>("Command8"), Qt::LeftButton); });
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].caption, u("Zmienione pliki"));
-  EXPECT_EQ(shown[0].text, u("Przerobiono pliki *.inc: 5, pliki sceneryjne: 1 z 1 sprawdzonych.\n\n"
+  EXPECT_EQ(shown[0].text, u("Przerobiono pliki *.inc: 5, pliki sceneryjne: 1 z 1 sprawdzonych. Ostrzeżenia: 1.\n\n"
                              // In the conversion's order, as the command line prints them.
                              "scenery\\linie\\most.inc\nscenery\\dworzec.inc\nscenery\\linie\\a.inc\n"
-                             "scenery\\linie\\b.inc\nscenery\\linie\\stare\\c.inc\nscenery\\trasa.scn"));
+                             "scenery\\linie\\b.inc\nscenery\\linie\\stare\\c.inc\nscenery\\trasa.scn\n\n"
+                             // The same words as the command line's.
+                             "Ostrzeżenia:\nscenery\\trasa.scn:3: dyrektywa include pliku „linie\\b.inc”, który ma "
+                             "kategorię, nie przekazuje parametrów, więc nie przekaże mu też kategorii jako "
+                             "parametru 1"));
 }
 
 TEST(Form1, AnUndoRefusedBecauseAFileChangedNamesItAndChangesNothing) {

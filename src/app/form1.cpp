@@ -335,9 +335,15 @@ void Form1::Command8_Click() {
   if (!changes) return;
   QStringList lines;
   for (const std::string& file : changes->files) lines << fromFileName(file);
+  QString text = QString::fromStdString(changes->summary) + "\n\n" + lines.join('\n');
+  if (!changes->warnings.empty()) {
+    QStringList warnings;
+    for (const std::string& warning : changes->warnings) warnings << QString::fromStdString(warning);
+    text += "\n\n" + utf8("Ostrzeżenia:") + "\n" + warnings.join('\n');
+  }
   Form2 form(this);
   form.setWindowTitle(utf8(changes->kind == run::Changes::Kind::Restored ? "Przywrócone pliki" : "Zmienione pliki"));
-  form.setText(QString::fromStdString(changes->summary) + "\n\n" + lines.join('\n'));
+  form.setText(text);
   form.exec();
 }
 

@@ -19,15 +19,22 @@ struct Changes {
   Kind kind = Kind::Converted;
   std::string summary;             // Polish UTF-8, one line
   std::vector<std::string> files;  // relative to the base directory, "\" separated (raw bytes)
+  // The conversion's warnings, "FILE:LINE: ..." (UTF-8): directives it
+  // could not give their category.
+  std::vector<std::string> warnings;
 };
 
 // "Przerobiono pliki *.inc: 2, pliki sceneryjne: 2 z 4 sprawdzonych." (a dry
-// run: what would be converted, nothing changed).
+// run: what would be converted, nothing changed), and " Ostrzeżenia: N."
+// when the conversion warned.
 std::string conversionSummary(const ConversionResult& result, bool dryRun = false);
 // "Przywrócono pliki sprzed konwersji: pliki *.inc: 2, pliki sceneryjne: 1."
 std::string undoSummary(const UndoResult& result);
 // The question before an undo, with what the undo set would put back.
 std::string undoQuestion(size_t includeFiles, size_t sceneryFiles);
+
+// Each warning of a conversion as its line (convert::warningText).
+std::vector<std::string> warningLines(const ConversionResult& result);
 
 Changes changesOf(const ConversionResult& result);
 Changes changesOf(UndoResult result);
