@@ -499,6 +499,33 @@ TEST(Cli, UndoPutsBackAndPrintsTheFilesTheConversionChanged) {
   EXPECT_TRUE(contains(again.err, "nie ma kopii do cofnięcia")) << again.err;
 }
 
+// check: findings on standard output and exit status 3, the summary on
+// standard error, a failure apart (1); no Start needed and nothing written.
+TEST(Cli, CheckTellsFindingsFromAFailureAndWritesNothing) {
+  TempTree t;
+  t.write("base/scenery/linie/a.inc", "//$infotype: AUTA\r\nnode (p2)\r\n");
+  t.write("base/scenery/trasa.scn", "include linie/a.inc AUTA_&type 1 end\r\n");
+  const CliRun ok = cli(t, {"check", base(t)});
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.out, "");
+  EXPECT_EQ(ok.err, "Sprawdzono plików: 2, dyrektyw include: 1, uwag: 0.\n");
+
+  t.write("base/scenery/trasa.scn", "include linie/a.inc AUTA_&type 1 end\r\ninclude linie\\a.inc 2 end\r\n");
+  const auto before = t.snapshot();
+  const CliRun found = cli(t, {"check", base(t)});
+  EXPECT_EQ(found.status, 3) << found.err;
+  EXPECT_EQ(found.out, "scenery\\trasa.scn:2: plik „linie\\a.inc” ma kategorię, a pierwszym parametrem dyrektywy "
+                       "include nie jest kategoria (…_&type): plik odczyta parametry o jedno miejsce dalej\n");
+  EXPECT_EQ(found.err, "Sprawdzono plików: 2, dyrektyw include: 2, uwag: 1.\n");
+  EXPECT_EQ(t.snapshot(), before);
+
+  const CliRun failed = cli(t, {"check", t.path("brak")});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.out, "");
+  EXPECT_TRUE(contains(failed.err, "nie istnieje")) << failed.err;
+  EXPECT_EQ(cli(t, {"check"}).status, 2);
+}
+
 #ifndef _WIN32
 // Output that could not be written (here a full disk) is a failure, told as
 // such, never a success with a list cut short.

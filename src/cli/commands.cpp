@@ -5,6 +5,7 @@
 #include "platform/names.h"
 #include "platform/process.h"
 #include "run/base_directory.h"
+#include "run/check.h"
 #include "run/program.h"
 #include "run/run.h"
 #include "run/start.h"
@@ -46,6 +47,10 @@ const char* const kUsage =
     "                                    --discard tylko usuwa zachowane oryginały\n"
     "  clean BAZA                        usuwa pliki robocze z katalogu BAZA (oryginały do cofnięcia\n"
     "                                    zostają)\n"
+    "  check BAZA                        czyta drzewo tak, jak symulator, i wypisuje dyrektywy include,\n"
+    "                                    przez które plik odczyta parametry przesunięte (kategoria\n"
+    "                                    nie jako parametr 1, kategoria dla pliku bez nagłówka, brak\n"
+    "                                    pliku); niczego nie zmienia i nie wymaga start\n"
     "\n"
     "  --help, -h                        wypisuje ten opis\n"
     "  --version                         wypisuje wersję programu\n"
@@ -54,7 +59,7 @@ const char* const kUsage =
     "własnego katalogu, jeśli leży w nim kategorie.txt, a poza tym katalogu borvantel\n"
     "w katalogu danych użytkownika; tworzy go przy pierwszym użyciu i kopiuje do niego\n"
     "brakujące pliki z domyślnych (share/borvantel obok katalogu programu).\n"
-    "Kody wyjścia: 0 sukces, 1 błąd lub odmowa, 2 złe użycie.\n";
+    "Kody wyjścia: 0 sukces, 1 błąd lub odmowa, 2 złe użycie, 3 check znalazł uwagi.\n";
 
 std::string pathArgument(const std::string& arg) {
   if (!platform::kNamesAreCodePage) return arg;
@@ -240,6 +245,7 @@ int cmdConvert(const Context& ctx, const std::vector<std::string>& args) {
   }
   if (!request.diff) printPaths(ctx.out, result.changedFiles);
   // On standard error, also after a diff: what standard output holds stays a patch.
+  for (const std::string& warning : run::warningLines(result)) ctx.err << warning << '\n';
   ctx.err << run::conversionSummary(result, request.dryRun) << '\n';
   return 0;
 }
@@ -262,6 +268,15 @@ int cmdUndo(const Context& ctx, const std::vector<std::string>& args) {
   return 0;
 }
 
+int cmdCheck(const Context& ctx, const std::vector<std::string>& args) {
+  expectArgs(args, 1, "check");
+  expectBase(args[0]);
+  const run::CheckResult result = run::checkTree(pathArgument(args[0]));
+  for (const run::Finding& finding : result.findings) ctx.out << run::findingText(finding) << '\n';
+  ctx.err << run::checkSummary(result) << '\n';
+  return result.findings.empty() ? 0 : kFindings;
+}
+
 int cmdClean(const Context& ctx, const std::vector<std::string>& args) {
   expectArgs(args, 1, "clean");
   existing(ctx, args[0]).close();
@@ -276,7 +291,7 @@ int runCommand(const Context& ctx, const std::string& command, const std::vector
       {"start", cmdStart},       {"pending", cmdPending},           {"assign", cmdAssign},
       {"assign-dir", cmdAssignDir}, {"categories", cmdCategories}, {"add-category", cmdAddCategory},
       {"save", cmdSave},         {"clean", cmdClean},               {"convert", cmdConvert},
-      {"undo", cmdUndo},
+      {"undo", cmdUndo},         {"check", cmdCheck},
   };
   const auto it = handlers.find(command);
   if (it == handlers.end()) throw run::UsageError("nieznane polecenie „" + command + "”");

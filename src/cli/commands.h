@@ -23,6 +23,10 @@ struct Context {
 // Windows-1250 on Windows (throws text::Failure for a character it cannot hold).
 std::string pathArgument(const std::string& arg);
 
+// The exit status of a check that ran and found something to report (0 is
+// none; 1 and 2 are a failure and wrong usage, as for every command).
+inline constexpr int kFindings = 3;
+
 // Runs one command; returns the exit status.
 int runCommand(const Context& ctx, const std::string& command, const std::vector<std::string>& args);
 

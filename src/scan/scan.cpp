@@ -126,6 +126,22 @@ std::optional<std::string> headerCategory(std::string_view line) {
   return std::string(fields.second);
 }
 
+std::optional<std::string> headerCategoryOf(std::string_view content) {
+  // The first tag of the text stands in its first line that holds one: found
+  // without splitting lines, where a '$' stands.
+  for (size_t pos = 0; pos < content.size();) {
+    const void* hit = std::memchr(content.data() + pos, '$', content.size() - pos);
+    if (!hit) return std::nullopt;
+    const size_t dollar = static_cast<size_t>(static_cast<const char*>(hit) - content.data());
+    pos = dollar + 1;
+    if (dollar < 2 || !isHeaderLine(content.substr(dollar - 2, kHeaderTag.size()))) continue;
+    const size_t begin = content.find_last_of("\r\n", dollar) + 1;  // npos + 1 is 0
+    const size_t end = dollar + text::findLineEnd(content.data() + dollar, content.size() - dollar);
+    return headerCategory(content.substr(begin, end - begin));
+  }
+  return std::nullopt;
+}
+
 IncludeExamination examineInclude(text::LineReader& reader) {
   return examine([&](std::string_view& line) { return reader.next(line); });
 }
@@ -165,11 +181,6 @@ DirListing listDirectory(const std::string& dir) {
   return listing;
 }
 
-namespace {
-
-// What a name makes of a file: an include file, a scenery file, or neither.
-enum class NameKind { Include, Scenery, Other };
-
 NameKind kindOfName(std::string_view name) noexcept {
   if (text::endsWithIgnoreCase(name, ".inc")) return NameKind::Include;
   if (text::endsWithIgnoreCase(name, ".scn") || text::endsWithIgnoreCase(name, ".scm") ||
@@ -179,20 +190,20 @@ NameKind kindOfName(std::string_view name) noexcept {
   return NameKind::Other;
 }
 
+namespace {
+
 std::string below(const std::string& dir, std::string_view name) {
   std::string path = dir;
   return path.append(1, platform::kPathSeparator).append(name);
 }
 
-// The walker: breadth-first from the scenery directory, each directory once
-// (by device and inode, in case a mount loops back), the scenery directory's
-// own files last. It only walks: what it found is read and written by others.
-struct Walk {
-  std::vector<std::string> directories;             // in walk order
-  std::vector<std::vector<std::string>> filesOf;    // the plain files of each, in listing order
-  std::vector<std::string> unmappable;              // full paths no working file can hold
+// The walker: it only walks; what it found is read and written by others.
+class Walk {
+ public:
+  TreeWalk found;
 
   explicit Walk(const std::string& root) {
+    std::vector<std::string>& directories = found.directories;
     platform::FileStat st;
     if (platform::os().stat(root.c_str(), &st) != 0 || !st.isDirectory()) return;
     firstVisit(root);
@@ -223,10 +234,10 @@ struct Walk {
     // listed with a trailing separator).
     for (const std::string& name : listing.unmappable) {
       if (platform::isPathSeparator(name.back()) || kindOfName(name) != NameKind::Other) {
-        unmappable.push_back(below(dir, name));
+        found.unmappable.push_back(below(dir, name));
       }
     }
-    filesOf.push_back(std::move(listing.files));
+    found.filesOf.push_back(std::move(listing.files));
   }
   std::set<std::pair<std::uint64_t, std::uint64_t>> visited_;
 };
@@ -337,9 +348,11 @@ class Printer {
 
 }  // namespace
 
+TreeWalk walkTree(const std::string& root) { return std::move(Walk(root).found); }
+
 ScanResult wypisz_pliki(const text::RunPaths& paths) {
   Printer out(paths);
-  const Walk walk(paths.sceneryRoot());
+  const TreeWalk walk = walkTree(paths.sceneryRoot());
 
   // Every file in walk order; the include files are read on several threads
   // and the outputs written here, in that order.

@@ -58,6 +58,29 @@ IncludeExamination examineIncludeText(std::string_view text);
 // collapsed and outer spaces removed, it has exactly two space-separated words.
 std::optional<std::string> headerCategory(std::string_view line);
 
+// The category of a text's header: of its first line holding "//$infotype:"
+// (ignoring case), when that line is a header of two words (see
+// headerCategory); nullopt when there is none, or it is of another shape.
+// Only such a file is listed as carrying a category ("inc_out1.txt").
+std::optional<std::string> headerCategoryOf(std::string_view text);
+
+// What a name makes of a file: an include file (".inc"), a scenery file
+// (".scn", ".scm", ".ctr"), or neither, ignoring case.
+enum class NameKind { Include, Scenery, Other };
+NameKind kindOfName(std::string_view name) noexcept;
+
+// The walk of the scenery tree that the scan takes: breadth-first from
+// `root`, each directory once (by device and inode, in case a mount loops
+// back), the root's own files last; hidden entries and directories that the
+// walk does not enter (see listDirectory) are left out. A missing root is an
+// empty walk. Throws text::FileError when a directory cannot be listed.
+struct TreeWalk {
+  std::vector<std::string> directories;           // full paths, in walk order
+  std::vector<std::vector<std::string>> filesOf;  // the plain files of each, in listing order
+  std::vector<std::string> unmappable;            // full paths of names no working file can hold
+};
+TreeWalk walkTree(const std::string& root);
+
 // Directory names and plain-file names of one directory, each sorted.
 struct DirListing {
   std::vector<std::string> files;    // plain files, links to plain files included
