@@ -7,6 +7,7 @@
 //                  user would time reading them
 //   cp -a          a plain copy of the whole tree (and the round's fresh copy)
 //   start          Start on the fresh copy
+//   check          borvantel-cli check's reading of the same copy
 //   assign         every waiting file assigned, one directory at a time
 //   convert        the conversion (one flush per file system)
 //   copy changed   a copy of just the files the conversion changed
@@ -25,6 +26,7 @@
 // unless --keep. Put it on tmpfs (/dev/shm) to compare without disk noise.
 #include "categories/assignment.h"
 #include "convert/conversion.h"
+#include "run/check.h"
 #include "run/start.h"
 #include "text/paths.h"
 
@@ -103,12 +105,22 @@ std::string contentOf(size_t i, size_t files, SplitMix& rng) {
   const Kind kind = kindOf(i);
   if (kind == Kind::Header) out += "//$infotype: Budynki\r\n";
   if (kind == Kind::NeedsCategory || kind == Kind::Header) out += "// p1 = wysokosc, p2 = dlugosc\r\n";
+  // The tree reads as intended before the conversion: an include file that
+  // carries its category already is passed it.
   auto includeLine = [&] {
     size_t j = rng.below(files);
     for (int tries = 0; tries < 8 && (kindOf(j) == Kind::Scenery || kindOf(j) == Kind::FewMarkers); ++tries) {
       j = rng.below(files);
     }
-    out += (rng.below(2) ? "include\t" : "include ") + relativeOf(j) + " 12.5;3 end\r\n";
+    out += (rng.below(2) ? "include\t" : "include ") + relativeOf(j) +
+           (kindOf(j) == Kind::Header ? " Budynki_&type" : "") + " 12.5;3 end\r\n";
+  };
+  // A file that gets no category, now and then one that is not there.
+  auto plainInclude = [&] {
+    size_t j = rng.below(files);
+    for (int tries = 0; tries < 32 && kindOf(j) != Kind::FewMarkers; ++tries) j = rng.below(files);
+    out += "include " + (rng.below(50) == 0 || kindOf(j) != Kind::FewMarkers ? "tory/nieznany.inc" : relativeOf(j)) +
+           " 1 2 3 end\r\n";
   };
   while (out.size() < size) {
     switch (kind) {
@@ -127,7 +139,7 @@ std::string contentOf(size_t i, size_t files, SplitMix& rng) {
         } else if (rng.below(2)) {
           out += "node -1 0 none track normal 1.0 2.0 3.0 0 0 0 end\r\n";
         } else {
-          out += "include tory/nieznany.inc 1 2 3\r\n";
+          plainInclude();
         }
         break;
     }
@@ -203,6 +215,11 @@ int stepStart(const std::string& tree) {
   return result.fileList.empty() && result.scan.sceneryFiles == 0 ? 1 : 0;
 }
 
+int stepCheck(const std::string& tree) {
+  const auto result = borvantel::run::checkTree(tree + "/base");
+  return result.filesRead == 0 ? 1 : 0;
+}
+
 int stepAssign(const std::string& tree) {
   const RunPaths paths = pathsOf(tree);
   std::vector<std::string> list = borvantel::categories::pendingFiles(paths);
@@ -258,6 +275,7 @@ int runStep(const std::vector<std::string>& args) {
   if (step == "idle") return 0;
   if (step == "read") return stepRead(args.at(1));
   if (step == "start") return stepStart(args.at(1));
+  if (step == "check") return stepCheck(args.at(1));
   if (step == "assign") return stepAssign(args.at(1));
   if (step == "convert") {
     return stepConvert(args.at(1), args.at(2), static_cast<unsigned>(std::stoul(args.at(3))),
@@ -456,6 +474,7 @@ int main(int argc, char** argv) {
       add("read by cat", "", spawnTimed({"/bin/sh", "-c", catAll, pristine + "/base/scenery"}));
       add("cp -a", "", freshCopy(tree));
       add("start", "read floor", step({"start", tree}));
+      add("check", "start", step({"check", tree}));
       add("assign", "read floor", step({"assign", tree}));
       if (compareFlush) prepare(treeFsync);
       add("convert", "cp -a", step({"convert", tree, "fs" + undoArg, threadArg, changed}));
