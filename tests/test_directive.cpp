@@ -77,7 +77,7 @@ std::vector<Seen> directivesOf(const std::vector<std::string>& lines) {
   DirectiveReader reader;
   std::vector<Seen> out;
   const auto keep = [&](const Directive& d) {
-    out.push_back({d.line, d.file, d.hasParameters, d.passesCategory, d.endsOnItsLine, d.ended});
+    out.push_back({d.line, std::string(d.file), d.hasParameters, d.passesCategory, d.endsOnItsLine, d.ended});
   };
   for (const std::string& line : lines) reader.line(line, keep);
   reader.finish(keep);
@@ -198,7 +198,7 @@ TEST(DirectiveReader, PlainLinesReadWithoutTheTokenizerReadTheSame) {
     std::vector<Seen> fromQuick, fromPlain;
     const auto into = [](std::vector<Seen>& seen) {
       return [&seen](const Directive& d) {
-        seen.push_back({d.line, d.file, d.hasParameters, d.passesCategory, d.endsOnItsLine, d.ended});
+        seen.push_back({d.line, std::string(d.file), d.hasParameters, d.passesCategory, d.endsOnItsLine, d.ended});
       };
     };
     for (int l = 0; l < 6; ++l) {

@@ -39,10 +39,16 @@ void DirectiveReader::reset() noexcept {
 
 void DirectiveReader::takePlain(const PlainDirective& plain) {
   current_.line = line_;
-  current_.file.assign(plain.file);
+  current_.file = plain.file;
   current_.hasParameters = !isWordIgnoringCase(plain.first, kEnd);
   current_.passesCategory = current_.hasParameters && text::containsIgnoreCase(plain.first, kTypeSuffix);
   current_.endsOnItsLine = current_.ended = true;
+}
+
+void DirectiveReader::keepFile() {
+  if (state_ == State::Idle || current_.file.empty() || current_.file.data() == file_.data()) return;
+  file_.assign(current_.file);
+  current_.file = file_;
 }
 
 bool DirectiveReader::take(std::string_view token) {
@@ -51,12 +57,12 @@ bool DirectiveReader::take(std::string_view token) {
       if (isWordIgnoringCase(token, kKeyword)) {
         state_ = State::File;
         current_.line = line_;
-        current_.file.clear();
+        current_.file = {};
         current_.hasParameters = current_.passesCategory = current_.endsOnItsLine = current_.ended = false;
       }
       return false;
     case State::File:
-      current_.file.assign(token);
+      current_.file = token;
       state_ = State::First;
       return false;
     case State::First:
@@ -130,14 +136,15 @@ void TextMarks::find(std::string_view text) {
   // marksOf on the whole text, keeping where each mark stands.
   const char* p = text.data();
   const size_t n = text.size();
-  // At most one mark begins at a byte.
+  // At most one mark begins at a byte: a candidate's first byte tells which.
   const auto keep = [&](size_t i) {
-    LineMarks one;
-    markAt(text, i, one);
-    if (one.any() || one.lineComment) {
-      hasInclude_ |= one.includes != 0;
-      const Kind kind = one.includes ? Include : one.commentOpener ? CommentOpener : LineComment;
-      marks_.push_back(std::uint64_t{i} << 2 | kind);
+    if (p[i] == '/') {
+      if (i + 1 < n && (p[i + 1] == '*' || p[i + 1] == '/')) {
+        marks_.push_back(std::uint64_t{i} << 2 | (p[i + 1] == '*' ? CommentOpener : LineComment));
+      }
+    } else if (n - i >= kKeyword.size() && isWordIgnoringCase(text.substr(i, kKeyword.size()), kKeyword)) {
+      hasInclude_ = true;
+      marks_.push_back(std::uint64_t{i} << 2 | Include);
     }
   };
   size_t i = 0;
@@ -223,17 +230,6 @@ std::optional<PlainDirective> plainDirective(std::string_view line, const LineMa
   return PlainDirective{file, third};
 }
 
-std::optional<DirectiveProblem> problemOf(const Directive& d, bool categorised) noexcept {
-  if (!categorised) {
-    if (d.passesCategory) return DirectiveProblem::CategoryWithoutHeader;
-    return std::nullopt;
-  }
-  if (d.passesCategory) return std::nullopt;
-  if (!d.endsOnItsLine) return DirectiveProblem::Split;
-  if (!d.hasParameters) return DirectiveProblem::NoParameters;
-  return DirectiveProblem::NoCategory;
-}
-
 std::string problemLine(std::string_view file, size_t line, DirectiveProblem problem, std::string_view named) {
   const std::string quoted = "„" + text::displayName(named) + "”";
   std::string message;
@@ -263,15 +259,28 @@ std::string problemLine(std::string_view file, size_t line, DirectiveProblem pro
   return text::displayName(file) + ":" + std::to_string(line) + ": " + message;
 }
 
-void directiveKey(std::string_view named, std::string& key) {
-  static const std::array<char, 256> kFold = [] {
-    std::array<char, 256> fold{};
-    for (size_t b = 0; b < fold.size(); ++b) fold[b] = static_cast<char>(text::foldByte(static_cast<unsigned char>(b)));
-    fold['/'] = '\\';
-    return fold;
+namespace {
+
+const std::array<char, 256>& directiveFold() {
+  static const std::array<char, 256> fold = [] {
+    std::array<char, 256> table{};
+    for (size_t b = 0; b < table.size(); ++b) table[b] = static_cast<char>(text::foldByte(static_cast<unsigned char>(b)));
+    table['/'] = '\\';
+    return table;
   }();
+  return fold;
+}
+
+}  // namespace
+
+void directiveKey(std::string_view named, char* key) noexcept {
+  const std::array<char, 256>& fold = directiveFold();
+  for (const char c : named) *key++ = fold[static_cast<unsigned char>(c)];
+}
+
+void directiveKey(std::string_view named, std::string& key) {
   key.resize(named.size());
-  for (size_t i = 0; i < named.size(); ++i) key[i] = kFold[static_cast<unsigned char>(named[i])];
+  directiveKey(named, key.data());
 }
 
 }  // namespace borvantel::convert

@@ -42,8 +42,11 @@ class Tokenizer {
 
 // One include directive as the simulator reads it.
 struct Directive {
-  size_t line = 0;   // 1-based line of the keyword
-  std::string file;  // the named file as written; empty when the text ended first
+  size_t line = 0;  // 1-based line of the keyword
+  // The named file as written; empty when the text ended first. Valid while
+  // the reader hands the directive out (it views the line fed last, or the
+  // reader's own copy where the directive ran on from an earlier line).
+  std::string_view file;
   bool hasParameters = false;
   // Its first parameter is a category ("..._&type", in any case), as the
   // conversion writes it.
@@ -133,10 +136,14 @@ class DirectiveReader {
   bool take(std::string_view token);
   // Takes a plain line (see plainDirective) as the tokens would.
   void takePlain(const PlainDirective& plain);
+  // A directive runs on past the line fed: its file, which views that
+  // line, is copied.
+  void keepFile();
 
   Tokenizer tokens_;
   State state_ = State::Idle;
   Directive current_;
+  std::string file_;  // current_.file where it outlives its line
   size_t line_ = 0;
 };
 
@@ -160,7 +167,13 @@ enum class DirectiveProblem {
 // The problem of a directive naming a file that carries a category
 // (`categorised`) or not; nullopt when the simulator reads it as intended.
 // Existence is the caller's to judge (MissingFile).
-std::optional<DirectiveProblem> problemOf(const Directive& d, bool categorised) noexcept;
+inline std::optional<DirectiveProblem> problemOf(const Directive& d, bool categorised) noexcept {
+  if (!categorised) return d.passesCategory ? std::optional(DirectiveProblem::CategoryWithoutHeader) : std::nullopt;
+  if (d.passesCategory) return std::nullopt;
+  if (!d.endsOnItsLine) return DirectiveProblem::Split;
+  if (!d.hasParameters) return DirectiveProblem::NoParameters;
+  return DirectiveProblem::NoCategory;
+}
 
 // One line of a report, "FILE:LINE: message" (Polish, UTF-8): `file` is the
 // file holding the directive as the other commands print it (raw bytes, "\"
@@ -172,6 +185,8 @@ std::string problemLine(std::string_view file, size_t line, DirectiveProblem pro
 // becomes "\", the rest folded as text::foldByte folds it. Into `key`,
 // whose room is reused.
 void directiveKey(std::string_view named, std::string& key);
+// The same into `named.size()` bytes at `key`.
+void directiveKey(std::string_view named, char* key) noexcept;
 
 // Whether `s` is `word` (ASCII letters, lower case) in any case. Only the
 // ASCII capitals fold to those letters in Windows-1250, so setting the 0x20
@@ -222,6 +237,7 @@ void DirectiveReader::line(std::string_view text, Done&& done) {
   tokens_.line(text, [&](std::string_view token) {
     if (take(token)) done(static_cast<const Directive&>(current_));
   });
+  keepFile();
 }
 
 template <typename Done>

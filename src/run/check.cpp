@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <exception>
+#include <limits>
 #include <utility>
 
 namespace borvantel::run {
@@ -25,11 +26,12 @@ using convert::DirectiveProblem;
 // may name. Filled before any file is read; the readers only look it up.
 class Files {
  public:
-  static constexpr std::uint32_t kMissing = 0xFFFFFFFF;
+  static constexpr std::uint32_t kMissing = (1u << 29) - 1;  // all that Read keeps of a target
 
   explicit Files(const std::string& root) : root_(root), walk_(scan::walkTree(root)) {
     size_t count = 0;
     for (const auto& files : walk_.filesOf) count += files.size();
+    if (count >= kMissing) throw text::Failure("W katalogu " + text::quotedPath(root) + " jest za dużo plików.");
     entries_.reserve(count);
     index_ = text::FoldedIndex(count);
     std::string key;
@@ -79,12 +81,35 @@ class Files {
 };
 
 // One directive as read, its file already looked up.
-struct Read {
-  std::uint32_t line;
-  std::uint32_t target;  // an entry of Files, or kMissing
-  bool passesCategory;
-  bool hasParameters;
-  bool endsOnItsLine;
+// One directive as read, its file already looked up, in eight bytes: many
+// are kept until the files they name have been read.
+class Read {
+ public:
+  Read(std::uint32_t line, const Directive& d)
+      : line_(line),
+        bits_((d.passesCategory ? kPasses : 0) | (d.hasParameters ? kParameters : 0) |
+              (d.endsOnItsLine ? kOwnLine : 0)) {}
+  std::uint32_t line() const noexcept { return line_; }
+  // An entry of Files, or Files::kMissing.
+  std::uint32_t target() const noexcept { return bits_ & kTarget; }
+  void setTarget(std::uint32_t target) noexcept { bits_ = (bits_ & ~kTarget) | target; }
+  // What problemOf needs of it.
+  Directive shape() const {
+    Directive d;
+    d.passesCategory = (bits_ & kPasses) != 0;
+    d.hasParameters = (bits_ & kParameters) != 0;
+    d.endsOnItsLine = (bits_ & kOwnLine) != 0;
+    return d;
+  }
+
+  static constexpr std::uint32_t kTarget = (1u << 29) - 1;
+
+ private:
+  static constexpr std::uint32_t kPasses = 1u << 29;
+  static constexpr std::uint32_t kParameters = 1u << 30;
+  static constexpr std::uint32_t kOwnLine = 1u << 31;
+  std::uint32_t line_;
+  std::uint32_t bits_;
 };
 
 // What reading one file found.
@@ -93,6 +118,10 @@ struct FileRead {
   std::vector<Read> read;
   std::vector<std::string> missing;  // as written, for each Read whose target is kMissing, in order
 };
+
+text::Failure tooManyLines(const std::string& path) {
+  return text::Failure("Plik " + text::quotedPath(path) + " ma za dużo wierszy, by go sprawdzić.");
+}
 
 // Reads one file after another: each one's header, if it is an include
 // file, and its directives.
@@ -111,8 +140,9 @@ class Reader {
       directoryIndex_ = d;
     }
     const platform::Fd fd = text::openForReading(directory_, files_.name(i));
+    path_ = directory_.pathOf(files_.name(i));
     // The buffer is kept from file to file: soon large enough for any of them.
-    content_ = text::readAll(fd.get(), directory_.pathOf(files_.name(i)), buffer_, 0);
+    content_ = text::readAll(fd.get(), path_, buffer_, 0);
     if (content_.size() < 2) return;  // no line at all
     if (files_.kind(i) == scan::NameKind::Include) out.header = scan::headerCategoryOf(content_).has_value();
     marks_.find(content_);
@@ -129,11 +159,11 @@ class Reader {
     directives_.reset();
     const auto keep = [&](const Directive& d) {
       if (d.file.empty()) return;  // the text ended before a name
-      found_.push_back(Found{Read{static_cast<std::uint32_t>(d.line), 0, d.passesCategory, d.hasParameters,
-                                  d.endsOnItsLine},
-                             keys_.size(), d.file.size()});
-      convert::directiveKey(d.file, key_);
-      keys_ += key_;
+      if (d.line > std::numeric_limits<std::uint32_t>::max()) throw tooManyLines(path_);
+      found_.push_back(Found{Read(static_cast<std::uint32_t>(d.line), d), keys_.size(), d.file.size()});
+      const size_t at = keys_.size();
+      keys_.resize(at + d.file.size());
+      convert::directiveKey(d.file, keys_.data() + at);
       names_ += d.file;
     };
     const char* text = content_.data();
@@ -174,8 +204,8 @@ class Reader {
     out.read.reserve(found_.size());
     for (size_t k = 0; k < found_.size(); ++k) {
       Read r = found_[k].read;
-      r.target = files_.find(key(k), hashes_[k]);
-      if (r.target == Files::kMissing) out.missing.emplace_back(names_, found_[k].at, found_[k].size);
+      r.setTarget(files_.find(key(k), hashes_[k]));
+      if (r.target() == Files::kMissing) out.missing.emplace_back(names_, found_[k].at, found_[k].size);
       out.read.push_back(r);
     }
   }
@@ -189,11 +219,11 @@ class Reader {
   const Files& files_;
   platform::Directory directory_;
   size_t directoryIndex_ = static_cast<size_t>(-1);
+  std::string path_;  // of the file read
   std::vector<char> buffer_;
   std::string_view content_;  // in buffer_
   convert::TextMarks marks_;
   convert::DirectiveReader directives_;
-  std::string key_;
   std::vector<Found> found_;
   std::string keys_;
   std::string names_;
@@ -211,21 +241,25 @@ class Findings {
     }
   }
 
+  // What reading file i found (in walk order). Its reads wait, in a vector
+  // of their own size, only where their file has not been read yet.
   void take(size_t i, FileRead& found) {
     state_[i] = static_cast<std::uint8_t>(kKnown | (found.header ? kHeader : 0));
     ++filesRead_;
     directives_ += found.read.size();
     Of& of = of_[i];
     size_t missing = 0;
+    size_t waiting = 0;
     for (const Read& r : found.read) {
-      if (r.target == Files::kMissing) {
-        of.found.push_back({r.line, DirectiveProblem::MissingFile, r.target, std::move(found.missing[missing++])});
-      } else if (state_[r.target] & kKnown) {
+      if (r.target() == Files::kMissing) {
+        of.found.push_back({r.line(), DirectiveProblem::MissingFile, r.target(), std::move(found.missing[missing++])});
+      } else if (state_[r.target()] & kKnown) {
         judge(r, of.found);
       } else {
-        of.waiting.push_back(r);
+        found.read[waiting++] = r;
       }
     }
+    of.waiting.assign(found.read.begin(), found.read.begin() + static_cast<std::ptrdiff_t>(waiting));
   }
 
   CheckResult result(const std::string& sceneryShown) {
@@ -260,12 +294,9 @@ class Findings {
     std::vector<Read> waiting;  // for the file they name to be read
   };
   void judge(const Read& r, std::vector<Found>& found) const {
-    Directive d;
-    d.hasParameters = r.hasParameters;
-    d.passesCategory = r.passesCategory;
-    d.endsOnItsLine = r.endsOnItsLine;
-    if (const std::optional<DirectiveProblem> problem = convert::problemOf(d, (state_[r.target] & kHeader) != 0)) {
-      found.push_back({r.line, *problem, r.target, {}});
+    const bool categorised = (state_[r.target()] & kHeader) != 0;
+    if (const std::optional<DirectiveProblem> problem = convert::problemOf(r.shape(), categorised)) {
+      found.push_back({r.line(), *problem, r.target(), {}});
     }
   }
 
