@@ -64,15 +64,11 @@ prog=$work/demo/program
 run() { "$cli" --program-dir "$prog" "$@"; }
 # A copy of the demo at $1 after start and the assignment of every file, as
 # demo_end_to_end.sh does it.
+. "$(dirname "${BASH_SOURCE[0]}")/demo_assignment.sh"
 demo_copy() {
   cp -r "$demo/trasa" "$1"
   run start "$1" >/dev/null 2>&1
-  run assign-dir "$1" 'drzewa\' DRZEWA >/dev/null
-  run assign-dir "$1" 'linie\' TORY >/dev/null
-  run assign-dir "$1" 'linie\stare\' TORY >/dev/null
-  while IFS= read -r file; do
-    run assign "$1" "$file" BRAK_DEFINICJI
-  done < <(run pending "$1")
+  assign_demo "$1"
 }
 demo_copy "$work/demo/trasa"
 check_tree "$work/demo/trasa" "$prog"

@@ -41,7 +41,7 @@ trap cleanup EXIT
 # of this checkout.
 cp -R "$demo" "$fixtures/demo"
 cp -R "$plugins" "$fixtures/plugins"
-cp "$here/demo_end_to_end.sh" "$here/window_driven.sh" "$fixtures/"
+cp "$here/demo_end_to_end.sh" "$here/demo_assignment.sh" "$here/window_driven.sh" "$fixtures/"
 chmod -R a+rX "$fixtures"
 
 # Files changed from here on; a user id used before may own older ones.

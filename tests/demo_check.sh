@@ -15,6 +15,7 @@ trap 'rm -rf "$work"' EXIT
 cp -r "$demo/trasa" "$demo/program" "$work/"
 run() { "$cli" --program-dir "$work/program" "$@"; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "${BASH_SOURCE[0]}")/demo_assignment.sh"
 base=$work/trasa
 
 # Every entry of the base with its size and checksum.
@@ -36,12 +37,7 @@ before=$(check 3)
 [[ $(wc -l <<<"$before") == 3 ]] || fail "the demo should show its three calls of categorised files: $before"
 
 run start "$base" >/dev/null 2>&1
-run assign-dir "$base" 'drzewa\' DRZEWA >/dev/null
-run assign-dir "$base" 'linie\' TORY >/dev/null
-run assign-dir "$base" 'linie\stare\' TORY >/dev/null
-while IFS= read -r file; do
-  run assign "$base" "$file" BRAK_DEFINICJI
-done < <(run pending "$base")
+assign_demo "$base"
 
 run convert --dry-run "$base" >/dev/null 2>"$work/dry.err"
 run convert "$base" >/dev/null 2>"$work/convert.err" || fail "convert failed: $(cat "$work/convert.err")"

@@ -20,17 +20,13 @@ else
   run() { "$cli" --program-dir "$work/program" "$@"; }
 fi
 fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "${BASH_SOURCE[0]}")/demo_assignment.sh"
 
 left=$(run start "$work/trasa" 2>/dev/null)
 [[ $(wc -l <<<"$left") -ge 5 ]] || fail "start left too few files for manual assignment: $left"
 run convert "$work/trasa" 2>/dev/null && fail "convert ran while files wait for a category"
 
-run assign-dir "$work/trasa" 'drzewa\' DRZEWA >/dev/null
-run assign-dir "$work/trasa" 'linie\' TORY >/dev/null
-run assign-dir "$work/trasa" 'linie\stare\' TORY >/dev/null
-while IFS= read -r file; do
-  run assign "$work/trasa" "$file" BRAK_DEFINICJI
-done < <(run pending "$work/trasa")
+assign_demo "$work/trasa"
 [[ -z $(run pending "$work/trasa") ]] || fail "files still pending"
 
 changed=$(run convert "$work/trasa" 2>/dev/null)
