@@ -28,6 +28,67 @@
 #include <utility>
 
 namespace borvantel::convert {
+
+struct ConversionPlan::Lists {
+  text::RunPaths paths;
+  std::string root;       // the scenery directory, found once
+  std::string rootShown;  // its name, relative to the base directory
+  std::string base;       // the base directory, with separator
+  std::string realBase;   // the base directory's real path, with separator
+  std::vector<AssignmentRow> incOut;
+  AssignmentTable table;
+  // The files whose include lines are rewritten: those of "p_scn.txt", then
+  // the include files that carried their category before (full paths).
+  std::vector<std::string> sceneryList;
+
+  explicit Lists(const text::RunPaths& p);
+  void loadSceneryList();
+};
+
+ConversionPlan::Lists::Lists(const text::RunPaths& p)
+    : paths(p), root(p.sceneryRoot()), base(p.sciezka_katalogu) {
+  if (platform::os().realpath(base.c_str(), realBase) != 0) throw text::FileError(text::FileOp::Open, base, errno);
+  if (!platform::isPathSeparator(realBase.back())) realBase += platform::kPathSeparator;
+  rootShown = text::nativeToRelative(std::string_view(root).substr(std::min(base.size(), root.size())));
+
+  // Every working file is read and checked before anything is written.
+  loadAssignments(paths.workingFile(text::kIncOut), incOut);
+  std::vector<AssignmentRow> categorised;
+  loadAssignments(paths.workingFile(text::kIncOut1), categorised);
+  std::vector<AssignmentRow> rows = incOut;
+  rows.insert(rows.end(), categorised.begin(), categorised.end());
+  table = AssignmentTable(std::move(rows));
+  loadSceneryList();
+  // The include files that carried their category before this run: their
+  // include lines are rewritten as a scenery file's, after the listed files.
+  for (const AssignmentRow& row : categorised) sceneryList.push_back(text::fullPath(root, row.path));
+}
+
+void ConversionPlan::Lists::loadSceneryList() {
+  const std::string pScn = paths.workingFile(text::kPScn);
+  const std::string prefix = root + platform::kPathSeparator;
+  size_t lineNo = 0;
+  text::forEachRecord(pScn, [&](std::string_view line) {
+    ++lineNo;
+    if (line.size() <= prefix.size() || line.compare(0, prefix.size(), prefix) != 0 ||
+        !text::isSafeRelative(line.substr(prefix.size()))) {
+      throw text::Failure("Wiersz " + std::to_string(lineNo) + " pliku " + text::quotedPath(pScn) +
+                          " nie jest ścieżką pliku w katalogu scenery. Uruchom Start ponownie.");
+    }
+    sceneryList.emplace_back(line);
+    return true;
+  });
+}
+
+ConversionPlan::ConversionPlan(const text::RunPaths& paths) : lists_(std::make_unique<const Lists>(paths)) {}
+ConversionPlan::~ConversionPlan() = default;
+ConversionPlan::ConversionPlan(ConversionPlan&&) noexcept = default;
+ConversionPlan& ConversionPlan::operator=(ConversionPlan&&) noexcept = default;
+
+size_t ConversionPlan::entries(ConversionPhase phase) const noexcept {
+  return phase == ConversionPhase::IncludeFiles ? lists_->incOut.size() : lists_->sceneryList.size();
+}
+
 namespace {
 
 using text::FileError;
@@ -120,7 +181,7 @@ class Phase {
 // first failure, exactly as if it had done every file itself in turn.
 class ConversionRun {
  public:
-  ConversionRun(const text::RunPaths& paths, ConversionEvents& events, const ConversionOptions& options);
+  ConversionRun(const ConversionPlan& plan, ConversionEvents& events, const ConversionOptions& options);
 
   void zmiana_inc();
   void zmiana_scn();
@@ -129,7 +190,7 @@ class ConversionRun {
  private:
   struct Prepared {
     std::unique_ptr<text::AtomicFile> file;  // null in a dry run
-    size_t source;                           // index into incOut_, or kScenery + index into sceneryList_
+    size_t source;                           // index into plan_.incOut, or kScenery + index into plan_.sceneryList
     FileIdentity identity;                   // of the prepared file, for the undo set
   };
   static constexpr size_t kScenery = size_t{1} << 62;
@@ -192,7 +253,15 @@ class ConversionRun {
   void prepareScenery(Worker& w, const std::string& listed, Outcome& o);
   // A dry run's changes, in memory (ConversionOptions::changes).
   void sceneryChanges(Worker& w, const platform::Fd& in, const platform::FileStat& st, Outcome& o);
-  void report(Outcome& o);
+  // Hands a dry run's change to the sink: `shown` and `entry` name the
+  // file as the list does.
+  void report(Outcome& o, const std::string& shown, FileEntry entry);
+  // The entries of a phase's list taken up (ConversionOptions::only).
+  struct Range {
+    size_t first;
+    size_t count;
+  };
+  Range range(ConversionPhase phase, size_t entries) const noexcept;
   // Keeps the directives of a file (named as shownName names it) that the
   // conversion leaves without their category.
   void warn(std::string_view shown, std::vector<UnreachedDirective>& unreached);
@@ -213,21 +282,14 @@ class ConversionRun {
   void removeJournal() noexcept;
   std::vector<std::string> shownNames(size_t count) const;
 
+  const ConversionPlan::Lists& plan_;
   ConversionEvents& events_;
   const ConversionOptions& options_;
-  text::RunPaths paths_;
   // Declared before everything that owns temporary files: it goes last.
   std::optional<Journal> journal_;
   std::optional<UndoBuilder> undo_;
-  std::string realBase_;   // the base directory's real path, with separator
-  std::string root_;       // the scenery directory, found once per run
-  std::string rootShown_;  // its name, relative to the base directory
-  std::string base_;       // the base directory, with separator
   const std::uint32_t euid_ = platform::processUser();
   const std::uint32_t egid_ = platform::processGroup();
-  std::vector<AssignmentRow> incOut_;
-  AssignmentTable table_;
-  std::vector<std::string> sceneryList_;
 
   std::vector<Prepared> prepared_;  // include files first, then scenery files
   // The real paths of the files of each phase: the first phase's with their
@@ -243,38 +305,9 @@ class ConversionRun {
   ConversionResult result_;
 };
 
-ConversionRun::ConversionRun(const text::RunPaths& paths, ConversionEvents& events,
-                             const ConversionOptions& options)
-    : events_(events), options_(options), paths_(paths), root_(paths.sceneryRoot()), base_(paths.sciezka_katalogu) {
-  if (platform::os().realpath(base_.c_str(), realBase_) != 0) throw FileError(FileOp::Open, base_, errno);
-  if (!platform::isPathSeparator(realBase_.back())) realBase_ += platform::kPathSeparator;
-  rootShown_ = text::nativeToRelative(std::string_view(root_).substr(std::min(base_.size(), root_.size())));
-
-  // Every working file is read and checked before anything is written.
-  loadAssignments(paths.workingFile(text::kIncOut), incOut_);
-  std::vector<AssignmentRow> categorised;
-  loadAssignments(paths.workingFile(text::kIncOut1), categorised);
-  std::vector<AssignmentRow> rows = incOut_;
-  rows.insert(rows.end(), categorised.begin(), categorised.end());
-  table_ = AssignmentTable(std::move(rows));
-
-  const std::string pScn = paths.workingFile(text::kPScn);
-  const std::string prefix = root_ + platform::kPathSeparator;
-  size_t lineNo = 0;
-  text::forEachRecord(pScn, [&](std::string_view line) {
-    ++lineNo;
-    if (line.size() <= prefix.size() || line.compare(0, prefix.size(), prefix) != 0 ||
-        !text::isSafeRelative(line.substr(prefix.size()))) {
-      throw text::Failure("Wiersz " + std::to_string(lineNo) + " pliku " + text::quotedPath(pScn) +
-                          " nie jest ścieżką pliku w katalogu scenery. Uruchom Start ponownie.");
-    }
-    sceneryList_.emplace_back(line);
-    return true;
-  });
-  // The include files that carried their category before this run: their
-  // include lines are rewritten as a scenery file's, after the listed files.
-  for (const AssignmentRow& row : categorised) sceneryList_.push_back(text::fullPath(root_, row.path));
-  if (!options_.dryRun) journal_.emplace(paths);
+ConversionRun::ConversionRun(const ConversionPlan& plan, ConversionEvents& events, const ConversionOptions& options)
+    : plan_(plan.lists()), events_(events), options_(options) {
+  if (!options_.dryRun) journal_.emplace(plan_.paths);
 }
 
 ConversionRun::Opened ConversionRun::openResolved(Worker& w, const std::string& full) {
@@ -320,9 +353,9 @@ const ConversionRun::RealDirectory& ConversionRun::realDirectory(Worker& w, std:
 void ConversionRun::checkInside(const std::string& listed, const std::string& target) const {
   // A link may point anywhere; the tool rewrites only what lies in the base
   // directory, where its journal can find every file again.
-  if (target.compare(0, realBase_.size(), realBase_) != 0) {
+  if (target.compare(0, plan_.realBase.size(), plan_.realBase) != 0) {
     throw text::Failure("Plik " + text::quotedPath(listed) + " wskazuje na plik " + text::quotedPath(target) +
-                        " poza katalogiem " + text::quotedPath(base_) +
+                        " poza katalogiem " + text::quotedPath(plan_.base) +
                         "; takich plików program nie zmienia. Nie zmieniono żadnego pliku.");
   }
 }
@@ -372,7 +405,7 @@ void ConversionRun::finishTemp(text::AtomicFile& file, Outcome& o) {
 template <typename Prepare, typename Take>
 void ConversionRun::inOrder(size_t count, Prepare&& prepare, Take&& take) {
   platform::InOrder pool(platform::threadsFor(options_.threads, count));
-  while (workers_.size() < pool.threads()) workers_.push_back(std::make_unique<Worker>(table_));
+  while (workers_.size() < pool.threads()) workers_.push_back(std::make_unique<Worker>(plan_.table));
   std::vector<Outcome> outcomes(pool.slots());
   pool.run(
       count,
@@ -390,13 +423,21 @@ ConversionRun::Prepared ConversionRun::keep(Outcome& o, size_t source) {
   return Prepared{std::move(o.file), source, o.identity};
 }
 
+ConversionRun::Range ConversionRun::range(ConversionPhase phase, size_t entries) const noexcept {
+  if (!options_.only) return {0, entries};
+  if (options_.only->phase != phase || options_.only->index >= entries) return {0, 0};
+  return {options_.only->index, 1};
+}
+
 void ConversionRun::zmiana_inc() {
-  if (incOut_.empty()) return;
-  Phase phase(events_, ConversionPhase::IncludeFiles, incOut_.size());
+  const auto [first, count] = range(ConversionPhase::IncludeFiles, plan_.incOut.size());
+  if (count == 0) return;
+  Phase phase(events_, ConversionPhase::IncludeFiles, count);
   inOrder(
-      incOut_.size(), [&](Worker& w, size_t i, Outcome& o) { prepareInclude(w, incOut_[i], o); },
-      [&](size_t i, Outcome& o, const std::exception_ptr& error) {
-        phase.file(incOut_[i].path);
+      count, [&](Worker& w, size_t k, Outcome& o) { prepareInclude(w, plan_.incOut[first + k], o); },
+      [&](size_t k, Outcome& o, const std::exception_ptr& error) {
+        const size_t i = first + k;
+        phase.file(plan_.incOut[i].path);
         // The same file under another name is rewritten once; what happened to
         // the second copy does not matter.
         const bool again = !o.target.empty() && includeTargets_.count(o.target) != 0;
@@ -409,12 +450,12 @@ void ConversionRun::zmiana_inc() {
         includeTargets_.emplace(file ? std::string_view(file->target()) : storedTargets_.emplace_back(o.target),
                                 prepared_.size() - 1);
         ++result_.includeFiles;
-        report(o);
+        report(o, shownIncludeName(i), FileEntry{ConversionPhase::IncludeFiles, i});
       });
 }
 
 void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome& o) {
-  const std::string full = text::fullPath(root_, row.path);
+  const std::string full = text::fullPath(plan_.root, row.path);
   Opened opened = openResolved(w, full);
   platform::Fd in = std::move(opened.fd);
   o.target = std::move(opened.target);
@@ -449,30 +490,32 @@ void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome&
 }
 
 void ConversionRun::zmiana_scn() {
-  if (table_.empty() || sceneryList_.empty()) return;
-  Phase phase(events_, ConversionPhase::SceneryFiles, sceneryList_.size());
+  const auto [first, count] = range(ConversionPhase::SceneryFiles, plan_.sceneryList.size());
+  if (plan_.table.empty() || count == 0) return;
+  Phase phase(events_, ConversionPhase::SceneryFiles, count);
   // The workers of this phase read prepared_ (an include file of the first
   // phase met again here is rewritten from its prepared text), so it changes
   // only once the phase is over.
   std::vector<Prepared> rewritten;
   std::vector<std::pair<size_t, Prepared>> replacements;
   inOrder(
-      sceneryList_.size(), [&](Worker& w, size_t i, Outcome& o) { prepareScenery(w, sceneryList_[i], o); },
-      [&](size_t i, Outcome& o, const std::exception_ptr& error) {
-        phase.file(sceneryList_[i]);
+      count, [&](Worker& w, size_t k, Outcome& o) { prepareScenery(w, plan_.sceneryList[first + k], o); },
+      [&](size_t k, Outcome& o, const std::exception_ptr& error) {
+        const size_t i = first + k;
+        phase.file(plan_.sceneryList[i]);
         ++result_.sceneryListed;
         // Done under another name: a second pass changes nothing.
         const bool again = !o.target.empty() && sceneryTargets_.count(o.target) != 0;
         if (again) return;
         if (error) std::rethrow_exception(error);
         if (o.target.empty()) return;  // no longer there
-        sceneryTargets_.insert(o.target == sceneryList_[i] ? std::string_view(sceneryList_[i])
+        sceneryTargets_.insert(o.target == plan_.sceneryList[i] ? std::string_view(plan_.sceneryList[i])
                                                            : std::string_view(storedTargets_.emplace_back(o.target)));
         result_.bytesRead += o.bytesRead;
         // An include file of the first phase was watched there already.
         if (o.earlier == kNone) warn(shownSceneryName(i), o.unreached);
         if (!o.rewritten) return;
-        report(o);
+        report(o, shownSceneryName(i), FileEntry{ConversionPhase::SceneryFiles, i});
         if (o.earlier != kNone) {
           result_.bytesWritten += o.bytesWritten;
           replacements.emplace_back(o.earlier, Prepared{std::move(o.file), 0, o.identity});
@@ -633,7 +676,7 @@ void ConversionRun::sceneryChanges(Worker& w, const platform::Fd& in, const plat
     // An include file of the first phase: this phase reads it as the first
     // left it, and so does its change.
     std::string first;
-    w.includeLines.text(o.target, incOut_[prepared_[o.earlier].source].category, o.before, first);
+    w.includeLines.text(o.target, plan_.incOut[prepared_[o.earlier].source].category, o.before, first);
     o.before = std::move(first);
   }
   if (o.before.size() < 2) return;
@@ -642,14 +685,14 @@ void ConversionRun::sceneryChanges(Worker& w, const platform::Fd& in, const plat
   o.unreached = w.lines.unreached();
 }
 
-void ConversionRun::report(Outcome& o) {
+void ConversionRun::report(Outcome& o, const std::string& shown, FileEntry entry) {
   if (!options_.changes) return;
   // Where the file really is: a link's target, inside the base directory.
-  std::string path = o.target.substr(realBase_.size());
+  std::string path = o.target.substr(plan_.realBase.size());
   for (char& c : path) {
     if (platform::isPathSeparator(c)) c = '/';
   }
-  options_.changes->fileChanges(FileChange{path, o.before, o.after});
+  options_.changes->fileChanges(FileChange{path, shown, entry, o.before, o.after});
   o.before = std::string();
   o.after = std::string();
 }
@@ -739,11 +782,11 @@ std::string ConversionRun::shownName(const Prepared& p) const {
   return p.source < kScenery ? shownIncludeName(p.source) : shownSceneryName(p.source - kScenery);
 }
 
-std::string ConversionRun::shownIncludeName(size_t i) const { return rootShown_ + "\\" + incOut_[i].path; }
+std::string ConversionRun::shownIncludeName(size_t i) const { return plan_.rootShown + "\\" + plan_.incOut[i].path; }
 
 std::string ConversionRun::shownSceneryName(size_t i) const {
-  std::string_view rest = sceneryList_[i];
-  rest.remove_prefix(std::min(base_.size(), rest.size()));
+  std::string_view rest = plan_.sceneryList[i];
+  rest.remove_prefix(std::min(plan_.base.size(), rest.size()));
   return text::nativeToRelative(rest);
 }
 
@@ -771,7 +814,7 @@ ConversionResult ConversionRun::commit() {
   try {
     if (options_.flush == FlushMode::PerFileSystem) syncFileSystems();
     if (options_.keepUndo) {
-      undo_.emplace(paths_);
+      undo_.emplace(plan_.paths);
       undo_->keep(
           prepared_.size(),
           [&](size_t i) {
@@ -815,9 +858,14 @@ std::string warningText(const ConversionWarning& warning) {
 
 ConversionResult runConversion(const text::RunPaths& paths, ConversionEvents& events,
                                const ConversionOptions& options) {
+  return runConversion(ConversionPlan(paths), events, options);
+}
+
+ConversionResult runConversion(const ConversionPlan& plan, ConversionEvents& events,
+                               const ConversionOptions& options) {
   ConversionOptions effective = options;
   if (effective.changes) effective.dryRun = true;
-  ConversionRun run(paths, events, effective);
+  ConversionRun run(plan, events, effective);
   try {
     run.zmiana_inc();
     run.zmiana_scn();

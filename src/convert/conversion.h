@@ -25,6 +25,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,11 +41,42 @@ enum class FlushMode {
   PerFileSystem,  // one syncfs() per file system before the renames and one after
 };
 
+// An entry of a phase's list: one file as the conversion takes it up.
+struct FileEntry {
+  ConversionPhase phase = ConversionPhase::IncludeFiles;
+  size_t index = 0;
+};
+
+// What a conversion works from: the working files read and checked and the
+// assignment table built; nothing of the tree itself is read. Made once, it
+// serves a conversion, a dry run, or one file's change after another.
+class ConversionPlan {
+ public:
+  // Throws text::Failure naming a working file (and the line) that cannot be
+  // taken, or text::FileError when the base directory cannot be resolved.
+  explicit ConversionPlan(const text::RunPaths& paths);
+  ~ConversionPlan();
+  ConversionPlan(ConversionPlan&&) noexcept;
+  ConversionPlan& operator=(ConversionPlan&&) noexcept;
+
+  // How many entries the list of `phase` holds.
+  size_t entries(ConversionPhase phase) const noexcept;
+
+  struct Lists;  // what the run reads; defined where it is used
+  const Lists& lists() const noexcept { return *lists_; }
+
+ private:
+  std::unique_ptr<const Lists> lists_;
+};
+
 // One file as the conversion would change it.
 struct FileChange {
   // The file that changes (where a link points, for a linked file), relative
   // to the base directory with "/" between its parts.
   std::string_view path;
+  // As ConversionResult::changedFiles names it (the name listed).
+  std::string_view shown;
+  FileEntry entry;          // where the lists hold it
   std::string_view before;  // its bytes now
   std::string_view after;   // its bytes once converted
 };
@@ -75,6 +108,11 @@ struct ConversionOptions {
   // prepares on the calling thread alone. The result, the files and every
   // message are the same whatever the number.
   unsigned threads = 0;
+  // In a dry run with `changes`: only this entry is taken up, and handed
+  // to the sink if it would change. It must be an entry that a whole dry run
+  // hands to the sink (a file reached under another name, or through a
+  // link to an include file of the first phase, is not).
+  std::optional<FileEntry> only;
   // Keep the originals as the undo set (hard links in the base directory).
   // Where the file system refuses links the conversion stops with
   // UndoUnavailable before changing anything; false converts without.
@@ -128,6 +166,9 @@ class IncompleteConversion : public text::Failure {
 // already carries a "//$infotype:" line. Throws IncompleteConversion when the
 // renames fail part-way.
 ConversionResult runConversion(const text::RunPaths& paths, ConversionEvents& events,
+                               const ConversionOptions& options = {});
+// The same from a plan made before.
+ConversionResult runConversion(const ConversionPlan& plan, ConversionEvents& events,
                                const ConversionOptions& options = {});
 
 }  // namespace borvantel::convert

@@ -229,4 +229,16 @@ void appendUnifiedDiff(std::string_view path, std::string_view before, std::stri
   appendHunks(a, b, pairLines(a, b), w);
 }
 
+DiffCounts countDiffLines(std::string_view before, std::string_view after) {
+  DiffCounts counts;
+  if (before == after) return counts;
+  const std::vector<DiffLine> a = splitLines(before);
+  const std::vector<DiffLine> b = splitLines(after);
+  for (const Change& c : pairLines(a, b)) {
+    counts.removed += c.oldEnd - c.oldBegin;
+    counts.added += c.newEnd - c.newBegin;
+  }
+  return counts;
+}
+
 }  // namespace borvantel::convert

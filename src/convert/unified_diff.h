@@ -40,4 +40,11 @@ struct DiffStyle {
 void appendUnifiedDiff(std::string_view path, std::string_view before, std::string_view after,
                        const DiffStyle& style, std::string& out);
 
+// How many lines that diff removes ("-") and adds ("+"), without writing it.
+struct DiffCounts {
+  size_t removed = 0;
+  size_t added = 0;
+};
+DiffCounts countDiffLines(std::string_view before, std::string_view after);
+
 }  // namespace borvantel::convert
