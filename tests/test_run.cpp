@@ -25,7 +25,8 @@ namespace borvantel::run {
 // How gtest shows the controls when a comparison fails.
 void PrintTo(const Controls& c, std::ostream* os) {
   *os << "{Start " << c.command1 << ", <-- " << c.command2 << ", dir " << c.command4 << ", convert " << c.command5
-      << ", save " << c.command6 << ", undo " << c.command7 << ", changed files " << c.command8 << ", lists shown "
+      << ", save " << c.command6 << ", undo " << c.command7 << ", changed files " << c.command8 << ", review "
+      << c.command9 << ", lists shown "
       << c.directoryChoice << ", Katalog: " << c.label4 << ", Label5 '" << text::displayName(c.label5) << "', Label6 '"
       << c.label6 << "'}";
 }
@@ -201,7 +202,8 @@ Controls assigning(std::string label5) {
           .label6 = {}};
 }
 Controls ready(bool convert, bool save) {
-  return {.command5 = convert, .command6 = save, .directoryChoice = false, .label4 = false, .label5 = {}, .label6 = {}};
+  return {.command5 = convert, .command6 = save, .command9 = convert, .directoryChoice = false, .label4 = false,
+          .label5 = {}, .label6 = {}};
 }
 // After a conversion: undo offered, the files and the summary shown.
 Controls converted(bool save, const convert::ConversionResult& result) {
@@ -753,8 +755,9 @@ TEST(RunUndo, AConversionOfThisRunIsUndoneAndOfferedAgain) {
   ASSERT_EQ(files.size(), 4u);
   EXPECT_EQ(events.calls, (std::vector<std::string>{"undo begins 4", files[0], files[1], files[2], files[3], "ends"}));
   // Ready to convert again, with the assignments of this run; no undo set left.
-  Controls expected{.command5 = true, .command6 = true, .command8 = true, .directoryChoice = false, .label4 = false,
-                    .label5 = {}, .label6 = "Przywrócono pliki sprzed konwersji: pliki *.inc: 2, pliki sceneryjne: 2."};
+  Controls expected{.command5 = true, .command6 = true, .command8 = true, .command9 = true, .directoryChoice = false,
+                    .label4 = false, .label5 = {},
+                    .label6 = "Przywrócono pliki sprzed konwersji: pliki *.inc: 2, pliki sceneryjne: 2."};
   EXPECT_EQ(r.controls(), expected);
   ASSERT_TRUE(r.lastChanges());
   EXPECT_EQ(r.lastChanges()->kind, Changes::Kind::Restored);

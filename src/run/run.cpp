@@ -216,10 +216,7 @@ size_t Run::save() {
 }
 
 convert::ConversionResult Run::convert(convert::ConversionEvents& events, const convert::ConversionOptions& options) {
-  if (!wszystkie_inc_przypisane_) {
-    throw FilesWaiting("Na kategorię czeka jeszcze plików *.inc: " + std::to_string(files_.size()) +
-                       "; przypisz je przed konwersją.");
-  }
+  requireAllAssigned();
   if (options.dryRun) return convert::runConversion(paths_, events, options);
   // Off already while it runs: the window lets events in meanwhile.
   converted_ = true;
@@ -236,6 +233,18 @@ convert::ConversionResult Run::convert(convert::ConversionEvents& events, const 
     converted_ = false;  // no file was changed: the user may try again
     throw;
   }
+}
+
+void Run::requireAllAssigned() const {
+  if (!wszystkie_inc_przypisane_) {
+    throw FilesWaiting("Na kategorię czeka jeszcze plików *.inc: " + std::to_string(files_.size()) +
+                       "; przypisz je przed konwersją.");
+  }
+}
+
+ChangeReview Run::review(ConversionEvents& events) const {
+  requireAllAssigned();
+  return ChangeReview::prepare(paths_, events);
 }
 
 convert::ConversionResult Run::convertWithoutUndo(convert::ConversionEvents& events) {
@@ -281,6 +290,7 @@ Controls Run::controls() const {
   c.command1 = row.start && startUsable_;
   c.command2 = c.command4 = row.assign;
   c.command5 = row.convert && !converted_;
+  c.command9 = c.command5;
   c.command6 = row.save && !saved_;
   c.directoryChoice = row.directoryChoice;
   c.label4 = row.label4;

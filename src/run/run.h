@@ -15,6 +15,7 @@
 #include "convert/unified_diff.h"
 #include "convert/undo.h"
 #include "run/changes.h"
+#include "run/review.h"
 #include "run/stages.h"
 #include "run/start.h"
 #include "text/paths.h"
@@ -153,6 +154,11 @@ class Run {
   convert::ConversionResult diff(convert::ConversionEvents& events, const DiffStyle& style,
                                  const std::function<void(std::string_view)>& write);
 
+  // What the conversion would change, listed for a review (run/review.h);
+  // refused as dryRun() is. Reads only the run's paths, so it may run on
+  // another thread while this run is left alone.
+  ChangeReview review(ConversionEvents& events) const;
+
   // Form_QueryUnload, when the user closes the window, and the command
   // line's clean: deletes the working files ("inc_out.txt", "inc_out1.txt",
   // "p_inc.txt", "p_scn.txt") from the base directory; the undo set stays.
@@ -213,6 +219,8 @@ class Run {
   void afterAssignment();
   // The list-empty transition.
   void allAssigned();
+  // Throws FilesWaiting while include files wait for a category.
+  void requireAllAssigned() const;
   // odblokuj_przycisk_zmian_plikow ("unblock the button that changes the
   // files"): the buttons follow the stage table, so all it still does is
   // clear Label5.

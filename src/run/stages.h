@@ -51,6 +51,7 @@ struct Controls {
   bool command6 = false;  // "Zapisz przyporządkowane kategorie do pliku predef.txt"
   bool command7 = false;  // "Cofnij zmiany plików" shown (undo)
   bool command8 = false;  // "Pokaż zmienione pliki" shown (the files of the last change)
+  bool command9 = false;  // "Podgląd zmian": enabled exactly when Command5 is
   bool directoryChoice = true;  // Drive1 and Dir1 shown
   bool label4 = true;           // "Katalog:" shown
   std::string label5;           // Windows-1250 bytes
