@@ -5,7 +5,11 @@
 #include "app/form2.h"
 #include "app/design.h"
 #include "app/form3.h"
+#include "app/form4.h"
+#include "app/background_work.h"
+#include "app/diff_view.h"
 #include "app/single_instance.h"
+#include "convert/conversion.h"
 #include "support/temp_tree.h"
 #include "text/codepage.h"
 #include "platform/os.h"
@@ -27,6 +31,8 @@
 #include <QRegularExpression>
 #include <QStorageInfo>
 #include <QFileInfo>
+#include <QTableView>
+#include <QTextBlock>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
@@ -39,8 +45,10 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 
 // How gtest shows a QString when a comparison fails.
 QT_BEGIN_NAMESPACE
@@ -828,6 +836,176 @@ TEST(Form1, StartOnAConvertedBaseOffersTheUndo) {
   EXPECT_EQ(w.items("List1"), (QStringList{"dworzec.inc", "linie\\a.inc", "linie\\b.inc", "linie\\stare\\c.inc"}));
   EXPECT_EQ(w.state(), assigning(kRoot));
   EXPECT_FALSE(w.get("Command7")->isVisible());
+}
+
+// ---------------------------------------------------------------------------
+// The review of the changes
+
+// Runs `action`; the review window that opens meanwhile is handed to
+// `inside`, then closed unless `inside` closed it. Returns how many opened.
+int reviewing(const std::function<void()>& action, const std::function<void(Form4&)>& inside) {
+  int seen = 0;
+  QTimer timer;
+  timer.setInterval(5);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    auto* form = qobject_cast<Form4*>(QApplication::activeModalWidget());
+    if (!form) return;
+    timer.stop();
+    ++seen;
+    inside(*form);
+    if (form->isVisible()) form->reject();
+    timer.start();
+  });
+  timer.start();
+  action();
+  timer.stop();
+  return seen;
+}
+
+template <typename T = QWidget>
+T* part(QWidget& form, const char* name) {
+  T* control = form.findChild<T*>(QString::fromLatin1(name));
+  EXPECT_NE(control, nullptr) << name;
+  return control;
+}
+
+// A tree whose linie\b.inc changes in two hunks, and whose trasa.scn has a
+// line the conversion warns about.
+void layOutForReview(const TempTree& t) {
+  layOut(t);
+  std::string b = "a (p1)\r\n";
+  for (int i = 0; i < 10; ++i) b += "x\r\n";
+  t.write("base/scenery/linie/b.inc", b + "b (p2) (p3)\r\n");
+  t.write("base/scenery/trasa.scn", t.read("base/scenery/trasa.scn") + "include linie/b.inc end\r\n");
+}
+
+TEST(Form4, TheReviewListsWhatTheConversionWouldChangeAndClosingItChangesNothing) {
+  TempTree t;
+  layOutForReview(t);
+  Window w(t, t.path("base"));
+  EXPECT_FALSE(w.get("Command9")->isEnabled());
+  // Beside the conversion's button, in the space the design leaves free.
+  EXPECT_EQ(w.get("Command9")->geometry(), QRect(7320 / 15, 6240 / 15, 1935 / 15, 735 / 15));
+  EXPECT_EQ(w.get<QPushButton>("Command9")->text(), u("Podgląd zmian"));
+  startAndAssignAll(w);
+  EXPECT_TRUE(w.get("Command9")->isEnabled());
+  EXPECT_EQ(w.get("Command9")->isEnabled(), w.get("Command5")->isEnabled());
+  convert::ConversionEvents quiet;
+  convert::ConversionOptions dry;
+  dry.dryRun = true;
+  const convert::ConversionResult expected = convert::runConversion(t.runPaths(), quiet, dry);
+  const auto before = sceneryOf(t);
+
+  const int opened = reviewing([&] { QTest::mouseClick(w.get<QPushButton>("Command9"), Qt::LeftButton); }, [&](Form4& form) {
+    // Shortcuts reach the active window only.
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    auto* list = part<QTableView>(form, "List1");
+    QStringList files;
+    for (int row = 0; row < list->model()->rowCount(); ++row) files << list->model()->index(row, 0).data().toString();
+    QStringList want;
+    for (const std::string& f : expected.changedFiles) want << shown(f);
+    EXPECT_EQ(files, want);
+    EXPECT_EQ(part<QLabel>(form, "Label1")->text().left(10), u("Do zmiany:"));
+    EXPECT_TRUE(part<QLabel>(form, "Label1")->text().endsWith(u("Ostrzeżenia: 1.")));
+    EXPECT_TRUE(part<QPlainTextEdit>(form, "Text2")->isVisibleTo(&form));
+    EXPECT_TRUE(part<QPlainTextEdit>(form, "Text2")->toPlainText().startsWith("scenery\\trasa.scn:3: "));
+
+    // The first file at once, then from file to file by keys.
+    auto* diff = part<DiffView>(form, "Text1");
+    EXPECT_EQ(form.shownFile(), 0);
+    EXPECT_TRUE(diff->toPlainText().startsWith("@@ ")) << diff->toPlainText().toStdString();
+    QTest::keyClick(&form, Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(form.shownFile(), 1);
+    QTest::keyClick(&form, Qt::Key_PageUp, Qt::ControlModifier);
+    EXPECT_EQ(form.shownFile(), 0);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(form.shownFile(), 1);
+
+    // linie\b.inc has two hunks: Alt+Down goes to the second, Alt+Up back.
+    const int b = static_cast<int>(files.indexOf("scenery\\linie\\b.inc"));
+    ASSERT_GE(b, 0);
+    list->selectRow(b);
+    EXPECT_EQ(form.shownFile(), b);
+    EXPECT_EQ(diff->currentRow(), 0);
+    QTest::keyClick(&form, Qt::Key_F7);
+    EXPECT_GT(diff->currentRow(), 0);
+    EXPECT_TRUE(diff->textCursor().block().text().startsWith("@@ "));
+    QTest::mouseClick(part<QPushButton>(form, "Command1"), Qt::LeftButton);
+    EXPECT_EQ(diff->currentRow(), 0);
+    // The numbers of both sides and the mark stand before each line.
+    EXPECT_TRUE(diff->toPlainText().contains(QRegularExpression("\\n +2 +3   x\\n")))
+        << diff->toPlainText().toStdString();
+
+    // Read by screen readers: the list and the diff by name, the diff as text.
+    QAccessibleInterface* text = QAccessible::queryAccessibleInterface(diff);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->text(QAccessible::Name), u("Zmiany w zaznaczonym pliku"));
+    ASSERT_NE(text->textInterface(), nullptr);
+    EXPECT_EQ(text->textInterface()->text(0, text->textInterface()->characterCount()), diff->toPlainText());
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(list)->text(QAccessible::Name), u("Pliki, które konwersja zmieni"));
+  });
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(sceneryOf(t), before);
+  EXPECT_TRUE(w.get("Command5")->isEnabled());
+  EXPECT_TRUE(w.get<QLabel>("Label6")->text().isEmpty());
+}
+
+TEST(Form4, ConvertingFromTheReviewClosesItFirstAndConvertsAsTheButtonDoes) {
+  TempTree t;
+  layOutForReview(t);
+  Window w(t, t.path("base"));
+  startAndAssignAll(w);
+  bool open = false;
+  QStringList captions;  // of the progress windows while the conversion runs
+  QTimer watch;
+  watch.setInterval(0);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top->objectName() == "Form3" && top->isVisible() && !captions.contains(top->windowTitle())) {
+        captions << top->windowTitle();
+        open = open || qobject_cast<Form4*>(QApplication::activeModalWidget()) != nullptr;
+      }
+    }
+  });
+  watch.start();
+  reviewing([&] { QTest::mouseClick(w.get<QPushButton>("Command9"), Qt::LeftButton); },
+            [&](Form4& form) { QTest::mouseClick(part<QPushButton>(form, "Command3"), Qt::LeftButton); });
+  watch.stop();
+  EXPECT_FALSE(open) << "the review was still open while the files were converted";
+  EXPECT_TRUE(captions.contains(u("Przerabianie plików: czekaj"))) << captions.join(", ").toStdString();
+  EXPECT_TRUE(w.get<QLabel>("Label6")->text().startsWith(u("Przerobiono pliki *.inc: 5")));
+  EXPECT_FALSE(w.get("Command5")->isEnabled());
+  EXPECT_FALSE(w.get("Command9")->isEnabled());
+}
+
+// The preparation runs off this thread; its progress window's Anuluj stops it.
+TEST(Form4, ThePreparationRunsOffTheInterfaceThreadAndStopsWhenCancelled) {
+  const std::thread::id here = std::this_thread::get_id();
+  bool elsewhere = false;
+  QTimer timer;
+  timer.setInterval(5);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top->objectName() != "Form3" || !top->isVisible()) continue;
+      EXPECT_EQ(top->windowTitle(), u("Przygotowanie podglądu zmian: czekaj"));
+      QTest::mouseClick(top->findChild<QPushButton*>("Command1"), Qt::LeftButton);
+      timer.stop();
+    }
+  });
+  timer.start();
+  EXPECT_THROW(BackgroundWork::run<int>([&](run::ConversionEvents& events) {
+                 elsewhere = std::this_thread::get_id() != here;
+                 for (;;) {
+                   events.fileBegins("linie\\a.inc");
+                   std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                 }
+                 return 0;
+               }),
+               run::Cancelled);
+  EXPECT_TRUE(elsewhere);
+  for (QWidget* top : QApplication::topLevelWidgets()) EXPECT_NE(top->objectName(), "Form3");
 }
 
 TEST(Form1, TheUndoButtonAndTheSummaryAreReadByScreenReaders) {

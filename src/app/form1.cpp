@@ -1,11 +1,13 @@
 #include "app/form1.h"
 
+#include "app/background_work.h"
 #include "app/byte_list_model.h"
 #include "app/design.h"
 #include "app/directory_list.h"
 #include "app/drive_list.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "app/form4.h"
 #include "app/platform.h"
 #include "app/qt_text.h"
 #include "app/wrapping_button.h"
@@ -145,8 +147,9 @@ void Form1::createControls() {
 
   createChangeControls();
 
-  QWidget* const tabOrder[] = {Command1, List1, List2,  Command2, Text1,    Command3, Command4,
-                               Command5, Drive1, Dir1, Command6, Command7, Command8};
+  // The design's order, then the controls beyond it.
+  QWidget* const tabOrder[] = {Command1, List1, List2,    Command2, Text1,    Command3, Command4,
+                               Command5, Drive1, Dir1, Command6, Command9, Command7, Command8};
   for (size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
   Label5->setTextFormat(Qt::PlainText);
   Command3->setEnabled(false);
@@ -161,6 +164,9 @@ void Form1::createChangeControls() {
   Command8 = new WrappingButton(utf8("Pokaż zmienione pliki"), this);
   Command8->setObjectName("Command8");
   Command8->setGeometry(twips.toPixels(2520, 6240, 1935, 735));
+  Command9 = new WrappingButton(utf8("Podgląd zmian"), this);
+  Command9->setObjectName("Command9");
+  Command9->setGeometry(twips.toPixels(7320, 6240, 1935, 735));
   // One line along the bottom edge: read without a click to dismiss it.
   Label6 = new QLabel(this);
   Label6->setObjectName("Label6");
@@ -194,6 +200,7 @@ void Form1::connectControls() {
   connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
   connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
   connect(Command8, &QPushButton::clicked, this, &Form1::Command8_Click);
+  connect(Command9, &QPushButton::clicked, this, &Form1::Command9_Click);
   connect(List1->selectionModel(), &QItemSelectionModel::selectionChanged, this, &Form1::List1_Click);
   // List2 reacts to nothing: the run only learns which category is selected.
   connect(List2->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -347,6 +354,28 @@ void Form1::Command8_Click() {
   form.exec();
 }
 
+void Form1::Command9_Click() {
+  // The preparation reads every file, on a thread of its own; the run is
+  // left alone meanwhile, and closing waits for it.
+  converting_ = true;
+  std::optional<run::ChangeReview> review;
+  attempt(false, [&] {
+    try {
+      review = BackgroundWork::run<run::ChangeReview>(
+          [this](run::ConversionEvents& events) { return run_.review(events); });
+    } catch (const run::Cancelled&) {
+      // the user stopped it: nothing to say
+    }
+  });
+  converting_ = false;
+  if (review && !closeWaiting_) {
+    Form4 form(this, std::move(*review));
+    form.exec();
+    if (form.conversionRequested()) Command5_Click();
+  }
+  if (closeWaiting_) close();
+}
+
 // --- closing
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -374,6 +403,7 @@ void Form1::sync() {
   Command2->setEnabled(c.command2);
   Command4->setEnabled(c.command4);
   Command5->setEnabled(c.command5);
+  Command9->setEnabled(c.command9);
   Command6->setEnabled(c.command6);
   Drive1->setVisible(c.directoryChoice);
   Dir1->setVisible(c.directoryChoice);

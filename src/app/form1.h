@@ -62,6 +62,7 @@ class Form1 : public QWidget {
   void Command6_Click();
   void Command7_Click();
   void Command8_Click();
+  void Command9_Click();
   void List1_Click();
   void List1_DblClick();
   void Text1_Change(const QString& text);
@@ -113,6 +114,7 @@ class Form1 : public QWidget {
   QPushButton* Command6;  // "Zapisz przyporządkowane kategorie do pliku predef.txt"
   QPushButton* Command7;  // "Cofnij zmiany plików" (while an undo set exists)
   QPushButton* Command8;  // "Pokaż zmienione pliki" (after a conversion or undo)
+  QPushButton* Command9;  // "Podgląd zmian" (whenever Command5 may be pressed)
   QLabel* Label6;         // what the last conversion or undo changed
   ByteListModel* files_;
   ByteListModel* categories_;

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QPushButton>
 
 namespace borvantel::app {
 
@@ -33,6 +34,21 @@ Form3::Form3()
   Label1->setWordWrap(true);
   Label1->setTextFormat(Qt::PlainText);
   Label1->setAccessibleDescription(Label2->text());
+  Command1 = new QPushButton(QString::fromUtf8("Anuluj"), this);
+  Command1->setObjectName("Command1");
+  Command1->setGeometry(twips.toPixels(2760, 1800, 1215, 375));
+  Command1->hide();
+  connect(Command1, &QPushButton::clicked, this, &Form3::cancelRequested);
+}
+
+void Form3::showReview() {
+  setWindowTitle(QString::fromUtf8("Przygotowanie podglądu zmian: czekaj"));
+  Label2->setText(QString::fromUtf8("Czytam plik:"));
+  Label1->setAccessibleDescription(Label2->text());
+  const Twips twips(this);
+  setFixedSize(twips.toPixels(6840), twips.toPixels(2400));
+  Command1->show();
+  Command1->setFocus();
 }
 
 void Form3::setFileLabel(const QString& text) { Label1->setText(text); }

@@ -11,6 +11,7 @@
 #include <memory>
 
 class QLabel;
+class QPushButton;
 
 namespace borvantel::app {
 
@@ -23,10 +24,17 @@ class Form3 : public QWidget {
   void setFileLabel(const QString& text);
   // The captions of an undo: the files are being put back.
   void showUndo();
+  // The captions of a review being prepared, and Command1 ("Anuluj"),
+  // which cancels it: the window grows by the button's row.
+  void showReview();
+
+ signals:
+  void cancelRequested();
 
  private:
   QLabel* Label1;
   QLabel* Label2;
+  QPushButton* Command1;  // "Anuluj", in a review's preparation only
 };
 
 // The conversion's events as the progress window: created (hidden) with the
