@@ -8,13 +8,27 @@
 //   - the conversion with its progress window.
 //
 //   bench_window [--files N] [--dir-files M] [--runs R] [--keep] DIR
+//
+// With --review it lays out bench_tree's tree of N files instead, every
+// waiting file assigned at Start by "predef.txt", and times the review of
+// the changes: the dry run alone, the review's list alone, the list as the
+// window shows it (from the click to the window with its list), and how long
+// a file's diff takes to appear once it is selected.
+//
+//   bench_window --review [--files N] [--runs R] [--keep] DIR
+#include "synthetic_tree.h"
+
+#include "app/diff_view.h"
 #include "app/form1.h"
 #include "app/form3.h"
+#include "app/form4.h"
 #include "run/run.h"
 
 #include <QApplication>
 #include <QListView>
 #include <QPushButton>
+#include <QTableView>
+#include <QTimer>
 #include <QtTest/QTest>
 
 #include <algorithm>
@@ -64,6 +78,80 @@ void click(borvantel::app::Form1& form, const char* button) {
   QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
 }
 
+std::pair<double, double> minAndMedian(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return {v.front(), v[v.size() / 2]};
+}
+
+// The review of the changes on bench_tree's tree.
+int reviewBench(const fs::path& root, size_t files, size_t runs, bool keep) {
+  borvantel::bench::generateTree((root / "pristine").string(), files);
+  fs::remove(root / "pristine" / "prog" / "predef.txt");
+  borvantel::bench::writeWhole((root / "pristine" / "prog" / "predef.txt").string(), "* MOSTY\r\n");
+  std::vector<double> dry, alone, window, shown;
+  size_t listed = 0;
+  for (size_t round = 0; round < runs; ++round) {
+    // Each step on a fresh copy of its own, after Start, none after another.
+    for (const char* part : {"dry", "alone", "window"}) {
+      fs::remove_all(root / part);
+      fs::copy(root / "pristine", root / part, fs::copy_options::recursive);
+    }
+    borvantel::convert::ConversionEvents none;
+    {
+      borvantel::run::Run core((root / "dry" / "prog").string(), (root / "dry" / "base").string());
+      core.start();
+      dry.push_back(seconds([&] { core.dryRun(none); }));
+    }
+    {
+      borvantel::run::Run core((root / "alone" / "prog").string(), (root / "alone" / "base").string());
+      core.start();
+      alone.push_back(seconds([&] { listed = core.review(none).files().size(); }));
+    }
+    borvantel::app::Form1 form((root / "window" / "prog").string(), (root / "window" / "base").string());
+    form.show();
+    (void)QTest::qWaitForWindowExposed(&form);
+    click(form, "Command1");
+    const auto clicked = std::chrono::steady_clock::now();
+    QTimer poll;
+    poll.setInterval(2);  // 0 would keep a core busy while the list is prepared
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto* review = qobject_cast<borvantel::app::Form4*>(QApplication::activeModalWidget());
+      if (!review) return;
+      poll.stop();
+      window.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - clicked).count());
+      // A file's diff from its selection until it has been painted.
+      auto* list = review->findChild<QTableView*>("List1");
+      const int rows = list->model()->rowCount();
+      for (int k = 1; k <= 200 && rows > 1; ++k) {
+        const int row = static_cast<int>(static_cast<long long>(k) * (rows - 1) / 200);
+        shown.push_back(seconds([&] {
+          list->setCurrentIndex(list->model()->index(row, 0));
+          review->findChild<borvantel::app::DiffView*>("Text1")->repaint();
+        }));
+      }
+      review->reject();
+    });
+    poll.start();
+    click(form, "Command9");
+  }
+  const auto [dryMin, dryMed] = minAndMedian(dry);
+  const auto [aloneMin, aloneMed] = minAndMedian(alone);
+  const auto [windowMin, windowMed] = minAndMedian(window);
+  std::sort(shown.begin(), shown.end());
+  std::printf("%zu files, %zu listed for review; %zu rounds (minimum, median)\n", files, listed, runs);
+  std::printf("  dry run alone                 %7.3f s %7.3f s\n", dryMin, dryMed);
+  std::printf("  review's list alone           %7.3f s %7.3f s  (%.2f, %.2f x the dry run)\n", aloneMin, aloneMed,
+              aloneMin / dryMin, aloneMed / dryMed);
+  std::printf("  review in the window          %7.3f s %7.3f s  (%.2f, %.2f x the dry run)\n", windowMin,
+              windowMed, windowMin / dryMin, windowMed / dryMed);
+  std::printf("  a file's diff shown           median %.1f ms, 95th %.1f ms, max %.1f ms over %zu selections\n",
+              shown[shown.size() / 2] * 1e3, shown[shown.size() * 95 / 100] * 1e3, shown.back() * 1e3,
+              shown.size());
+  std::fflush(stdout);
+  if (!keep) fs::remove_all(root);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -73,6 +161,7 @@ int main(int argc, char** argv) {
   size_t dirFiles = 20000;
   size_t runs = 3;
   bool keep = false;
+  bool review = false;
   std::string dir;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -84,15 +173,21 @@ int main(int argc, char** argv) {
       runs = std::max<size_t>(1, std::strtoull(argv[++i], nullptr, 10));
     } else if (arg == "--keep") {
       keep = true;
+    } else if (arg == "--review") {
+      review = true;
     } else {
       dir = arg;
     }
   }
-  if (dir.empty() || dirFiles > files) {
+  if (dir.empty() || (!review && dirFiles > files)) {
     std::fprintf(stderr, "usage: bench_window [--files N] [--dir-files M] [--runs R] [--keep] DIR\n");
     return 2;
   }
   const fs::path root = fs::absolute(dir);
+  if (review) {
+    fs::remove_all(root);
+    return reviewBench(root, files, runs, keep);
+  }
   for (const char* part : {"prog", "window", "core", "pristine"}) fs::remove_all(root / part);  // a run cut short
   const fs::path prog = root / "prog";
   fs::create_directories(prog);
