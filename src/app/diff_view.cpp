@@ -1,6 +1,7 @@
 #include "app/diff_view.h"
 
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -44,7 +45,16 @@ DiffView::DiffView(QWidget* parent) : QPlainTextEdit(parent) {
   setReadOnly(true);
   setUndoRedoEnabled(false);
   setLineWrapMode(QPlainTextEdit::NoWrap);
-  setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  // Columns line up only in a font of one width: the system's, else the
+  // first of those known to be so (Wine's system font is not).
+  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  if (!QFontInfo(fixed).fixedPitch()) {
+    fixed.setFamilies({"Consolas", "Cascadia Mono", "Courier New", "Liberation Mono", "DejaVu Sans Mono"});
+    fixed.setStyleHint(QFont::Monospace);
+    fixed.setFixedPitch(true);
+  }
+  setFont(fixed);
+  setTabStopDistance(fontMetrics().horizontalAdvance(' ') * 8);
   // Read-only, yet the cursor moves with the keys, as in a viewer.
   setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 }
