@@ -24,6 +24,7 @@ packages=(
   patch              # applies borvantel-cli convert --diff in its test
   dpkg-dev           # the Debian package: dpkg-shlibdeps (Depends), dpkg-parsechangelog
   librsvg2-bin       # the package's PNG icons, rendered from the SVG (rsvg-convert)
+  icoutils           # the Windows programs' icon (icotool), read back in a test (wrestool)
   desktop-file-utils # checks the desktop entry (desktop-file-validate)
   appstream          # checks the AppStream metadata (appstreamcli validate)
   lintian            # checks the package
