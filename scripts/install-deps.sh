@@ -25,6 +25,7 @@ packages=(
   dpkg-dev           # the Debian package: dpkg-shlibdeps (Depends), dpkg-parsechangelog
   librsvg2-bin       # the package's PNG icons, rendered from the SVG (rsvg-convert)
   icoutils           # the Windows programs' icon (icotool), read back in a test (wrestool)
+  nsis               # the Windows installer (makensis)
   desktop-file-utils # checks the desktop entry (desktop-file-validate)
   appstream          # checks the AppStream metadata (appstreamcli validate)
   lintian            # checks the package

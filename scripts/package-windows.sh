@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Builds dist/borvantel-VERSION-windows-x86_64.zip from a Windows build with
-# the window (BORVANTEL_QT_WINDOWS set): a folder a Windows user unpacks and
-# runs, with nothing to install.
+# Builds, from a Windows build with the window (BORVANTEL_QT_WINDOWS set):
+#   dist/borvantel-VERSION-windows-x86_64.zip, a folder a Windows user
+#     unpacks and runs, with nothing to install;
+#   dist/borvantel-VERSION-windows-x86_64-setup.exe, the installer of the
+#     same files for one user (packaging/windows/borvantel.nsi, makensis).
 #
 # Usage: scripts/package-windows.sh [BUILD_DIR] [OUT_DIR]
 #   BUILD_DIR defaults to build-win, OUT_DIR to dist (both in the repository).
-# Prints the zip's path on the last line of standard output.
+# Prints the zip's path, then the installer's, on the last two lines of
+# standard output.
 #
 # What goes in, beside the two programs: every DLL they and the shipped Qt
 # plugins import that is not part of Windows (found by walking the imports
@@ -109,4 +112,21 @@ zip=$out/$name.zip
 rm -f "$zip"
 (cd "$build/package" && cmake -E tar cf "$zip" --format=zip "$name")
 say "$zip: $(du -k "$zip" | cut -f1) KiB, $(find "$stage" -type f | wc -l) files"
+
+# The installed layout: the programs in bin\, the defaults of the program
+# files in share\borvantel\, where the programs look for them beside bin\
+# (so that they keep the user's own in %APPDATA%\borvantel).
+installed=$build/package/installed
+mkdir -p "$installed/bin" "$installed/share/borvantel"
+cp -R "$stage"/*.exe "$stage"/*.dll "$stage/platforms" "$stage/styles" "$stage/translations" "$installed/bin/"
+cp "$stage/kategorie.txt" "$stage/predef.txt" "$installed/share/borvantel/"
+cp -R "$stage/przyklad" "$stage/licencje" "$installed/"
+{ printf '\xef\xbb\xbf'; crlf <"$root/packaging/windows/CZYTAJ-instalacja.txt"; } >"$installed/CZYTAJ.txt"
+setup=$out/$name-setup.exe
+IFS=. read -r major minor patch <<<"$version"
+makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DVERSION4="$major.${minor:-0}.${patch:-0}.0" \
+  -DSTAGE="$installed" -DICON="$build/src/borvantel.ico" -DOUTFILE="$setup" \
+  "$root/packaging/windows/borvantel.nsi" >&2
+say "$setup: $(du -k "$setup" | cut -f1) KiB"
 echo "$zip"
+echo "$setup"

@@ -5,7 +5,7 @@
 # AddressSanitizer and UBSan; then builds the libFuzzer targets with clang
 # and runs each briefly; then cross-builds Qt (once, then cached), the core,
 # both programs and the tests for Windows and runs them, the demo, a
-# comparison with the Linux build and the Windows zip (dist/) under Wine.
+# comparison with the Linux build and the Windows zip and installer (dist/) under Wine.
 # Exits non-zero if any build or test fails. JOBS (default 2) sets the
 # build and test parallelism.
 set -euo pipefail

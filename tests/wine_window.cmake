@@ -48,7 +48,21 @@ add_test(NAME WindowsZipRunsOnItsOwn
           ${CMAKE_CROSSCOMPILING_EMULATOR} ${PROJECT_SOURCE_DIR}/demo ${CMAKE_CURRENT_BINARY_DIR}/driver-plugins)
 set_tests_properties(WindowsZipRunsOnItsOwn PROPERTIES FIXTURES_REQUIRED windows_zip)
 
+# The installer from the same script: installed silently into a fresh prefix,
+# run, upgraded and uninstalled as a user would.
+add_test(NAME WindowsInstaller
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows_installer.sh ${PROJECT_SOURCE_DIR}/dist
+          ${CMAKE_CROSSCOMPILING_EMULATOR} ${PROJECT_SOURCE_DIR}/demo ${CMAKE_CURRENT_BINARY_DIR}/driver-plugins
+          ${PROJECT_VERSION})
+set_tests_properties(WindowsInstaller PROPERTIES FIXTURES_REQUIRED windows_zip)
+
+# The window program's icon, version information and manifest, read back.
+add_test(NAME WindowsResourcesOfTheWindow
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows_resources.sh $<TARGET_FILE:borvantel> ${PROJECT_VERSION}
+          "Borvantel – kategorie plików *.inc scenerii")
+
 # One window program per Windows session (a named mutex), so the tests that
 # start one must not overlap; and beside test_recovery, which starts and kills
 # Wine processes by the hundred, a window took forty times as long to start.
-set_tests_properties(test_window WindowDrivenThroughTheDemo WindowsZipRunsOnItsOwn PROPERTIES RUN_SERIAL ON)
+set_tests_properties(test_window WindowDrivenThroughTheDemo WindowsZipRunsOnItsOwn WindowsInstaller
+  PROPERTIES RUN_SERIAL ON)
