@@ -1,6 +1,7 @@
 // The platform floor: work on several threads, taken up in order; where the
-// user's data files belong.
+// user's data files belong; the form of a directory's path.
 #include "platform/in_order.h"
+#include "platform/names.h"
 #include "platform/process.h"
 #include "support/process.h"
 
@@ -103,6 +104,32 @@ TEST(InOrder, TakesEveryItemOnceInOrderOnAnyNumberOfThreads) {
       EXPECT_EQ(prepared, r.count);
       EXPECT_EQ(failures, r.count / 1000);
     }
+  }
+}
+
+// A directory loses the separators at its end, but a root keeps its own:
+// "/" (or C:\ on Windows) emptied would name the working directory instead.
+TEST(DirectoryPath, LosesTrailingSeparatorsButARootKeepsItsOwn) {
+  const std::string s(1, kPathSeparator);
+  const struct {
+    std::string dir;
+    std::string expected;
+  } rows[] = {
+      {s, s},
+      {s + s, s},
+      {s + "trasa" + s, s + "trasa"},
+      {s + "trasa" + s + s, s + "trasa"},
+      {s + "trasa", s + "trasa"},
+      {"trasa" + s, "trasa"},
+#ifdef _WIN32
+      {"C:\\", "C:\\"},
+      {"C:", "C:\\"},  // the drive's current directory is not meant: its root is
+      {"C:\\trasa\\", "C:\\trasa"},
+#endif
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.dir);
+    EXPECT_EQ(withoutTrailingSeparator(r.dir), r.expected);
   }
 }
 

@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -373,6 +374,11 @@ TEST(Recovery, JournalsThatCannotBeFollowedAreRefusedAndNothingChanges) {
        }},
       {"a target outside the tree",
        [](const TempTree& t) { return commit(t.path("prog/.borvantel-AAAAAA"), t.path("prog/kategorie.txt"), "END 1\n"); }},
+      // "base2" begins with "base": the tree is the directory, not a prefix.
+      {"a target in a sibling whose name begins with the base's",
+       [](const TempTree& t) {
+         return commit(t.path("base2/scenery/.borvantel-AAAAAA"), t.path("base2/scenery/a.inc"), "END 1\n");
+       }},
       {"a rename that is not a temporary file",
        [](const TempTree& t) { return commit(t.path("base/scenery/b.inc"), t.path("base/scenery/a.inc"), "END 1\n"); }},
       {"a climb out with ..",
@@ -393,6 +399,8 @@ TEST(Recovery, JournalsThatCannotBeFollowedAreRefusedAndNothingChanges) {
     tree.write("base/scenery/.borvantel-AAAAAA", "new a");
     tree.write("prog/kategorie.txt", "K\r\n");
     tree.write("prog/.borvantel-AAAAAA", "bad");
+    tree.write("base2/scenery/a.inc", "a");
+    tree.write("base2/scenery/.borvantel-AAAAAA", "bad");
     tree.write("base/.borvantel-journal", c.content(tree));
     const auto before = tree.snapshot();
     try {
@@ -568,16 +576,37 @@ TEST(Undo, ConvertThenUndoGivesTheTreeByteIdenticalToBefore) {
   EXPECT_THROW(convert::undoConversion(tree.runPaths()), text::Failure);
 }
 
+// Undo never overwrites a user's edit. A file edited in place without
+// changing its size is told by its modification time alone.
 TEST(Undo, RefusesWhenAConvertedFileChangedSinceAndNamesIt) {
-  for (const bool removed : {false, true}) {
+  const struct {
+    const char* what;
+    void (*edit)(const TempTree&, const std::string&);
+  } edits[] = {
+      {"removed", [](const TempTree& t, const std::string& f) { t.remove(f); }},
+      {"appended to", [](const TempTree& t, const std::string& f) { t.write(f, t.read(f) + "// poprawione ręcznie\r\n"); }},
+      {"edited in place, same size",
+       [](const TempTree& t, const std::string& f) {
+         std::string text = t.read(f);
+         text[text.find("include")] = 'I';
+         const std::string path = t.path(f);
+         platform::FileStat before;
+         ASSERT_EQ(platform::Os().stat(path.c_str(), &before), 0);
+         t.write(f, text);  // in place: the same file, the same size
+         // A later time, whatever the file system's clock granularity.
+         std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(5));
+         platform::FileStat after;
+         ASSERT_EQ(platform::Os().stat(path.c_str(), &after), 0);
+         ASSERT_EQ(after.inode, before.inode);
+         ASSERT_EQ(after.size, before.size);
+       }},
+  };
+  for (const auto& edit : edits) {
+    SCOPED_TRACE(edit.what);
     const TempTree tree(TempTree::Where::InMemory);
     layOut(tree, 2);
     convertAll(tree);
-    if (removed) {
-      tree.remove("base/scenery/d1/f4.scn");
-    } else {
-      tree.write("base/scenery/d1/f4.scn", tree.read("base/scenery/d1/f4.scn") + "// poprawione ręcznie\r\n");
-    }
+    edit.edit(tree, "base/scenery/d1/f4.scn");
     const Files now = sceneryOf(tree);
     const Files set = undoSetOf(tree);
     try {

@@ -467,6 +467,11 @@ int FailingOs::fsync(int fd) {
   return Os::fsync(fd);
 }
 
+int FailingOs::syncfs(int fd) {
+  if (failing(Call::Syncfs, pathOf(fd))) return -1;
+  return Os::syncfs(fd);
+}
+
 int FailingOs::ftruncate(int fd, std::int64_t size) {
   if (failing(Call::Ftruncate, pathOf(fd))) return -1;
   return Os::ftruncate(fd, size);

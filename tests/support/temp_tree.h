@@ -112,8 +112,9 @@ std::string readFile(const std::string& path);
 class FailingOs : public platform::Os {
  public:
   // Mkstemp: the exclusive creation of a temporary file. Stat: stat, lstat
-  // and fstat. List: reading a directory.
-  enum class Call { Open, Mkstemp, Read, Write, Close, Fsync, Ftruncate, Fchmod, Rename, Unlink,
+  // and fstat. List: reading a directory. Syncfs: the flush of a whole file
+  // system, by the directory it was asked for.
+  enum class Call { Open, Mkstemp, Read, Write, Close, Fsync, Syncfs, Ftruncate, Fchmod, Rename, Unlink,
                     Stat, Pread, Lseek, Fchown, Realpath, List, Link, Mkdir };
   struct Rule {
     Call call;
@@ -145,6 +146,7 @@ class FailingOs : public platform::Os {
   ssize_t write(int fd, const void* buf, size_t n) override;
   int close(int fd) override;
   int fsync(int fd) override;
+  int syncfs(int fd) override;
   int ftruncate(int fd, std::int64_t size) override;
   int fchmod(int fd, mode_t mode) override;
   int rename(const char* from, const char* to) override;
