@@ -3,6 +3,7 @@
 #include "platform/os.h"
 #include "platform/process.h"
 #include "text/codepage.h"
+#include "text/file_calls.h"
 #include "text/lines.h"
 
 #include <fcntl.h>
@@ -92,11 +93,8 @@ platform::Fd openForReading(const platform::Directory& dir, std::string_view nam
 
 void writeAll(int fd, std::string_view data, const std::string& path) {
   while (!data.empty()) {
-    const ssize_t n = platform::os().write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw FileError(FileOp::Write, path, errno);
-    }
+    const ssize_t n = retryInterrupted([&] { return platform::os().write(fd, data.data(), data.size()); });
+    if (n < 0) throw FileError(FileOp::Write, path, errno);
     if (n == 0) throw FileError(FileOp::Write, path, ENOSPC);
     data.remove_prefix(static_cast<size_t>(n));
   }
@@ -207,13 +205,9 @@ size_t readToEnd(int fd, const std::string& path, Buffer& buffer, std::uint64_t 
   size_t used = 0;
   for (;;) {
     if (used == buffer.size()) buffer.resize(std::max(buffer.size() * 2, kBlock));
-    const ssize_t n = platform::os().read(fd, buffer.data() + used, buffer.size() - used);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw FileError(FileOp::Read, path, errno);
-    }
+    const size_t n = readSome(fd, buffer.data() + used, buffer.size() - used, path);
     if (n == 0) return used;
-    used += static_cast<size_t>(n);
+    used += n;
   }
 }
 
@@ -286,6 +280,40 @@ AtomicFile::AtomicFile(const platform::Directory& dir, std::string target, mode_
   create(dir, mode, log);
 }
 
+AtomicFile::AtomicFile(const platform::Directory& dir, std::string target, const ReplacedFile& original,
+                       TempFileLog* log)
+    : target_(std::move(target)) {
+  const platform::FileStat& st = original.stat;
+  if (st.device != original.directoryDevice) throw FileError(FileOp::Rename, target_, EXDEV);
+  const auto mode = static_cast<mode_t>((st.mode & 07777) | 0200);
+  create(dir, mode, log);
+  try {
+    keepOwner(st, mode);
+  } catch (...) {
+    discard();
+    throw;
+  }
+}
+
+void AtomicFile::keepOwner(const platform::FileStat& original, mode_t mode) {
+  if (original.uid == platform::processUser() && original.gid == platform::processGroup()) return;
+  if (platform::os().fchown(fd_.get(), original.uid, original.gid) == 0) {
+    // chown cleared set-user-id and set-group-id.
+    if ((mode & 06000) != 0) (void)platform::os().fchmod(fd_.get(), mode);
+  } else if (errno == EPERM) {
+    (void)platform::os().fchown(fd_.get(), static_cast<std::uint32_t>(-1), original.gid);
+  } else {
+    throw FileError(FileOp::Create, target_, errno);
+  }
+}
+
+void AtomicFile::discard() noexcept {
+  const std::string temp = tempPath();
+  fd_.close();
+  if (!temp.empty()) (void)platform::os().unlink(temp.c_str());
+  unique_[0] = '\0';
+}
+
 void AtomicFile::create(const platform::Directory& dir, mode_t mode, TempFileLog* log) {
   std::string name(kTempPrefix);
   name.append("XXXXXX");
@@ -305,9 +333,7 @@ void AtomicFile::create(const platform::Directory& dir, mode_t mode, TempFileLog
   const mode_t created = static_cast<mode_t>(wanted & 0777 & ~platform::processUmask());
   if (mode != kNewFileMode && created != wanted && platform::os().fchmod(fd, wanted) != 0) {
     const int err = errno;
-    fd_.close();
-    platform::os().unlink(path.c_str());
-    unique_[0] = '\0';
+    discard();
     throw FileError(FileOp::Create, target_, err);
   }
 }
@@ -385,10 +411,6 @@ void writeFileAtomically(const std::string& path, std::string_view content) {
 }
 
 namespace {
-
-bool refusesHardLinks(int err) {
-  return err == EPERM || err == EXDEV || err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS;
-}
 
 bool writeNewFileDirectly(const std::string& path, std::string_view content) {
   const int raw = platform::os().createExclusive(path.c_str(), 0666);

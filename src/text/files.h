@@ -113,6 +113,12 @@ class TempFileLog {
   ~TempFileLog() = default;
 };
 
+// The file a new version replaces (see AtomicFile), as it stands.
+struct ReplacedFile {
+  platform::FileStat stat;        // the original's
+  std::uint64_t directoryDevice;  // the file system of the directory it is in
+};
+
 // A new version of a file, written to a temporary file created exclusively in
 // the same directory and put in place by one atomic rename. Until replaceTarget()
 // the target is untouched; an AtomicFile destroyed before that removes its
@@ -125,6 +131,13 @@ class AtomicFile {
   explicit AtomicFile(std::string target, mode_t mode = kNewFileMode, TempFileLog* log = nullptr);
   // The same in `dir`, the target's directory, for many files in one.
   AtomicFile(const platform::Directory& dir, std::string target, mode_t mode, TempFileLog* log);
+  // A new version of `original` in `dir` that keeps its permissions (made
+  // writable by its owner: a read-only file comes back writable), its set-id
+  // bits, and its owner and group where the process may give them (an
+  // ordinary user may not give a file away: then the group, where it may).
+  // A file mounted over on its own cannot be renamed over: refused now
+  // (EXDEV), before anything has changed.
+  AtomicFile(const platform::Directory& dir, std::string target, const ReplacedFile& original, TempFileLog* log);
   AtomicFile(AtomicFile&& other) noexcept;
   AtomicFile& operator=(AtomicFile&&) = delete;
   AtomicFile(const AtomicFile&) = delete;
@@ -148,6 +161,9 @@ class AtomicFile {
 
  private:
   void create(const platform::Directory& dir, mode_t mode, TempFileLog* log);
+  void keepOwner(const platform::FileStat& original, mode_t mode);
+  // Closes and removes the temporary file of a constructor that fails.
+  void discard() noexcept;
   void flush();
   std::string target_;
   // The random part of the temporary file's name, empty when there is no

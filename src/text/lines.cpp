@@ -1,5 +1,6 @@
 #include "text/lines.h"
 
+#include "text/file_calls.h"
 #include "text/files.h"
 #include "platform/os.h"
 
@@ -90,19 +91,13 @@ bool LineReader::fill() {
     begin_ = 0;
   }
   if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
-  for (;;) {
-    const ssize_t got = platform::os().read(fd_, buf_.data() + end_, buf_.size() - end_);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      throw FileError(FileOp::Read, path_, errno);
-    }
-    if (got == 0) {
-      eof_ = true;
-      return false;
-    }
-    end_ += static_cast<size_t>(got);
-    return true;
+  const size_t got = readSome(fd_, buf_.data() + end_, buf_.size() - end_, path_);
+  if (got == 0) {
+    eof_ = true;
+    return false;
   }
+  end_ += got;
+  return true;
 }
 
 bool LineReader::takeBuffered(std::string_view& line) {
