@@ -1,28 +1,23 @@
 #include "convert/conversion.h"
 
 #include "convert/assignment_table.h"
+#include "convert/commit.h"
 #include "convert/include_file.h"
-#include "convert/journal.h"
 #include "convert/undo.h"
 #include "convert/scenery_file.h"
+#include "text/file_calls.h"
 #include "text/working_files.h"
 #include "text/lines.h"
+#include "text/tree_files.h"
 #include "platform/in_order.h"
-#include "platform/os.h"
-#include "platform/process.h"
-
-#include <fcntl.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <deque>
 #include <exception>
 #include <iterator>
-#include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -47,7 +42,7 @@ struct ConversionPlan::Lists {
 
 ConversionPlan::Lists::Lists(const text::RunPaths& p)
     : paths(p), root(p.sceneryRoot()), base(p.sciezka_katalogu) {
-  if (platform::os().realpath(base.c_str(), realBase) != 0) throw text::FileError(text::FileOp::Open, base, errno);
+  realBase = text::realPath(base);
   if (!platform::isPathSeparator(realBase.back())) realBase += platform::kPathSeparator;
   rootShown = text::nativeToRelative(std::string_view(root).substr(std::min(base.size(), root.size())));
 
@@ -99,14 +94,6 @@ constexpr size_t kWriteChunk = 256 * 1024;
 // Scenery lines looked at before the first of them is written: enough table
 // lookups in flight to hide the memory's latency.
 constexpr size_t kLookAhead = 64;
-constexpr size_t kNone = static_cast<size_t>(-1);
-
-[[noreturn]] void cannotOpen(const std::string& path, int err) { throw FileError(FileOp::Open, path, err); }
-
-// A failure while preparing: the user must also learn that nothing changed.
-[[noreturn]] void rethrowUnchanged(const FileError& e) {
-  throw FileError(e.op(), e.path(), e.error(), text::reasonText(e.error()) + "; nie zmieniono żadnego pliku");
-}
 
 // Rewrites the lines of one include file: each is renumbered, and then, as a
 // scenery file's, an include line in it gets the category of the file it
@@ -170,9 +157,10 @@ class Phase {
   ConversionPhase phase_;
 };
 
-// One conversion run. Invariant: every file rewritten so far exists only as a
-// finished temporary file owned by prepared_; no user file is touched before
-// commit().
+// One conversion run: both phases prepare their files, which go to the
+// commit (commit_, none in a dry run). Invariant: every file rewritten so far
+// exists only as a finished temporary file the commit holds; no user file is
+// touched before finish().
 //
 // Each phase prepares its files on several threads (platform::InOrder): a worker
 // opens, reads, rewrites and writes one file into its temporary file; the
@@ -185,22 +173,9 @@ class ConversionRun {
 
   void zmiana_inc();
   void zmiana_scn();
-  ConversionResult commit();
+  ConversionResult finish();
 
  private:
-  struct Prepared {
-    std::unique_ptr<text::AtomicFile> file;  // null in a dry run
-    size_t source;                           // index into plan_.incOut, or kScenery + index into plan_.sceneryList
-    FileIdentity identity;                   // of the prepared file, for the undo set
-  };
-  static constexpr size_t kScenery = size_t{1} << 62;
-
-  // A directory as the files in it are rewritten: its real path (with a
-  // separator) and the file system the temporary files go to.
-  struct RealDirectory {
-    std::string real;
-    std::uint64_t device;
-  };
   // What one thread keeps from file to file.
   struct Worker {
     explicit Worker(const AssignmentTable& table) : reader(-1, {}, kReadBlock), lines(table) {}
@@ -211,10 +186,9 @@ class ConversionRun {
     TextMarks marks;                      // of a file read whole
     std::string out;
     std::string scratch;
-    std::unordered_map<std::string, RealDirectory> directories;
-    // The directories of the file at hand, as listed and as it really is:
-    // the files of one directory come one after another.
-    platform::Directory listedDir;
+    text::TreeFiles files;
+    // The real directory of the file at hand: the files of one directory
+    // come one after another.
     platform::Directory realDir;
   };
   // One file as its worker left it.
@@ -224,7 +198,9 @@ class ConversionRun {
     std::unique_ptr<text::AtomicFile> file;
     FileIdentity identity;
     bool rewritten = false;  // a new version was prepared (in a dry run: would be)
-    size_t earlier = kNone;  // scenery phase: the include file of the first phase it is
+    // Scenery phase: the include file of the first phase it is (its place
+    // in changed_).
+    std::optional<size_t> earlier;
     std::uint64_t bytesRead = 0;
     std::uint64_t bytesWritten = 0;
     // With ConversionOptions::changes: the file's text before and after.
@@ -233,17 +209,8 @@ class ConversionRun {
     std::vector<UnreachedDirective> unreached;
   };
 
-  // A listed file open for reading: its real path, where it is rewritten,
-  // and the file system of its directory.
-  struct Opened {
-    platform::Fd fd;
-    std::string target;
-    std::uint64_t device = 0;
-  };
-  // Opens `full`; throws FileError (opening `full`) when it cannot.
-  Opened openResolved(Worker& w, const std::string& full);
-  Opened openLinked(const std::string& full);
-  const RealDirectory& realDirectory(Worker& w, std::string_view dir, const std::string& full);
+  // Opens `full` where it really is (Outcome::target and ::device).
+  platform::Fd open(Worker& w, const std::string& full, Outcome& o);
   void checkInside(const std::string& listed, const std::string& target) const;
   std::unique_ptr<text::AtomicFile> createTemp(Worker& w, const std::string& target, const platform::FileStat& st,
                                                std::uint64_t device);
@@ -266,88 +233,47 @@ class ConversionRun {
   // conversion leaves without their category.
   void warn(std::string_view shown, std::vector<UnreachedDirective>& unreached);
   class SceneryRewrite;
-  Prepared keep(Outcome& o, size_t source);
+  // A changed file as its worker left it, counted.
+  PreparedFile prepared(Outcome& o, FileEntry entry);
+  // A changed file taken up: it goes to the commit.
+  void keep(PreparedFile file);
   template <typename Prepare, typename Take>
   void inOrder(size_t count, Prepare&& prepare, Take&& take);
-  void syncFileSystems();
-  void syncDirectories();
-  std::string shownName(const Prepared& p) const;
+  std::string shownName(const FileEntry& entry) const;
   std::string shownIncludeName(size_t i) const;
   std::string shownSceneryName(size_t i) const;
-  void renameAll();
-  // Some renames failed (errors[i]: the errno of the i-th, or 0): reports
-  // which file and how many were replaced, keeping those undoable.
-  [[noreturn]] void renamesFailed(const std::vector<int>& errors);
-  // After a failure already being reported: the journal goes if it can.
-  void removeJournal() noexcept;
-  std::vector<std::string> shownNames(size_t count) const;
 
   const ConversionPlan::Lists& plan_;
   ConversionEvents& events_;
   const ConversionOptions& options_;
   // Declared before everything that owns temporary files: it goes last.
-  std::optional<Journal> journal_;
-  std::optional<UndoBuilder> undo_;
-  const std::uint32_t euid_ = platform::processUser();
-  const std::uint32_t egid_ = platform::processGroup();
+  std::optional<Commit> commit_;
 
-  std::vector<Prepared> prepared_;  // include files first, then scenery files
+  std::vector<FileEntry> changed_;  // include files first, then scenery files
   // The real paths of the files of each phase: the first phase's with their
-  // place in prepared_ (the scenery phase reads them while it runs, so they
+  // place in changed_ (the scenery phase reads them while it runs, so they
   // do not change then).
-  // The keys view the targets kept by the prepared files or, failing those,
+  // The keys view the targets kept by the commit's files or, failing those,
   // by the list or by storedTargets_: no path is held twice.
   std::unordered_map<std::string_view, size_t> includeTargets_;
   std::unordered_set<std::string_view> sceneryTargets_;
   std::deque<std::string> storedTargets_;
-  std::map<std::uint64_t, std::string> fileSystems_;  // device -> a directory on it
   std::vector<std::unique_ptr<Worker>> workers_;
   ConversionResult result_;
 };
 
 ConversionRun::ConversionRun(const ConversionPlan& plan, ConversionEvents& events, const ConversionOptions& options)
     : plan_(plan.lists()), events_(events), options_(options) {
-  if (!options_.dryRun) journal_.emplace(plan_.paths);
-}
-
-ConversionRun::Opened ConversionRun::openResolved(Worker& w, const std::string& full) {
-  const size_t slash = text::nameStart(full);
-  if (const std::string_view listedDir = std::string_view(full).substr(0, slash); w.listedDir.path() != listedDir) {
-    w.listedDir = platform::Directory(listedDir);
+  if (!options_.dryRun) {
+    commit_.emplace(plan_.paths, options_, [this](const FileEntry& entry) { return shownName(entry); });
   }
-  const int raw = platform::os().openAt(w.listedDir, full.c_str() + slash, O_RDONLY | O_NOFOLLOW, 0);
-  if (raw < 0 && errno == ELOOP) return openLinked(full);
-  if (raw < 0) cannotOpen(full, errno);
-  Opened opened{platform::Fd(raw), {}, 0};
-  const std::string_view dir = slash == 0 ? std::string_view(".") : std::string_view(full).substr(0, slash - 1);
-  const RealDirectory& real = realDirectory(w, dir, full);
-  opened.target.assign(real.real).append(std::string_view(full).substr(slash));
-  opened.device = real.device;
-  return opened;
 }
 
-ConversionRun::Opened ConversionRun::openLinked(const std::string& full) {
-  // A link is rewritten where it points, and stays a link.
-  Opened opened;
-  if (platform::os().realpath(full.c_str(), opened.target) != 0) cannotOpen(full, errno);
-  const int raw = platform::os().open(opened.target.c_str(), O_RDONLY, 0);
-  if (raw < 0) cannotOpen(full, errno);
-  opened.fd = platform::Fd(raw);
-  platform::FileStat st;
-  if (platform::os().stat(text::parentDirectory(opened.target).c_str(), &st) != 0) cannotOpen(full, errno);
-  opened.device = st.device;
-  return opened;
-}
-
-const ConversionRun::RealDirectory& ConversionRun::realDirectory(Worker& w, std::string_view dir,
-                                                                 const std::string& full) {
-  if (const auto it = w.directories.find(std::string(dir)); it != w.directories.end()) return it->second;
-  std::string real;
-  if (platform::os().realpath(std::string(dir).c_str(), real) != 0) cannotOpen(full, errno);
-  platform::FileStat st;
-  if (platform::os().stat(real.c_str(), &st) != 0) cannotOpen(full, errno);
-  if (!platform::isPathSeparator(real.back())) real += platform::kPathSeparator;
-  return w.directories.emplace(std::string(dir), RealDirectory{std::move(real), st.device}).first->second;
+platform::Fd ConversionRun::open(Worker& w, const std::string& full, Outcome& o) {
+  text::ResolvedFile opened = w.files.open(full);
+  o.target = std::move(opened.target);
+  o.device = opened.directoryDevice;
+  return std::move(opened.fd);
 }
 
 void ConversionRun::checkInside(const std::string& listed, const std::string& target) const {
@@ -362,26 +288,10 @@ void ConversionRun::checkInside(const std::string& listed, const std::string& ta
 
 std::unique_ptr<text::AtomicFile> ConversionRun::createTemp(Worker& w, const std::string& target,
                                                             const platform::FileStat& st, std::uint64_t device) {
-  // A file mounted over on its own could not be renamed over: found now,
-  // before anything has changed, rather than half-way through the renames.
-  if (st.device != device) throw FileError(FileOp::Rename, target, EXDEV);
-  // The original's permissions, but writable by its owner: a read-only file
-  // comes back writable.
-  const auto mode = static_cast<mode_t>((st.mode & 07777) | 0200);
   const std::string_view dir = std::string_view(target).substr(0, text::nameStart(target));
   if (w.realDir.path() != dir) w.realDir = platform::Directory(dir);
-  auto file = std::make_unique<text::AtomicFile>(w.realDir, target, mode, journal_ ? &*journal_ : nullptr);
-  if (st.uid != euid_ || st.gid != egid_) {
-    // Keep the owner where we may; an ordinary user may not give files away.
-    if (platform::os().fchown(file->fd(), st.uid, st.gid) == 0) {
-      if ((mode & 06000) != 0) (void)platform::os().fchmod(file->fd(), mode);  // set-user/group-id, cleared by chown
-    } else if (errno == EPERM) {
-      (void)platform::os().fchown(file->fd(), static_cast<std::uint32_t>(-1), st.gid);
-    } else {
-      throw FileError(FileOp::Create, target, errno);
-    }
-  }
-  return file;
+  return std::make_unique<text::AtomicFile>(w.realDir, target, text::ReplacedFile{st, device},
+                                            commit_ ? &commit_->log() : nullptr);
 }
 
 void ConversionRun::emit(Worker& w, text::AtomicFile* file, Outcome& o) {
@@ -395,9 +305,7 @@ void ConversionRun::emit(Worker& w, text::AtomicFile* file, Outcome& o) {
 void ConversionRun::finishTemp(text::AtomicFile& file, Outcome& o) {
   if (options_.keepUndo) {
     // What the converted file will be, for undo to tell it unchanged later.
-    platform::FileStat st;
-    if (platform::os().fstat(file.fd(), &st) != 0) throw FileError(FileOp::Stat, file.target(), errno);
-    o.identity = identityOf(st);
+    o.identity = identityOf(text::statOf(file.fd(), file.target()));
   }
   file.finish(options_.flush == FlushMode::PerFile);
 }
@@ -417,10 +325,14 @@ void ConversionRun::inOrder(size_t count, Prepare&& prepare, Take&& take) {
       [&](size_t i, size_t slot, const std::exception_ptr& error) { take(i, outcomes[slot], error); });
 }
 
-ConversionRun::Prepared ConversionRun::keep(Outcome& o, size_t source) {
-  if (o.file && fileSystems_.count(o.device) == 0) fileSystems_.emplace(o.device, text::parentDirectory(o.target));
+PreparedFile ConversionRun::prepared(Outcome& o, FileEntry entry) {
   result_.bytesWritten += o.bytesWritten;
-  return Prepared{std::move(o.file), source, o.identity};
+  return PreparedFile{std::move(o.file), entry, o.identity, o.device};
+}
+
+void ConversionRun::keep(PreparedFile file) {
+  changed_.push_back(file.entry);
+  if (commit_) commit_->add(std::move(file));
 }
 
 ConversionRun::Range ConversionRun::range(ConversionPhase phase, size_t entries) const noexcept {
@@ -445,10 +357,10 @@ void ConversionRun::zmiana_inc() {
         if (error) std::rethrow_exception(error);
         result_.bytesRead += o.bytesRead;
         warn(shownIncludeName(i), o.unreached);
-        prepared_.push_back(keep(o, i));
-        const text::AtomicFile* file = prepared_.back().file.get();
-        includeTargets_.emplace(file ? std::string_view(file->target()) : storedTargets_.emplace_back(o.target),
-                                prepared_.size() - 1);
+        keep(prepared(o, FileEntry{ConversionPhase::IncludeFiles, i}));
+        const std::string_view target = commit_ ? std::string_view(commit_->at(commit_->size() - 1).file->target())
+                                                : std::string_view(storedTargets_.emplace_back(o.target));
+        includeTargets_.emplace(target, changed_.size() - 1);
         ++result_.includeFiles;
         report(o, shownIncludeName(i), FileEntry{ConversionPhase::IncludeFiles, i});
       });
@@ -456,14 +368,10 @@ void ConversionRun::zmiana_inc() {
 
 void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome& o) {
   const std::string full = text::fullPath(plan_.root, row.path);
-  Opened opened = openResolved(w, full);
-  platform::Fd in = std::move(opened.fd);
-  o.target = std::move(opened.target);
-  o.device = opened.device;
+  const platform::Fd in = open(w, full, o);
   checkInside(full, o.target);
 
-  platform::FileStat st;
-  if (platform::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, o.target, errno);
+  const platform::FileStat st = text::statOf(in.get(), o.target);
   std::unique_ptr<text::AtomicFile> file = options_.dryRun ? nullptr : createTemp(w, o.target, st, o.device);
 
   // The whole file is read, however short: a file of one byte keeps it.
@@ -493,11 +401,11 @@ void ConversionRun::zmiana_scn() {
   const auto [first, count] = range(ConversionPhase::SceneryFiles, plan_.sceneryList.size());
   if (plan_.table.empty() || count == 0) return;
   Phase phase(events_, ConversionPhase::SceneryFiles, count);
-  // The workers of this phase read prepared_ (an include file of the first
-  // phase met again here is rewritten from its prepared text), so it changes
-  // only once the phase is over.
-  std::vector<Prepared> rewritten;
-  std::vector<std::pair<size_t, Prepared>> replacements;
+  // The workers of this phase read the commit's files (an include file of
+  // the first phase met again here is rewritten from its prepared text), so
+  // they change only once the phase is over.
+  std::vector<PreparedFile> rewritten;
+  std::vector<std::pair<size_t, PreparedFile>> replacements;
   inOrder(
       count, [&](Worker& w, size_t k, Outcome& o) { prepareScenery(w, plan_.sceneryList[first + k], o); },
       [&](size_t k, Outcome& o, const std::exception_ptr& error) {
@@ -513,23 +421,22 @@ void ConversionRun::zmiana_scn() {
                                                            : std::string_view(storedTargets_.emplace_back(o.target)));
         result_.bytesRead += o.bytesRead;
         // An include file of the first phase was watched there already.
-        if (o.earlier == kNone) warn(shownSceneryName(i), o.unreached);
+        if (!o.earlier) warn(shownSceneryName(i), o.unreached);
         if (!o.rewritten) return;
         report(o, shownSceneryName(i), FileEntry{ConversionPhase::SceneryFiles, i});
-        if (o.earlier != kNone) {
-          result_.bytesWritten += o.bytesWritten;
-          replacements.emplace_back(o.earlier, Prepared{std::move(o.file), 0, o.identity});
+        const FileEntry entry{ConversionPhase::SceneryFiles, i};
+        if (o.earlier) {
+          replacements.emplace_back(*o.earlier, prepared(o, entry));
           return;
         }
-        rewritten.push_back(keep(o, kScenery + i));
+        rewritten.push_back(prepared(o, entry));
         ++result_.sceneryFiles;
       });
   includeTargets_.clear();  // its keys may view the files replaced now
   for (auto& [earlier, file] : replacements) {
-    prepared_[earlier].file = std::move(file.file);
-    prepared_[earlier].identity = file.identity;
+    if (commit_) commit_->replace(earlier, std::move(file.file), file.identity);
   }
-  std::move(rewritten.begin(), rewritten.end(), std::back_inserter(prepared_));
+  for (PreparedFile& file : rewritten) keep(std::move(file));
 }
 
 // One scenery file rewritten line by line. Hold: the text so far is kept in
@@ -602,7 +509,7 @@ class ConversionRun::SceneryRewrite {
     if (w_.lines.appendLooked(j, w_.scratch) != SceneryLine::Converted || mode_ == Mode::Decided) return true;
     startWriting();
     if (mode_ == Mode::Decided) return true;
-    if (platform::os().lseek(in_.get(), 0, SEEK_SET) != 0) throw FileError(FileOp::Read, source_, errno);
+    text::seekToStart(in_.get(), source_);
     w_.reader.reset(in_.get(), source_);
     w_.lines.linesOf(nullptr, nullptr);  // the marks found stood in the buffer read before
     w_.lines.watchNewFile();
@@ -631,18 +538,15 @@ class ConversionRun::SceneryRewrite {
 };
 
 void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome& o) {
-  // A file that no longer exists (a dangling link too), or is shorter than
-  // 2 bytes, is skipped.
-  Opened opened;
+  // A file that no longer exists (a dangling link too, or one whose
+  // directory became a file), or is shorter than 2 bytes, is skipped.
+  platform::Fd in;
   try {
-    opened = openResolved(w, listed);
+    in = open(w, listed, o);
   } catch (const FileError& e) {
     if (e.error() == ENOENT || e.error() == ENOTDIR) return;
     throw;
   }
-  platform::Fd in = std::move(opened.fd);
-  o.target = std::move(opened.target);
-  o.device = opened.device;
   checkInside(listed, o.target);
   std::string earlierTemp;
   const std::string* source = &o.target;
@@ -651,15 +555,14 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
     // rewritten from its prepared text, as if the first phase had already put
     // it in place.
     o.earlier = it->second;
-    if (const text::AtomicFile* earlier = prepared_[o.earlier].file.get()) {
+    if (const text::AtomicFile* earlier = commit_ ? commit_->at(*o.earlier).file.get() : nullptr) {
       earlierTemp = earlier->tempPath();
       source = &earlierTemp;
       in = text::openForReading(*source);
     }
   }
 
-  platform::FileStat st;
-  if (platform::os().fstat(in.get(), &st) != 0) throw FileError(FileOp::Stat, *source, errno);
+  const platform::FileStat st = text::statOf(in.get(), *source);
   if (options_.changes) {
     sceneryChanges(w, in, st, o);
     return;
@@ -672,11 +575,11 @@ void ConversionRun::prepareScenery(Worker& w, const std::string& listed, Outcome
 void ConversionRun::sceneryChanges(Worker& w, const platform::Fd& in, const platform::FileStat& st, Outcome& o) {
   text::readAll(in.get(), o.target, o.before, st.size);
   o.bytesRead += o.before.size();
-  if (o.earlier != kNone) {
+  if (o.earlier) {
     // An include file of the first phase: this phase reads it as the first
     // left it, and so does its change.
     std::string first;
-    w.includeLines.text(o.target, plan_.incOut[prepared_[o.earlier].source].category, o.before, first);
+    w.includeLines.text(o.target, plan_.incOut[changed_[*o.earlier].index].category, o.before, first);
     o.before = std::move(first);
   }
   if (o.before.size() < 2) return;
@@ -697,89 +600,8 @@ void ConversionRun::report(Outcome& o, const std::string& shown, FileEntry entry
   o.after = std::string();
 }
 
-void ConversionRun::syncFileSystems() {
-  for (const auto& [device, dir] : fileSystems_) text::syncFileSystemOf(dir);
-}
-
-void ConversionRun::syncDirectories() {
-  std::set<std::string> dirs;
-  for (const Prepared& p : prepared_) dirs.insert(text::parentDirectory(p.file->target()));
-  for (const std::string& dir : dirs) text::syncDirectory(dir);
-}
-
-void ConversionRun::renameAll() {
-  // The journal holds every rename, so their order no longer matters: each
-  // thread takes a directory at a time (renames in one directory wait for
-  // each other), and every rename is tried, so that which ones fail does not
-  // depend on the threads.
-  std::vector<size_t> starts;
-  std::string_view previous;
-  for (size_t i = 0; i < prepared_.size(); ++i) {
-    const std::string& target = prepared_[i].file->target();
-    const std::string_view dir = std::string_view(target).substr(0, text::nameStart(target));
-    if (i == 0 || dir != previous) starts.push_back(i);
-    previous = dir;
-  }
-  starts.push_back(prepared_.size());
-  std::vector<int> errors(prepared_.size(), 0);
-  platform::InOrder pool(platform::threadsFor(options_.threads, starts.size() - 1));
-  pool.run(
-      starts.size() - 1,
-      [&](size_t chunk, size_t, unsigned) {
-        const std::string& first = prepared_[starts[chunk]].file->target();
-        const platform::Directory dir(std::string_view(first).substr(0, text::nameStart(first)));
-        for (size_t i = starts[chunk]; i < starts[chunk + 1]; ++i) {
-          try {
-            prepared_[i].file->replaceTarget(dir);
-          } catch (const FileError& e) {
-            errors[i] = e.error();
-          }
-        }
-      },
-      [](size_t, size_t, const std::exception_ptr& error) {
-        if (error) std::rethrow_exception(error);
-      });
-  if (std::any_of(errors.begin(), errors.end(), [](int err) { return err != 0; })) renamesFailed(errors);
-}
-
-void ConversionRun::renamesFailed(const std::vector<int>& errors) {
-  const auto first = std::find_if(errors.begin(), errors.end(), [](int err) { return err != 0; });
-  const FileError e(FileOp::Rename, prepared_[first - errors.begin()].file->target(), *first);
-  std::vector<std::string> replaced;
-  for (size_t i = 0; i < prepared_.size(); ++i) {
-    if (errors[i] == 0) replaced.push_back(shownName(prepared_[i]));
-  }
-  if (replaced.empty()) rethrowUnchanged(e);
-  if (undo_) {
-    // The files replaced stay undoable.
-    try {
-      std::vector<bool> kept(errors.size());
-      for (size_t i = 0; i < errors.size(); ++i) kept[i] = errors[i] == 0;
-      undo_->keepOnly(kept);
-      undo_->install();
-    } catch (const text::Failure&) {
-      // Then there is no undo set for them; the message below still holds.
-    }
-  }
-  const std::string message = std::string(e.what()) + " Konwersję przerwano: " + std::to_string(replaced.size()) +
-                              " z " + std::to_string(prepared_.size()) +
-                              " plików podmieniono już na przerobione, pozostałe są bez zmian. Uruchom Start "
-                              "ponownie, aby ją dokończyć.";
-  prepared_.clear();  // removes the temporary files not put in place
-  removeJournal();
-  throw IncompleteConversion(message, std::move(replaced));
-}
-
-void ConversionRun::removeJournal() noexcept {
-  try {
-    journal_->remove();
-  } catch (const text::Failure&) {
-    // The next run finds it, finds every temporary file gone and removes it.
-  }
-}
-
-std::string ConversionRun::shownName(const Prepared& p) const {
-  return p.source < kScenery ? shownIncludeName(p.source) : shownSceneryName(p.source - kScenery);
+std::string ConversionRun::shownName(const FileEntry& entry) const {
+  return entry.phase == ConversionPhase::IncludeFiles ? shownIncludeName(entry.index) : shownSceneryName(entry.index);
 }
 
 std::string ConversionRun::shownIncludeName(size_t i) const { return plan_.rootShown + "\\" + plan_.incOut[i].path; }
@@ -796,57 +618,10 @@ void ConversionRun::warn(std::string_view shown, std::vector<UnreachedDirective>
   }
 }
 
-std::vector<std::string> ConversionRun::shownNames(size_t count) const {
-  std::vector<std::string> names;
-  names.reserve(count);
-  for (size_t i = 0; i < count; ++i) names.push_back(shownName(prepared_[i]));
-  return names;
-}
-
-ConversionResult ConversionRun::commit() {
-  if (options_.dryRun || prepared_.empty()) {
-    result_.changedFiles = shownNames(prepared_.size());
-    return std::move(result_);
-  }
-  // Every temporary file durable before the first rename, and the journal
-  // naming every rename durable too: from here on the next run finishes the
-  // renames if this one is stopped.
-  try {
-    if (options_.flush == FlushMode::PerFileSystem) syncFileSystems();
-    if (options_.keepUndo) {
-      undo_.emplace(plan_.paths);
-      undo_->keep(
-          prepared_.size(),
-          [&](size_t i) {
-            return UndoBuilder::KeptFile{prepared_[i].file->target(), prepared_[i].identity,
-                                         prepared_[i].source < kScenery};
-          },
-          options_.threads);
-    }
-    journal_->commit(prepared_.size(), [&](size_t i) {
-      return std::pair(prepared_[i].file->tempPath(), prepared_[i].file->target());
-    });
-  } catch (const FileError& e) {
-    rethrowUnchanged(e);
-  }
-  renameAll();
-  // The renames durable too.
-  try {
-    if (options_.flush == FlushMode::PerFile) {
-      syncDirectories();
-    } else {
-      syncFileSystems();
-    }
-  } catch (const FileError& e) {
-    removeJournal();
-    throw IncompleteConversion(std::string(e.what()) +
-                                   " Wszystkie pliki podmieniono już na przerobione, ale nie udało się potwierdzić "
-                                   "trwałości zapisu.",
-                               shownNames(prepared_.size()));
-  }
-  if (undo_) undo_->install();
-  journal_->remove();
-  result_.changedFiles = shownNames(prepared_.size());
+ConversionResult ConversionRun::finish() {
+  if (commit_) commit_->run();
+  result_.changedFiles.reserve(changed_.size());
+  for (const FileEntry& entry : changed_) result_.changedFiles.push_back(shownName(entry));
   return std::move(result_);
 }
 
@@ -872,7 +647,7 @@ ConversionResult runConversion(const ConversionPlan& plan, ConversionEvents& eve
   } catch (const FileError& e) {
     rethrowUnchanged(e);
   }
-  return run.commit();
+  return run.finish();
 }
 
 }  // namespace borvantel::convert
