@@ -350,9 +350,11 @@ TEST(Completion, NeverLosesPIncWhenAStepFails) {
     const char* why;
   };
   const Row rows[] = {
-      {{Call::Write, ENOSPC, "p_inc1.txt"}, "p_inc1.txt", "disk full while writing p_inc1.txt"},
-      {{Call::Open, EACCES, "p_inc1.txt"}, "p_inc1.txt", "p_inc1.txt cannot be created"},
-      {{Call::Fsync, EIO, "p_inc1.txt"}, "p_inc1.txt", "p_inc1.txt cannot be made durable"},
+      // p_inc1.txt is written whole beside itself first, then renamed.
+      {{Call::Write, ENOSPC, "trasa/.borvantel-"}, "p_inc1.txt", "disk full while writing p_inc1.txt"},
+      {{Call::Mkstemp, EACCES, "trasa/.borvantel-"}, "p_inc1.txt", "p_inc1.txt cannot be created"},
+      {{Call::Fsync, EIO, "trasa/.borvantel-"}, "p_inc1.txt", "p_inc1.txt cannot be made durable"},
+      {{Call::Rename, EIO, "p_inc1.txt"}, "p_inc1.txt", "p_inc1.txt cannot be put in place"},
       {{Call::Write, ENOSPC, "inc_out.txt"}, "inc_out.txt", "disk full while appending to inc_out.txt"},
       {{Call::Rename, EACCES, "p_inc.txt"}, "p_inc.txt", "the rename over p_inc.txt fails"},
       {{Call::Read, EIO, "p_inc.txt"}, "p_inc.txt", "p_inc.txt cannot be read"},

@@ -26,6 +26,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <random>
 #include <set>
@@ -871,6 +872,39 @@ TEST(Collation, SortHandlesLongItemsAndManyItems) {
 
 // ---------------------------------------------------------------------------
 // File primitives
+
+// A call a signal interrupts is made again, in every reading and writing
+// helper: an interruption is no failure to report.
+TEST(Files, CallsInterruptedOnceAreMadeAgain) {
+  const testing::TempTree tree;
+  const std::string content = "pierwszy\r\ndrugi\r\n";
+  tree.write("f.txt", content);
+  const std::string path = tree.path("f.txt");
+  const struct {
+    const char* what;
+    Call call;
+    std::function<void()> act;
+  } rows[] = {
+      {"reading a whole file", Call::Read, [&] { EXPECT_EQ(readWholeFile(path), content); }},
+      {"reading lines", Call::Read, [&] { EXPECT_EQ(readRecords(path), (std::vector<std::string>{"pierwszy", "drugi"})); }},
+      {"writing", Call::Write,
+       [&] {
+         const Fd fd(platform::Os().open(tree.path("g.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+         writeAll(fd.get(), content, tree.path("g.txt"));
+         EXPECT_EQ(tree.read("g.txt"), content);
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    testing::FailingOs os;
+    os.fail({row.call, EINTR, "", "", 0, 1});
+    {
+      ScopedOs guard(os);
+      row.act();
+    }
+    EXPECT_EQ(os.failures(), 1u);
+  }
+}
 
 TEST(Files, TwoByteRuleDecidesWhetherAFileHoldsRecords) {
   TempTree t;

@@ -5,11 +5,9 @@
 #include "text/files.h"
 #include "text/lines.h"
 #include "text/records.h"
+#include "text/file_calls.h"
 #include "platform/os.h"
 
-#include <fcntl.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -58,28 +56,19 @@ Matched matchWaitingFiles(const text::RunPaths& paths, const std::string& pInc) 
 
 // Writes "p_inc1.txt" complete and flushed; on failure none is left.
 void writeWaiting(const std::string& pInc1, const std::string& left) {
-  const int raw = platform::os().open(pInc1.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  if (raw < 0) throw text::FileError(text::FileOp::Create, pInc1, errno);
-  platform::Fd fd(raw);
-  try {
-    text::writeAll(fd.get(), left, pInc1);
-    if (platform::os().fsync(fd.get()) != 0) throw text::FileError(text::FileOp::Sync, pInc1, errno);
-    if (fd.close() != 0) throw text::FileError(text::FileOp::Write, pInc1, errno);
-  } catch (...) {
-    fd.close();
-    platform::os().unlink(pInc1.c_str());
-    throw;
-  }
+  text::removeQuietly(pInc1);  // one left by an earlier failure must not stand for this one
+  text::AtomicFile file(pInc1);
+  file.write(left);
+  file.commit();
 }
 
 // Takes appended assignments back out of "inc_out.txt": cut to its old size,
 // or removed where there was none.
 void takeBack(const std::string& incOut, const std::optional<std::uint64_t>& oldSize) {
   if (!oldSize) {
-    platform::os().unlink(incOut.c_str());
-  } else if (const int raw = platform::os().open(incOut.c_str(), O_WRONLY, 0); raw >= 0) {
-    platform::Fd fd(raw);
-    (void)platform::os().ftruncate(fd.get(), static_cast<std::int64_t>(*oldSize));
+    text::removeQuietly(incOut);
+  } else {
+    text::truncateQuietly(incOut, *oldSize);
   }
 }
 
@@ -97,7 +86,7 @@ CompletionResult automatycznie_uzupelnij_inc(const text::RunPaths& paths) {
   try {
     text::appendRecords(incOut, m.assigned);
   } catch (...) {
-    platform::os().unlink(pInc1.c_str());
+    text::removeQuietly(pInc1);
     throw;
   }
   try {
@@ -105,7 +94,7 @@ CompletionResult automatycznie_uzupelnij_inc(const text::RunPaths& paths) {
   } catch (...) {
     // "p_inc.txt" still lists every file: take the new assignments back out of
     // "inc_out.txt" and leave no "p_inc1.txt", so the working files agree.
-    platform::os().unlink(pInc1.c_str());
+    text::removeQuietly(pInc1);
     if (!m.assigned.empty()) takeBack(incOut, incOutSize);
     throw;
   }

@@ -4,9 +4,8 @@
 #include "convert/undo.h"
 
 #include "platform/os.h"
+#include "text/file_calls.h"
 #include "text/working_files.h"
-
-#include <fcntl.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -27,10 +26,7 @@ constexpr std::string_view kCommit = "borvantel journal 1 COMMIT\n";
 constexpr std::string_view kUndo = "borvantel journal 1 UNDO\n";
 
 std::string realBase(const text::RunPaths& paths) {
-  std::string out;
-  if (platform::os().realpath(paths.sciezka_katalogu.c_str(), out) != 0) {
-    throw FileError(FileOp::Open, paths.sciezka_katalogu, errno);
-  }
+  std::string out = text::realPath(paths.sciezka_katalogu);
   if (!platform::isPathSeparator(out.back())) out += platform::kPathSeparator;
   return out;
 }
@@ -78,16 +74,14 @@ void listRenames(ListWriter& list, size_t count,
 
 Journal::Journal(const text::RunPaths& paths)
     : path_(paths.workingFile(text::kJournal)), directory_(text::parentDirectory(path_)) {
-  const int raw = platform::os().open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND, 0644);
-  if (raw < 0) {
-    if (errno == EEXIST) {
-      throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
-                          " jest już dziennik innej konwersji (" + text::quotedPath(path_) +
-                          "); uruchom Start, aby ją dokończyć.");
-    }
-    throw FileError(FileOp::Create, path_, errno);
+  try {
+    fd_ = text::createForAppending(path_, 0644);
+  } catch (const FileError& e) {
+    if (e.error() != EEXIST) throw;
+    throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
+                        " jest już dziennik innej konwersji (" + text::quotedPath(path_) +
+                        "); uruchom Start, aby ją dokończyć.");
   }
-  fd_ = platform::Fd(raw);
   present_ = true;
   try {
     text::writeAll(fd_.get(), kPreparing, path_);
@@ -156,11 +150,13 @@ size_t finishRenames(const std::vector<std::pair<std::string, std::string>>& ren
   std::map<std::uint64_t, std::string> fileSystems;
   for (const auto& [from, to] : renames) {
     platform::FileStat st;
-    if (platform::os().lstat(from.c_str(), &st) != 0) {
-      if (errno == ENOENT) continue;  // put in place before the stop
-      throw FileError(FileOp::Stat, from, errno);
+    try {
+      st = text::lstatOf(from);
+    } catch (const FileError& e) {
+      if (e.error() == ENOENT) continue;  // put in place before the stop
+      throw;
     }
-    if (platform::os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
+    text::renameOver(from, to);
     fileSystems.try_emplace(st.device, text::parentDirectory(to));
     ++done;
   }
@@ -173,8 +169,7 @@ size_t finishRenames(const std::vector<std::pair<std::string, std::string>>& ren
 void Journal::commitUndo(const text::RunPaths& paths, size_t count,
                          const std::function<std::pair<std::string, std::string>(size_t)>& rename) {
   const std::string path = paths.workingFile(text::kJournal);
-  platform::FileStat st;
-  if (platform::os().lstat(path.c_str(), &st) == 0) {
+  if (text::lstatIfPresent(path)) {
     throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) +
                         " jest dziennik przerwanej operacji; uruchom Start, aby ją dokończyć.");
   }
@@ -216,11 +211,7 @@ Recovery removePreparation(const text::RunPaths& paths, const Found& found) {
   }
   Recovery recovery;
   for (const std::string& temp : temps) {
-    if (platform::os().unlink(temp.c_str()) == 0) {
-      ++recovery.files;
-    } else if (errno != ENOENT) {
-      throw FileError(FileOp::Remove, temp, errno);
-    }
+    if (text::removeIfPresent(temp)) ++recovery.files;
   }
   removePendingUndoSet(paths);
   text::removeFile(found.journal);
@@ -275,9 +266,11 @@ Recovery recoverInterruptedConversion(const text::RunPaths& paths) {
   Found found;
   found.journal = paths.workingFile(text::kJournal);
   platform::FileStat st;
-  if (platform::os().lstat(found.journal.c_str(), &st) != 0) {
-    if (errno == ENOENT) return {};
-    throw FileError(FileOp::Stat, found.journal, errno);
+  try {
+    st = text::lstatOf(found.journal);
+  } catch (const FileError& e) {
+    if (e.error() == ENOENT) return {};
+    throw;
   }
   if (!st.isRegular()) refuse(found.journal, "nie jest zwykłym plikiem");
   found.data = text::readWholeFile(found.journal);

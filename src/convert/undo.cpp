@@ -5,9 +5,8 @@
 #include "platform/in_order.h"
 #include "platform/os.h"
 #include "text/codepage.h"
+#include "text/file_calls.h"
 #include "text/paths.h"
-
-#include <fcntl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -61,17 +60,12 @@ std::string directoryIn(const text::RunPaths& paths, std::string_view name) {
 // directories of files, those on several threads (removing the last link of
 // an original frees its pages, which is most of the work).
 void removeDirectory(const std::string& dir, bool nested = false) {
-  std::vector<platform::DirEntry> entries;
-  if (platform::os().listDirectory(dir.c_str(), entries) != 0) {
-    if (errno == ENOENT) return;
-    throw FileError(FileOp::List, dir, errno);
-  }
+  const auto entries = text::listDirectoryIfPresent(dir);
+  if (!entries) return;
   std::vector<std::string> directories;
-  for (const platform::DirEntry& e : entries) {
+  for (const platform::DirEntry& e : *entries) {
     const std::string path = dir + e.name;
-    if (platform::os().unlink(path.c_str()) == 0 || errno == ENOENT) continue;
-    if (errno != EISDIR && errno != EPERM) throw FileError(FileOp::Remove, path, errno);
-    directories.push_back(path + platform::kPathSeparator);
+    if (!text::removeUnlessDirectory(path)) directories.push_back(path + platform::kPathSeparator);
   }
   if (nested) {
     for (const std::string& sub : directories) removeDirectory(sub, true);
@@ -83,7 +77,7 @@ void removeDirectory(const std::string& dir, bool nested = false) {
           if (error) std::rethrow_exception(error);
         });
   }
-  if (platform::os().rmdir(dir.c_str()) != 0 && errno != ENOENT) throw FileError(FileOp::Remove, dir, errno);
+  text::removeDirectoryIfPresent(dir);
 }
 
 struct ManifestEntry {
@@ -138,7 +132,7 @@ FileIdentity identityOf(const platform::FileStat& st) { return FileIdentity{st.i
 UndoBuilder::UndoBuilder(const text::RunPaths& paths)
     : paths_(paths), directory_(directoryIn(paths, kUndoNewDirectory)) {
   removeDirectory(directory_);  // left by a run stopped before its renames
-  if (platform::os().mkdir(directory_.c_str(), 0755) != 0) throw FileError(FileOp::Create, directory_, errno);
+  text::makeDirectory(directory_, 0755);
 }
 
 UndoBuilder::~UndoBuilder() {
@@ -159,7 +153,7 @@ void UndoBuilder::keep(size_t count, const std::function<KeptFile(size_t)>& file
       groups,
       [&](size_t group, size_t, unsigned) {
         const std::string groupDir = directory_ + groupName(group * kPerDirectory);
-        if (platform::os().mkdir(groupDir.c_str(), 0755) != 0) throw FileError(FileOp::Create, groupDir, errno);
+        text::makeDirectory(groupDir, 0755);
         const platform::Directory backups(groupDir);
         platform::Directory from;  // the directory of the last target: the files of one come together
         for (size_t i = group * kPerDirectory; i < std::min(count, (group + 1) * kPerDirectory); ++i) {
@@ -169,13 +163,13 @@ void UndoBuilder::keep(size_t count, const std::function<KeptFile(size_t)>& file
             from = platform::Directory(std::string_view(target).substr(0, slash));
           }
           const std::string backup = directory_ + backupName(i);
-          if (platform::os().linkAt(from, target.c_str() + slash, backups, backup.c_str() + groupDir.size() + 1) != 0) {
-            const int err = errno;
-            if (err == EPERM || err == EXDEV || err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS) {
-              throw UndoUnavailable("System plików nie pozwala zachować oryginału pliku " + text::quotedPath(target) +
-                                    " do cofnięcia konwersji (" + text::reasonText(err) + ").");
-            }
-            throw FileError(FileOp::Create, backup, err);
+          try {
+            text::hardLink(from, std::string_view(target).substr(slash), backups,
+                           std::string_view(backup).substr(groupDir.size() + 1), backup);
+          } catch (const FileError& e) {
+            if (!text::refusesHardLinks(e.error())) throw;
+            throw UndoUnavailable("System plików nie pozwala zachować oryginału pliku " + text::quotedPath(target) +
+                                  " do cofnięcia konwersji (" + text::reasonText(e.error()) + ").");
           }
         }
       },
@@ -216,7 +210,7 @@ void installPendingUndoSet(const text::RunPaths& paths) {
   removeDirectory(current);
   const std::string from = fresh.substr(0, fresh.size() - 1);
   const std::string to = current.substr(0, current.size() - 1);
-  if (platform::os().rename(from.c_str(), to.c_str()) != 0) throw FileError(FileOp::Rename, to, errno);
+  text::renameOver(from, to);
   text::syncDirectory(paths.sciezka_katalogu);
 }
 
@@ -247,14 +241,14 @@ namespace {
 // Everything is checked before anything changes.
 void checkUnchangedSinceConversion(const std::string& dir, const std::vector<ManifestEntry>& entries) {
   for (const ManifestEntry& e : entries) {
-    platform::FileStat st;
-    if (platform::os().lstat(e.target.c_str(), &st) != 0 || identityText(identityOf(st)) != e.identity) {
+    // A file that cannot be looked at counts as changed.
+    const std::optional<platform::FileStat> st = text::lstatQuietly(e.target);
+    if (!st || identityText(identityOf(*st)) != e.identity) {
       throw text::Failure("Plik " + text::quotedPath(e.target) +
                           " zmienił się od konwersji (albo go nie ma); cofnięcie nadpisałoby te zmiany. Nie zmieniono "
                           "żadnego pliku.");
     }
-    const std::string backup = dir + e.backup;
-    if (platform::os().lstat(backup.c_str(), &st) != 0) throw FileError(FileOp::Open, backup, errno);
+    text::lstatOf(dir + e.backup, FileOp::Open);
   }
 }
 
@@ -273,8 +267,9 @@ void putBack(const text::RunPaths& paths, const std::string& dir, const std::vec
     const ManifestEntry& e = entries[done];
     std::string shown = shownTarget(paths, e.target);
     if (events) events->fileBegins(shown);
-    if (platform::os().rename((dir + e.backup).c_str(), e.target.c_str()) != 0) {
-      const FileError error(FileOp::Rename, e.target, errno);
+    try {
+      text::renameOver(dir + e.backup, e.target);
+    } catch (const FileError& error) {
       writeManifestFile(dir, entries.size() - done, [&](size_t i, ManifestEntry& left) {
         left = entries[done + i];
         return true;

@@ -3,6 +3,7 @@
 #include "text/files.h"
 #include "text/lines.h"
 #include "platform/os.h"
+#include "text/file_calls.h"
 
 #include <fcntl.h>
 
@@ -33,12 +34,8 @@ size_t completeLines(std::string_view text, size_t& pos, size_t wanted, bool atE
 }  // namespace
 
 std::string previewText(const std::string& path, size_t maxLines, size_t maxBytes) {
-  const int raw = platform::os().open(path.c_str(), O_RDONLY, 0);
-  if (raw < 0) throw text::FileError(text::FileOp::Open, path, errno);
-  platform::Fd fd(raw);
-  platform::FileStat st;
-  if (platform::os().fstat(fd.get(), &st) != 0) throw text::FileError(text::FileOp::Stat, path, errno);
-  if (st.size < 2) throw text::Failure("Plik " + text::quotedPath(path) + " jest pusty: nie ma czego pokazać.");
+  const platform::Fd fd = text::openForReading(path);
+  if (text::statOf(fd.get(), path).size < 2) throw text::Failure("Plik " + text::quotedPath(path) + " jest pusty: nie ma czego pokazać.");
 
   // Read until the wanted lines are complete, the file ends or the cap is reached.
   std::string content;
@@ -48,13 +45,8 @@ std::string previewText(const std::string& path, size_t maxLines, size_t maxByte
   while (lines < maxLines && content.size() < maxBytes && !atEnd) {
     const size_t old = content.size();
     content.resize(old + std::min(kBlock, maxBytes - old));
-    const ssize_t got = platform::os().read(fd.get(), content.data() + old, content.size() - old);
-    if (got < 0) {
-      content.resize(old);
-      if (errno == EINTR) continue;
-      throw text::FileError(text::FileOp::Read, path, errno);
-    }
-    content.resize(old + static_cast<size_t>(got));
+    const size_t got = text::readSome(fd.get(), content.data() + old, content.size() - old, path);
+    content.resize(old + got);
     atEnd = got == 0;
     lines += completeLines(content, scanned, maxLines - lines, atEnd);
   }

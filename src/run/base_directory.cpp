@@ -5,6 +5,7 @@
 #include "text/files.h"
 #include "platform/os.h"
 #include "text/working_files.h"
+#include "text/file_calls.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,14 +18,17 @@ std::vector<std::string> subdirectories(const std::string& dir) {
   std::string prefix = dir;
   if (prefix.empty() || !platform::isPathSeparator(prefix.back())) prefix += platform::kPathSeparator;
   std::vector<platform::DirEntry> entries;
-  if (platform::os().listDirectory(prefix.c_str(), entries) != 0) return out;  // nothing to offer
+  try {
+    entries = text::listDirectory(prefix);
+  } catch (const text::FileError&) {
+    return out;  // nothing to offer
+  }
   std::vector<std::string> names;
   for (platform::DirEntry& e : entries) {
     if (e.hidden) continue;
     if (e.type != platform::FileType::Directory) {
       if (e.type != platform::FileType::Link && e.type != platform::FileType::Unknown) continue;
-      platform::FileStat st;
-      if (platform::os().stat((prefix + e.name).c_str(), &st) != 0 || !st.isDirectory()) continue;
+      if (const auto st = text::statQuietly(prefix + e.name); !st || !st->isDirectory()) continue;
     }
     names.push_back(std::move(e.name));
   }
@@ -47,16 +51,10 @@ bool spr_exist_scenery(std::string_view sciezka_katalogu, const std::vector<std:
 
 void checkBaseDirectory(const std::string& path) {
   const std::string dir = platform::withoutTrailingSeparator(path);
-  platform::FileStat st;
-  if (platform::os().stat(dir.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) {
-      throw text::Failure("Katalog " + text::quotedPath(dir) + " nie istnieje.");
-    }
-    throw text::FileError(text::FileOp::List, dir, errno);
-  }
-  if (!st.isDirectory()) throw text::Failure(text::quotedPath(dir) + " nie jest katalogiem.");
-  std::vector<platform::DirEntry> entries;
-  if (platform::os().listDirectory(dir.c_str(), entries) != 0) throw text::FileError(text::FileOp::List, dir, errno);
+  const std::optional<platform::FileStat> st = text::statIfPresent(dir, text::FileOp::List);
+  if (!st) throw text::Failure("Katalog " + text::quotedPath(dir) + " nie istnieje.");
+  if (!st->isDirectory()) throw text::Failure(text::quotedPath(dir) + " nie jest katalogiem.");
+  text::listDirectory(dir);
 }
 
 bool opensAsBaseDirectory(const std::string& dir) {

@@ -8,6 +8,7 @@
 #include "text/folded_index.h"
 #include "text/lines.h"
 #include "text/paths.h"
+#include "text/file_calls.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -321,8 +322,7 @@ CheckResult checkTree(std::string_view baseDir, unsigned threads) {
   const text::RunPaths paths = text::RunPaths::make(baseDir, baseDir);
   checkBaseDirectory(paths.sciezka_katalogu);
   const std::string root = paths.sceneryRoot();
-  platform::FileStat st;
-  if (platform::os().stat(root.c_str(), &st) != 0 || !st.isDirectory()) {
+  if (const auto st = text::statQuietly(root); !st || !st->isDirectory()) {
     throw text::Failure("W katalogu " + text::quotedPath(paths.sciezka_katalogu) + " nie ma podkatalogu scenery.");
   }
   const Files files(root);

@@ -5,6 +5,7 @@
 #include "platform/process.h"
 #include "text/files.h"
 #include "text/working_files.h"
+#include "text/file_calls.h"
 
 #include <cerrno>
 #include <string_view>
@@ -64,13 +65,13 @@ std::string joined(std::string_view dir, std::string_view name) {
 }
 
 bool isRegularFile(const std::string& path) {
-  platform::FileStat st;
-  return platform::os().stat(path.c_str(), &st) == 0 && st.isRegular();
+  const auto st = text::statQuietly(path);
+  return st && st->isRegular();
 }
 
 bool isDirectory(const std::string& path) {
-  platform::FileStat st;
-  return platform::os().stat(path.c_str(), &st) == 0 && st.isDirectory();
+  const auto st = text::statQuietly(path);
+  return st && st->isDirectory();
 }
 
 [[noreturn]] void cannotMake(const std::string& dir, const std::string& part, int err) {
@@ -86,20 +87,22 @@ bool isDirectory(const std::string& path) {
 void makeDirectories(const std::string& dir) {
   std::vector<std::string> missing;
   for (std::string part = dir;; part = text::parentDirectory(part)) {
-    platform::FileStat st;
-    if (platform::os().stat(part.c_str(), &st) == 0) {
-      if (!st.isDirectory()) cannotMake(dir, part, ENOTDIR);
+    try {
+      if (!text::statOf(part).isDirectory()) cannotMake(dir, part, ENOTDIR);
       break;
+    } catch (const text::FileError& e) {
+      if (e.error() != ENOENT) cannotMake(dir, part, e.error());
     }
-    if (errno != ENOENT) cannotMake(dir, part, errno);
     missing.push_back(part);
     if (text::parentDirectory(part) == part) break;
   }
   for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
-    if (platform::os().mkdir(part->c_str(), 0700) == 0) continue;
-    const int err = errno;
-    if (err == EEXIST && isDirectory(*part)) continue;
-    cannotMake(dir, *part, err == EEXIST ? ENOTDIR : err);
+    try {
+      text::makeDirectory(*part, 0700);
+    } catch (const text::FileError& e) {
+      if (e.error() == EEXIST && isDirectory(*part)) continue;
+      cannotMake(dir, *part, e.error() == EEXIST ? ENOTDIR : e.error());
+    }
   }
 }
 

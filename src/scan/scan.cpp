@@ -2,13 +2,12 @@
 
 #include "text/working_files.h"
 #include "text/codepage.h"
+#include "text/file_calls.h"
 #include "text/files.h"
 #include "platform/in_order.h"
 #include "text/lines.h"
 #include "platform/os.h"
 #include "text/records.h"
-
-#include <fcntl.h>
 
 #include <algorithm>
 #include <bit>
@@ -88,6 +87,18 @@ enum class EntryKind { File, Directory, Other };
 // Vanished since the listing, or a link that leads nowhere: not an error.
 bool gone(int err) { return err == ENOENT || err == ENOTDIR || err == ELOOP; }
 
+// What stat (or lstat) says of an entry; nullopt when it has gone since it
+// was listed (or is a loop of links).
+std::optional<platform::FileStat> statUnlessGone(platform::FileStat (*stat)(const std::string&, FileOp),
+                                                 const std::string& path, FileOp op = FileOp::Stat) {
+  try {
+    return stat(path, op);
+  } catch (const FileError& e) {
+    if (gone(e.error())) return std::nullopt;
+    throw;
+  }
+}
+
 EntryKind kindOf(const std::string& dir, const platform::DirEntry& e) {
   using platform::FileType;
   if (e.type == FileType::Regular) return EntryKind::File;
@@ -95,21 +106,15 @@ EntryKind kindOf(const std::string& dir, const platform::DirEntry& e) {
   if (e.type != FileType::Link && e.type != FileType::Unknown) return EntryKind::Other;
   std::string path = dir;
   path.append(1, platform::kPathSeparator).append(e.name);
-  platform::FileStat st;
-  if (platform::os().lstat(path.c_str(), &st) != 0) {
-    if (gone(errno)) return EntryKind::Other;
-    throw FileError(FileOp::Stat, path, errno);
-  }
-  if (st.isRegular()) return EntryKind::File;
-  if (st.isDirectory()) return EntryKind::Directory;
-  if (!st.isLink()) return EntryKind::Other;
+  const std::optional<platform::FileStat> st = statUnlessGone(&text::lstatOf, path);
+  if (!st) return EntryKind::Other;
+  if (st->isRegular()) return EntryKind::File;
+  if (st->isDirectory()) return EntryKind::Directory;
+  if (!st->isLink()) return EntryKind::Other;
   // A link to a plain file is a plain file; a link to a directory is never
   // followed (no loops, no leaving the tree).
-  if (platform::os().stat(path.c_str(), &st) != 0) {
-    if (gone(errno)) return EntryKind::Other;
-    throw FileError(FileOp::Stat, path, errno);
-  }
-  return st.isRegular() ? EntryKind::File : EntryKind::Other;
+  const std::optional<platform::FileStat> target = statUnlessGone(&text::statOf, path);
+  return target && target->isRegular() ? EntryKind::File : EntryKind::Other;
 }
 
 bool listingOrder(const std::string& a, const std::string& b) {
@@ -153,10 +158,7 @@ IncludeExamination examineIncludeText(std::string_view content) {
 
 DirListing listDirectory(const std::string& dir) {
   DirListing listing;
-  std::vector<platform::DirEntry> entries;
-  if (platform::os().listDirectory(dir.c_str(), entries, &listing.unmappable) != 0) {
-    throw FileError(FileOp::List, dir, errno);
-  }
+  std::vector<platform::DirEntry> entries = text::listDirectory(dir, &listing.unmappable);
   std::vector<std::string> directories;
   for (platform::DirEntry& e : entries) {
     if (e.hidden) continue;  // marked hidden or system by the user or the system
@@ -204,8 +206,8 @@ class Walk {
 
   explicit Walk(const std::string& root) {
     std::vector<std::string>& directories = found.directories;
-    platform::FileStat st;
-    if (platform::os().stat(root.c_str(), &st) != 0 || !st.isDirectory()) return;
+    const std::optional<platform::FileStat> st = text::statQuietly(root);
+    if (!st || !st->isDirectory()) return;
     firstVisit(root);
     DirListing rootListing = listDirectory(root);
     for (const auto& sub : rootListing.subdirs) directories.push_back(below(root, sub));
@@ -221,12 +223,9 @@ class Walk {
 
  private:
   bool firstVisit(const std::string& dir) {
-    platform::FileStat st;
-    if (platform::os().stat(dir.c_str(), &st) != 0) {
-      if (gone(errno)) return false;  // removed since it was listed
-      throw FileError(FileOp::List, dir, errno);
-    }
-    return visited_.emplace(st.device, st.inode).second;
+    // One removed since it was listed is passed over.
+    const std::optional<platform::FileStat> st = statUnlessGone(&text::statOf, dir, FileOp::List);
+    return st && visited_.emplace(st->device, st->inode).second;
   }
   void keep(const std::string& dir, DirListing& listing) {
     // Of the names the code page cannot hold, only what the tool would read:
@@ -249,11 +248,8 @@ struct Examined {
 };
 
 Examined examineFile(const std::string& full, text::LineReader& reader) {
-  const int raw = platform::os().open(full.c_str(), O_RDONLY, 0);
-  if (raw < 0) throw FileError(FileOp::Open, full, errno);
-  platform::Fd fd(raw);
-  platform::FileStat st;
-  if (platform::os().fstat(fd.get(), &st) != 0) throw FileError(FileOp::Stat, full, errno);
+  const platform::Fd fd = text::openForReading(full);
+  const platform::FileStat st = text::statOf(fd.get(), full);
   Examined e;
   e.tooShort = st.size < 2;
   if (e.tooShort) return e;

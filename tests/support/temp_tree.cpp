@@ -393,7 +393,7 @@ std::string cp(std::string_view utf8) {
 
 bool FailingOs::failing(Call call, std::string_view path, std::string_view data) {
   const std::lock_guard lock(mutex_);
-  for (Rule& rule : rules_) {
+  for (auto& [rule, failed] : rules_) {
     if (rule.call != call) continue;
     if (!rule.path.empty() && path.find(native(rule.path)) == std::string_view::npos) continue;
     if (!rule.data.empty() && data.find(rule.data) == std::string_view::npos) continue;
@@ -401,6 +401,8 @@ bool FailingOs::failing(Call call, std::string_view path, std::string_view data)
       --rule.skip;
       continue;
     }
+    if (rule.times > 0 && failed == rule.times) continue;
+    ++failed;
     ++failures_;
     errno = rule.err;
     return true;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace borvantel::testing {
@@ -128,9 +129,11 @@ class FailingOs : public platform::Os {
     std::string data = {};
     // This many matching calls succeed before the rule starts failing.
     size_t skip = 0;
+    // It fails this many calls, then lets them pass; 0: every one.
+    size_t times = 0;
   };
 
-  void fail(Rule rule) { rules_.push_back(std::move(rule)); }
+  void fail(Rule rule) { rules_.emplace_back(std::move(rule), 0); }
   // Every write moves at most `n` bytes (0: no limit), every read returns at most `n` bytes.
   void limitWrites(size_t n) { maxWrite_ = n; }
   void limitReads(size_t n) { maxRead_ = n; }
@@ -172,7 +175,7 @@ class FailingOs : public platform::Os {
   // The conversion calls the seam from several threads.
   mutable std::mutex mutex_;
 
-  std::vector<Rule> rules_;
+  std::vector<std::pair<Rule, size_t>> rules_;  // each with the calls it failed
   std::map<int, std::string> paths_;
   size_t maxWrite_ = 0;
   size_t maxRead_ = 0;
