@@ -168,7 +168,7 @@ TEST(Review, EventsThatStopThePreparationChangeNothing) {
   EXPECT_THROW(r.review(stopping), Cancelled);
   EXPECT_EQ(stopping.files, 3);
   EXPECT_EQ(t.snapshot(), before);
-  EXPECT_TRUE(r.controls().command5) << "the conversion is still offered";
+  EXPECT_TRUE(r.controls().convert) << "the conversion is still offered";
 }
 
 }  // namespace

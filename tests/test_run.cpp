@@ -24,11 +24,10 @@ namespace borvantel::run {
 
 // How gtest shows the controls when a comparison fails.
 void PrintTo(const Controls& c, std::ostream* os) {
-  *os << "{Start " << c.command1 << ", <-- " << c.command2 << ", dir " << c.command4 << ", convert " << c.command5
-      << ", save " << c.command6 << ", undo " << c.command7 << ", changed files " << c.command8 << ", review "
-      << c.command9 << ", lists shown "
-      << c.directoryChoice << ", Katalog: " << c.label4 << ", Label5 '" << text::displayName(c.label5) << "', Label6 '"
-      << c.label6 << "'}";
+  *os << "{Start " << c.start << ", assign " << c.assign << ", convert " << c.convert << ", save " << c.save
+      << ", undo " << c.undo << ", changed files " << c.showChanges << ", review " << c.review << ", lists shown "
+      << c.directoryChoice << ", Katalog: " << c.directoryCaption << ", Label5 '" << text::displayName(c.directoryLabel)
+      << "', Label6 '" << c.summary << "'}";
 }
 
 namespace {
@@ -196,20 +195,20 @@ TEST(BaseDirectory, CleanUpGoesOnPastAFailureAndNamesTheFile) {
 // A whole run, driven as the window drives it: the stage table after each event
 
 // The controls of the stage table's rows, Label5 aside.
-Controls choosing(bool start) { return {.command1 = start, .label5 = {}, .label6 = {}}; }
-Controls assigning(std::string label5) {
-  return {.command2 = true, .command4 = true, .directoryChoice = false, .label4 = true, .label5 = std::move(label5),
-          .label6 = {}};
+Controls choosing(bool start) { return {.start = start, .directoryLabel = {}, .summary = {}}; }
+Controls assigning(std::string directory) {
+  return {.assign = true, .directoryChoice = false, .directoryCaption = true, .directoryLabel = std::move(directory),
+          .summary = {}};
 }
 Controls ready(bool convert, bool save) {
-  return {.command5 = convert, .command6 = save, .command9 = convert, .directoryChoice = false, .label4 = false,
-          .label5 = {}, .label6 = {}};
+  return {.convert = convert, .save = save, .review = convert, .directoryChoice = false, .directoryCaption = false,
+          .directoryLabel = {}, .summary = {}};
 }
 // After a conversion: undo offered, the files and the summary shown.
 Controls converted(bool save, const convert::ConversionResult& result) {
   Controls c = ready(false, save);
-  c.command7 = c.command8 = true;
-  c.label6 = run::conversionSummary(result);
+  c.undo = c.showChanges = true;
+  c.summary = run::conversionSummary(result);
   return c;
 }
 
@@ -505,7 +504,7 @@ TEST(RunStages, AFailedStepLeavesTheStageAndTheListsAsTheyWere) {
     convert::ConversionEvents events;
     EXPECT_THROW(r.convert(events), convert::IncompleteConversion);
     Controls expected = ready(false, true);
-    expected.command7 = true;  // the files replaced can be put back
+    expected.undo = true;  // the files replaced can be put back
     EXPECT_EQ(r.controls(), expected);
   }
 }
@@ -732,14 +731,14 @@ TEST(RunUndo, AConversionOfThisRunIsUndoneAndOfferedAgain) {
   layOutForUndo(t);
   run::Run r(t.path("prog"), t.path("base"));
   r.start();
-  EXPECT_FALSE(r.controls().command7);  // nothing converted yet
+  EXPECT_FALSE(r.controls().undo);  // nothing converted yet
   while (!r.fileList().empty()) r.assignSelectedFile();
   const auto before = sceneryOf(t);
   ConversionEvents none;
   const ConversionResult converted = r.convert(none);
   EXPECT_EQ(converted.includeFiles, 2u);
   EXPECT_EQ(converted.sceneryFiles, 2u);
-  ASSERT_TRUE(r.controls().command7);
+  ASSERT_TRUE(r.controls().undo);
   // Counted as the conversion counted them: linie\tor.inc among the scenery files.
   EXPECT_EQ(r.undoQuestion(),
             "Cofnąć konwersję? Pliki sprzed konwersji zostaną przywrócone (pliki *.inc: 2, pliki sceneryjne: 2); "
@@ -755,9 +754,9 @@ TEST(RunUndo, AConversionOfThisRunIsUndoneAndOfferedAgain) {
   ASSERT_EQ(files.size(), 4u);
   EXPECT_EQ(events.calls, (std::vector<std::string>{"undo begins 4", files[0], files[1], files[2], files[3], "ends"}));
   // Ready to convert again, with the assignments of this run; no undo set left.
-  Controls expected{.command5 = true, .command6 = true, .command8 = true, .command9 = true, .directoryChoice = false,
-                    .label4 = false, .label5 = {},
-                    .label6 = "Przywrócono pliki sprzed konwersji: pliki *.inc: 2, pliki sceneryjne: 2."};
+  Controls expected{.convert = true, .save = true, .showChanges = true, .review = true, .directoryChoice = false,
+                    .directoryCaption = false, .directoryLabel = {},
+                    .summary = "Przywrócono pliki sprzed konwersji: pliki *.inc: 2, pliki sceneryjne: 2."};
   EXPECT_EQ(r.controls(), expected);
   ASSERT_TRUE(r.lastChanges());
   EXPECT_EQ(r.lastChanges()->kind, Changes::Kind::Restored);
@@ -804,8 +803,8 @@ TEST(RunUndo, StartOnAConvertedBaseOffersTheUndoAndScansAgainAfterIt) {
   run::Run r(t.path("prog"), t.path("base"));
   r.start();
   EXPECT_EQ(r.stage(), Stage::ReadyNothingAssigned);  // the converted files carry their headers
-  EXPECT_TRUE(r.controls().command7);
-  EXPECT_FALSE(r.controls().command8);  // nothing changed by this run yet
+  EXPECT_TRUE(r.controls().undo);
+  EXPECT_FALSE(r.controls().showChanges);  // nothing changed by this run yet
 
   ConversionEvents none;
   r.undo(none);
@@ -813,8 +812,8 @@ TEST(RunUndo, StartOnAConvertedBaseOffersTheUndoAndScansAgainAfterIt) {
   EXPECT_EQ(r.stage(), Stage::Assigning);
   EXPECT_FALSE(r.wszystkie_inc_przypisane());
   EXPECT_EQ(r.fileList(), (std::vector<std::string>{"dworzec.inc", "linie\\a.inc"}));
-  EXPECT_FALSE(r.controls().command7);
-  EXPECT_EQ(r.controls().label6, "Przywrócono pliki sprzed konwersji: pliki *.inc: 2, pliki sceneryjne: 2.");
+  EXPECT_FALSE(r.controls().undo);
+  EXPECT_EQ(r.controls().summary, "Przywrócono pliki sprzed konwersji: pliki *.inc: 2, pliki sceneryjne: 2.");
   EXPECT_THROW(r.undoQuestion(), text::Failure);  // nothing left to undo
 }
 

@@ -257,7 +257,9 @@ void Form1::List1_Click() {
   if (syncing_) return;
   const QModelIndexList rows = List1->selectionModel()->selectedRows();
   run_.selectFile(rows.isEmpty() ? std::nullopt : std::optional<size_t>(static_cast<size_t>(rows.first().row())));
-  Label5->setText(fromFileName(run_.controls().label5));
+  // Not sync(): it would also re-select and scroll both lists under the
+  // user's hands. Of the controls only the directory label changes.
+  showControls();
 }
 
 void Form1::List1_DblClick() {
@@ -396,22 +398,26 @@ void Form1::Form_QueryUnload(UnloadMode mode) {
 
 // --- the state of the controls
 
-void Form1::sync() {
-  syncing_ = true;
+void Form1::showControls() {
   const run::Controls c = run_.controls();
-  Command1->setEnabled(c.command1);
-  Command2->setEnabled(c.command2);
-  Command4->setEnabled(c.command4);
-  Command5->setEnabled(c.command5);
-  Command9->setEnabled(c.command9);
-  Command6->setEnabled(c.command6);
+  Command1->setEnabled(c.start);
+  Command2->setEnabled(c.assign);
+  Command4->setEnabled(c.assign);
+  Command5->setEnabled(c.convert);
+  Command9->setEnabled(c.review);
+  Command6->setEnabled(c.save);
   Drive1->setVisible(c.directoryChoice);
   Dir1->setVisible(c.directoryChoice);
-  Label4->setVisible(c.label4);
-  Label5->setText(fromFileName(c.label5));
-  Command7->setVisible(c.command7);
-  Command8->setVisible(c.command8);
-  Label6->setText(QString::fromStdString(c.label6));
+  Label4->setVisible(c.directoryCaption);
+  Label5->setText(fromFileName(c.directoryLabel));
+  Command7->setVisible(c.undo);
+  Command8->setVisible(c.showChanges);
+  Label6->setText(QString::fromStdString(c.summary));
+}
+
+void Form1::sync() {
+  syncing_ = true;
+  showControls();
   if (shownFiles_ != run_.fileListVersion()) {
     files_->reset();
     shownFiles_ = run_.fileListVersion();

@@ -81,6 +81,9 @@ class Form1 : public QWidget {
   bool openDirectory(const std::string& dir);
   // Copies the run's stage, lists, selections and labels onto the controls.
   void sync();
+  // The part of sync() that copies run::Controls onto the widgets: the one
+  // place that knows which widget shows which word of it.
+  void showControls();
   // Runs `work`, under the hourglass when `wait`; a failure reaches the user
   // in a message box once the pointer is back. Returns whether it succeeded.
   template <typename Work>

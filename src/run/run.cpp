@@ -107,7 +107,7 @@ StartResult Run::scanAndFill() {
   wszystkie_inc_przypisane_ = result.wszystkie_inc_przypisane;
   if (result.wszystkie_inc_przypisane) {
     stage_ = Stage::ReadyNothingAssigned;
-    odblokuj_przycisk_zmian_plikow();
+    directoryLabel_.clear();  // no file waits, so the label names no directory
   } else {
     stage_ = Stage::Assigning;
     setFiles(result.fileList);
@@ -121,7 +121,7 @@ StartResult Run::scanAndFill() {
 void Run::selectFile(std::optional<size_t> index) {
   selectedFile_ = index && *index < files_.size() ? index : std::nullopt;
   // The directory label rule; without a selection the label keeps its text.
-  if (selectedFile_) label5_ = text::directoryLabel(files_[*selectedFile_]);
+  if (selectedFile_) directoryLabel_ = text::directoryLabel(files_[*selectedFile_]);
 }
 
 void Run::selectCategory(std::optional<size_t> index) {
@@ -142,7 +142,7 @@ void Run::assignSelectedFile() {
 }
 
 std::vector<std::string> Run::assignWholeDirectory() {
-  return assignDirectory(text::targetFromLabel(label5_));
+  return assignDirectory(text::targetFromLabel(directoryLabel_));
 }
 
 std::vector<std::string> Run::assignDirectory(std::string_view target) {
@@ -287,17 +287,17 @@ void Run::close() { removeWorkingFiles(paths_); }
 Controls Run::controls() const {
   const StageRow& row = stageRow(stage_);
   Controls c;
-  c.command1 = row.start && startUsable_;
-  c.command2 = c.command4 = row.assign;
-  c.command5 = row.convert && !converted_;
-  c.command9 = c.command5;
-  c.command6 = row.save && !saved_;
+  c.start = row.start && startUsable_;
+  c.assign = row.assign;
+  c.convert = row.convert && !converted_;
+  c.review = c.convert;
+  c.save = row.save && !saved_;
   c.directoryChoice = row.directoryChoice;
-  c.label4 = row.label4;
-  if (row.label5) c.label5 = label5_;
-  c.command7 = row.undo && undoSet_;
-  c.command8 = lastChanges_.has_value();
-  if (lastChanges_) c.label6 = lastChanges_->summary;
+  c.directoryCaption = row.directoryCaption;
+  if (row.directoryLabel) c.directoryLabel = directoryLabel_;
+  c.undo = row.undo && undoSet_;
+  c.showChanges = lastChanges_.has_value();
+  if (lastChanges_) c.summary = lastChanges_->summary;
   return c;
 }
 
@@ -349,9 +349,7 @@ void Run::afterAssignment() {
 void Run::allAssigned() {
   wszystkie_inc_przypisane_ = true;
   stage_ = Stage::ReadyAfterAssigning;
-  odblokuj_przycisk_zmian_plikow();
+  directoryLabel_.clear();  // no file waits, so the label names no directory
 }
-
-void Run::odblokuj_przycisk_zmian_plikow() { label5_.clear(); }
 
 }  // namespace borvantel::run

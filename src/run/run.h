@@ -221,10 +221,6 @@ class Run {
   void allAssigned();
   // Throws FilesWaiting while include files wait for a category.
   void requireAllAssigned() const;
-  // odblokuj_przycisk_zmian_plikow ("unblock the button that changes the
-  // files"): the buttons follow the stage table, so all it still does is
-  // clear Label5.
-  void odblokuj_przycisk_zmian_plikow();
 
   text::RunPaths paths_;
   bool wszystkie_inc_przypisane_ = false;
@@ -237,7 +233,7 @@ class Run {
   bool undoSet_ = false;    // the base directory holds an undo set (as last seen)
   bool scannedConverted_ = false;  // Start found the base converted before (an undo set there)
   std::optional<Changes> lastChanges_;
-  std::string label5_;
+  std::string directoryLabel_;  // the selected file's directory, kept when the selection goes
 
   std::vector<std::string> files_;
   std::optional<size_t> selectedFile_;

@@ -19,14 +19,14 @@ enum class Stage {
 // One row of the stage table.
 struct StageRow {
   Stage stage;
-  bool start;            // Command1 follows spr_exist_scenery (otherwise off)
-  bool assign;           // Command2 and Command4
-  bool convert;          // Command5, until it has been pressed
-  bool save;             // Command6, until it has been pressed
-  bool directoryChoice;  // Drive1 and Dir1 shown
-  bool label4;           // "Katalog:" shown
-  bool label5;           // Label5 shows the selected file's directory (otherwise empty)
-  bool undo;             // Command7 shown while the base directory holds an undo set
+  bool start;             // Command1 follows spr_exist_scenery (otherwise off)
+  bool assign;            // Command2 and Command4
+  bool convert;           // Command5, until it has been pressed
+  bool save;              // Command6, until it has been pressed
+  bool directoryChoice;   // Drive1 and Dir1 shown
+  bool directoryCaption;  // Label4 "Katalog:" shown
+  bool directoryLabel;    // Label5 shows the selected file's directory (otherwise empty)
+  bool undo;              // Command7 shown while the base directory holds an undo set
 };
 
 // clang-format off
@@ -41,21 +41,21 @@ inline constexpr StageRow kStageTable[] = {
 
 const StageRow& stageRow(Stage stage) noexcept;
 
-// The state of the main window's controls. Command3 is not here: it follows
-// the entry box alone (addCategoryEnabled).
+// The state of the main window's controls, in words; Form1::showControls()
+// alone knows which widget shows each. Command3 is not here: it follows the entry
+// box alone (addCategoryEnabled).
 struct Controls {
-  bool command1 = false;  // "Start"
-  bool command2 = false;  // "<--------"
-  bool command4 = false;  // "Przypisz kategorię do całego katalogu"
-  bool command5 = false;  // "Zmień pliki *.inc i sceneryjne"
-  bool command6 = false;  // "Zapisz przyporządkowane kategorie do pliku predef.txt"
-  bool command7 = false;  // "Cofnij zmiany plików" shown (undo)
-  bool command8 = false;  // "Pokaż zmienione pliki" shown (the files of the last change)
-  bool command9 = false;  // "Podgląd zmian": enabled exactly when Command5 is
-  bool directoryChoice = true;  // Drive1 and Dir1 shown
-  bool label4 = true;           // "Katalog:" shown
-  std::string label5;           // Windows-1250 bytes
-  std::string label6;           // the summary of the last conversion or undo (UTF-8)
+  bool start = false;            // Command1 "Start"
+  bool assign = false;           // Command2 "<--------" and Command4 "Przypisz kategorię do całego katalogu"
+  bool convert = false;          // Command5 "Zmień pliki *.inc i sceneryjne"
+  bool save = false;             // Command6 "Zapisz przyporządkowane kategorie do pliku predef.txt"
+  bool undo = false;             // Command7 "Cofnij zmiany plików" shown
+  bool showChanges = false;      // Command8 "Pokaż zmienione pliki" shown (the files of the last change)
+  bool review = false;           // Command9 "Podgląd zmian": enabled exactly when Command5 is
+  bool directoryChoice = true;   // Drive1 and Dir1 shown
+  bool directoryCaption = true;  // Label4 "Katalog:" shown
+  std::string directoryLabel;    // Label5's text, Windows-1250 bytes
+  std::string summary;           // Label6: the summary of the last conversion or undo (UTF-8)
 
   bool operator==(const Controls&) const = default;
 };
