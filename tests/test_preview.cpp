@@ -185,15 +185,15 @@ FakeWindow form2() { return FakeWindow(10725, 6840, {{120, 120, 10575, 6615}}); 
 TEST(AnchoredLayout, RecordsTheDistancesToTheFourEdgesAtLoad) {
   FakeWindow w = form2();
   const AnchoredLayout layout(w);
-  ASSERT_EQ(layout.marginesy().size(), 1u);
-  const Margins m = layout.marginesy()[0];
+  ASSERT_EQ(layout.margins().size(), 1u);
+  const Margins m = layout.margins()[0];
   EXPECT_EQ(m.left, 120);
   EXPECT_EQ(m.right, 30);
   EXPECT_EQ(m.top, 120);
   EXPECT_EQ(m.bottom, 105);
-  EXPECT_EQ(layout.ostatnia_szerokosc(), 10725 + FakeWindow::kFrameWidth);
-  EXPECT_EQ(layout.ostatnia_wysokosc(), 6840 + FakeWindow::kFrameHeight);
-  EXPECT_FALSE(layout.przywracanie());
+  EXPECT_EQ(layout.lastWidth(), 10725 + FakeWindow::kFrameWidth);
+  EXPECT_EQ(layout.lastHeight(), 6840 + FakeWindow::kFrameHeight);
+  EXPECT_FALSE(layout.restoring());
 }
 
 TEST(AnchoredLayout, TheTextBoxFollowsEveryEdgeAndASizeThatCrushesItIsRefused) {
@@ -230,9 +230,9 @@ TEST(AnchoredLayout, TheTextBoxFollowsEveryEdgeAndASizeThatCrushesItIsRefused) {
     EXPECT_EQ(box.top, 120);
     EXPECT_EQ(box.width, lastWidth - 150);
     EXPECT_EQ(box.height, lastHeight - 225);
-    EXPECT_EQ(layout.ostatnia_szerokosc(), lastWidth + FakeWindow::kFrameWidth);
-    EXPECT_EQ(layout.ostatnia_wysokosc(), lastHeight + FakeWindow::kFrameHeight);
-    EXPECT_FALSE(layout.przywracanie());
+    EXPECT_EQ(layout.lastWidth(), lastWidth + FakeWindow::kFrameWidth);
+    EXPECT_EQ(layout.lastHeight(), lastHeight + FakeWindow::kFrameHeight);
+    EXPECT_FALSE(layout.restoring());
   }
 }
 
@@ -261,11 +261,11 @@ TEST(AnchoredLayout, AMinimisedWindowChangesNothingAndItsRestoreIsAccepted) {
   w.drag(0, 0);
   EXPECT_TRUE(w.log.empty());
   EXPECT_EQ(w.controls_[0].width, 12000 - 150);
-  EXPECT_EQ(layout.ostatnia_szerokosc(), 12000 + FakeWindow::kFrameWidth);
+  EXPECT_EQ(layout.lastWidth(), 12000 + FakeWindow::kFrameWidth);
   w.minimised_ = false;
   w.drag(30000, 20000);  // maximised: accepted like any size that fits
   EXPECT_EQ(w.controls_[0].width, 30000 - 150);
-  EXPECT_EQ(layout.ostatnia_szerokosc(), 30000 + FakeWindow::kFrameWidth);
+  EXPECT_EQ(layout.lastWidth(), 30000 + FakeWindow::kFrameWidth);
 }
 
 TEST(AnchoredLayout, ControlsThatWouldMeetOrOverlapRefuseTheSize) {

@@ -10,19 +10,19 @@ bool apart(float aStart, float aEnd, float bStart, float bEnd) { return bStart >
 }  // namespace
 
 AnchoredLayout::AnchoredLayout(AnchoredWindow& window) : window_(window) {
-  ostatnia_szerokosc_ = window_.outerWidth();
-  ostatnia_wysokosc_ = window_.outerHeight();
+  lastWidth_ = window_.outerWidth();
+  lastHeight_ = window_.outerHeight();
   const float w = window_.clientWidth();
   const float h = window_.clientHeight();
-  marginesy_.reserve(window_.controlCount());
+  margins_.reserve(window_.controlCount());
   for (size_t i = 0; i < window_.controlCount(); ++i) {
     const Box b = window_.control(i);
-    marginesy_.push_back({b.left, w - b.left - b.width, b.top, h - b.top - b.height});
+    margins_.push_back({b.left, w - b.left - b.width, b.top, h - b.top - b.height});
   }
 }
 
 bool AnchoredLayout::fits(float clientWidth, float clientHeight) const {
-  for (const Margins& m : marginesy_) {
+  for (const Margins& m : margins_) {
     const float width = clientWidth - m.left - m.right;
     const float height = clientHeight - m.top - m.bottom;
     if (!(width > 0 && height > 0)) return false;
@@ -32,10 +32,10 @@ bool AnchoredLayout::fits(float clientWidth, float clientHeight) const {
 
 bool AnchoredLayout::separated(float clientWidth, float clientHeight) const {
   // Every pair once: the windows this serves hold a handful of controls.
-  for (size_t i = 0; i + 1 < marginesy_.size(); ++i) {
-    const Margins& a = marginesy_[i];
-    for (size_t j = i + 1; j < marginesy_.size(); ++j) {
-      const Margins& b = marginesy_[j];
+  for (size_t i = 0; i + 1 < margins_.size(); ++i) {
+    const Margins& a = margins_[i];
+    for (size_t j = i + 1; j < margins_.size(); ++j) {
+      const Margins& b = margins_[j];
       int separations = 0;
       if (apart(a.left, clientWidth - a.right, b.left, clientWidth - b.right)) ++separations;
       if (apart(a.top, clientHeight - a.bottom, b.top, clientHeight - b.bottom)) ++separations;
@@ -46,30 +46,30 @@ bool AnchoredLayout::separated(float clientWidth, float clientHeight) const {
 }
 
 Box AnchoredLayout::boxFor(size_t index, float clientWidth, float clientHeight) const {
-  const Margins& m = marginesy_[index];
+  const Margins& m = margins_[index];
   return {m.left, m.top, clientWidth - m.left - m.right, clientHeight - m.top - m.bottom};
 }
 
 void AnchoredLayout::sizeChanged() {
-  if (przywracanie_) return;
+  if (restoring_) return;
   // A minimised window has no client area and cannot be sized: nothing changes.
   if (window_.minimised()) return;
   const float w = window_.clientWidth();
   const float h = window_.clientHeight();
   if (!fits(w, h) || !separated(w, h)) {
-    przywracanie_ = true;
-    przywroc_rozmiar();
+    restoring_ = true;
+    restoreSize();
     return;
   }
-  for (size_t i = 0; i < marginesy_.size(); ++i) window_.setControl(i, boxFor(i, w, h));
-  ostatnia_szerokosc_ = window_.outerWidth();
-  ostatnia_wysokosc_ = window_.outerHeight();
+  for (size_t i = 0; i < margins_.size(); ++i) window_.setControl(i, boxFor(i, w, h));
+  lastWidth_ = window_.outerWidth();
+  lastHeight_ = window_.outerHeight();
 }
 
-void AnchoredLayout::przywroc_rozmiar() {
-  window_.setOuterWidth(ostatnia_szerokosc_);
-  window_.setOuterHeight(ostatnia_wysokosc_);
-  przywracanie_ = false;
+void AnchoredLayout::restoreSize() {
+  window_.setOuterWidth(lastWidth_);
+  window_.setOuterHeight(lastHeight_);
+  restoring_ = false;
 }
 
 }  // namespace borvantel::preview

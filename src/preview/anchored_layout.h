@@ -20,7 +20,7 @@ struct Box {
   float height = 0;
 };
 
-// One row of marginesy: the control's distances to the client area's edges.
+// One row of margins(): the control's distances to the client area's edges.
 struct Margins {
   float left = 0;    // column 0
   float right = 0;   // column 1: client width - left - width
@@ -52,7 +52,7 @@ class AnchoredLayout {
   explicit AnchoredLayout(AnchoredWindow& window);
 
   // The size-change handling: lays the controls out for the window's client
-  // size, or puts the window back to the last accepted size (przywroc_rozmiar).
+  // size, or puts the window back to the last accepted size.
   void sizeChanged();
 
   // The tests of the handling, for a client size W x H.
@@ -60,19 +60,24 @@ class AnchoredLayout {
   bool separated(float clientWidth, float clientHeight) const;
   Box boxFor(size_t index, float clientWidth, float clientHeight) const;
 
-  const std::vector<Margins>& marginesy() const noexcept { return marginesy_; }
-  float ostatnia_szerokosc() const noexcept { return ostatnia_szerokosc_; }
-  float ostatnia_wysokosc() const noexcept { return ostatnia_wysokosc_; }
-  bool przywracanie() const noexcept { return przywracanie_; }
+  // One row per control, recorded at load.
+  const std::vector<Margins>& margins() const noexcept { return margins_; }
+  // The outer size last accepted (at first, the size at load): what a refused
+  // size goes back to.
+  float lastWidth() const noexcept { return lastWidth_; }
+  float lastHeight() const noexcept { return lastHeight_; }
+  // True only while the size is being put back: the size changes that causes
+  // are not handled again.
+  bool restoring() const noexcept { return restoring_; }
 
  private:
-  void przywroc_rozmiar();
+  void restoreSize();
 
   AnchoredWindow& window_;
-  std::vector<Margins> marginesy_;
-  float ostatnia_szerokosc_ = 0;
-  float ostatnia_wysokosc_ = 0;
-  bool przywracanie_ = false;
+  std::vector<Margins> margins_;
+  float lastWidth_ = 0;
+  float lastHeight_ = 0;
+  bool restoring_ = false;
 };
 
 }  // namespace borvantel::preview
