@@ -48,6 +48,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 // How gtest shows a QString when a comparison fails.
@@ -259,12 +260,35 @@ void layOut(const TempTree& t, const std::string& base = "base") {
   t.write(base + "/scenery/trasa.scn", "include linie/a.inc 1 2 end\r\ninclude dworzec.inc 3 end\r\n");
 }
 
+// A temporary tree and the window on its base directory. Each fixture below
+// lays the tree out in SetUp; a test changes it as it needs, then opens the
+// window.
+class WindowOnTree : public ::testing::Test {
+ protected:
+  Window& open() { return window_.emplace(t, t.path("base")); }
+
+  TempTree t;
+
+ private:
+  std::optional<Window> window_;  // closed before the tree goes
+};
+
+// A base directory beside an empty scenery directory.
+class Form1OnAnEmptyBase : public WindowOnTree {
+ protected:
+  void SetUp() override { t.mkdir("base/scenery"); }
+};
+
+// layOut's tree.
+class Form1OnATree : public WindowOnTree {
+ protected:
+  void SetUp() override { layOut(t); }
+};
+
 // ---------------------------------------------------------------------------
 
-TEST(Form1, OpensWithTheDesignedControls) {
-  TempTree t;
-  t.mkdir("base/scenery");
-  Window w(t, t.path("base"));
+TEST_F(Form1OnAnEmptyBase, OpensWithTheDesignedControls) {
+  Window& w = open();
   EXPECT_EQ(w.form().windowTitle(), "Q borvantel");
   EXPECT_EQ(w.form().size(), QSize(792, 566));  // 11880 x 8490 twips at 15 twips per pixel
   EXPECT_EQ(w.form().minimumSize(), w.form().maximumSize());
@@ -332,10 +356,8 @@ TEST(Form1, OpensWithTheDesignedControls) {
   EXPECT_EQ(w.get<QTreeWidget>("Dir1")->currentItem()->text(0), "base");
 }
 
-TEST(Form1, ControlsAreFoundByTheirNamesThroughAccessibility) {
-  TempTree t;
-  t.mkdir("base/scenery");
-  Window w(t, t.path("base"));
+TEST_F(Form1OnAnEmptyBase, ControlsAreFoundByTheirNamesThroughAccessibility) {
+  Window& w = open();
   QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&w.form());
   ASSERT_NE(window, nullptr);
   std::map<QString, QAccessible::Role> found;
@@ -376,12 +398,11 @@ TEST(Form1, ControlsAreFoundByTheirNamesThroughAccessibility) {
   EXPECT_EQ(QAccessible::queryAccessibleInterface(w.get("Label5"))->text(QAccessible::Description), u("Katalog:"));
 }
 
-TEST(Form1, ChoosingTheDirectoryEnablesStartOnlyBesideASceneryDirectory) {
-  TempTree t;
+TEST_F(Form1OnAnEmptyBase, ChoosingTheDirectoryEnablesStartOnlyBesideASceneryDirectory) {
   t.mkdir("base/scenery/linie");
   t.mkdir("kopia/scenery_backup");
   t.mkdir("kopia/pusty");
-  Window w(t, t.path("base"));
+  Window& w = open();
   EXPECT_EQ(w.state(), choosing(true));
 
   w.openInDir1("scenery");  // the scenery directory itself
@@ -397,10 +418,8 @@ TEST(Form1, ChoosingTheDirectoryEnablesStartOnlyBesideASceneryDirectory) {
   EXPECT_EQ(t.allFiles(), Lines{});       // choosing writes nothing
 }
 
-TEST(Form1, AVolumeThatCannotBeOpenedKeepsThePreviousDirectory) {
-  TempTree t;
-  t.mkdir("base/scenery");
-  Window w(t, t.path("base"));
+TEST_F(Form1OnAnEmptyBase, AVolumeThatCannotBeOpenedKeepsThePreviousDirectory) {
+  Window& w = open();
   auto* drive = w.get<QComboBox>("Drive1");
   drive->addItem("/brak-nosnika", QString("/brak-nosnika"));
   const int picked = drive->count() - 1;
@@ -416,10 +435,8 @@ TEST(Form1, AVolumeThatCannotBeOpenedKeepsThePreviousDirectory) {
   EXPECT_EQ(w.state(), choosing(true));
 }
 
-TEST(Form1, AWholeRunByHand) {
-  TempTree t;
-  layOut(t);
-  Window w(t, t.path("base"));
+TEST_F(Form1OnATree, AWholeRunByHand) {
+  Window& w = open();
   ASSERT_TRUE(w.click("Command1").empty());
 
   EXPECT_EQ(w.items("List1"), (QStringList{"dworzec.inc", "linie\\a.inc", "linie\\b.inc", "linie\\stare\\c.inc"}));
@@ -518,11 +535,9 @@ TEST(Form1, AWholeRunByHand) {
   EXPECT_TRUE(t.exists("prog/predef.txt"));
 }
 
-TEST(Form1, StartWithNothingLeftGoesStraightToConverting) {
-  TempTree t;
-  layOut(t);
+TEST_F(Form1OnATree, StartWithNothingLeftGoesStraightToConverting) {
   t.write("prog/predef.txt", "*.inc AUTA\r\n");
-  Window w(t, t.path("base"));
+  Window& w = open();
   type(w.get<QLineEdit>("Text1"), "nowa");
   ASSERT_TRUE(w.click("Command3").empty());
   EXPECT_EQ(w.items("List2"), QStringList{"NOWA"});
@@ -535,12 +550,10 @@ TEST(Form1, StartWithNothingLeftGoesStraightToConverting) {
   EXPECT_EQ(w.state(), ready(false, false));
 }
 
-TEST(Form1, FilesPassedOverAreNamedInOneMessageAfterStart) {
-  TempTree t;
-  layOut(t);
+TEST_F(Form1OnATree, FilesPassedOverAreNamedInOneMessageAfterStart) {
   t.write("base/scenery/stara linia/x.inc", kThreeMarkers);
   t.write("base/scenery/y z.inc", kThreeMarkers);
-  Window w(t, t.path("base"));
+  Window& w = open();
   const auto messages = w.click("Command1");
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].title, "Borvantel");
@@ -551,10 +564,8 @@ TEST(Form1, FilesPassedOverAreNamedInOneMessageAfterStart) {
   EXPECT_EQ(w.state(), assigning(kRoot));
 }
 
-TEST(Form1, FailuresAreToldWithTheFileAndTheReasonAndLeaveTheStage) {
-  TempTree t;
-  layOut(t);
-  Window w(t, t.path("base"));
+TEST_F(Form1OnATree, FailuresAreToldWithTheFileAndTheReasonAndLeaveTheStage) {
+  Window& w = open();
   {
     SCOPED_TRACE("Start in a base directory where the working files cannot be written");
     const Message m = w.clickFailing("Command1", {FailingOs::Call::Open, EACCES, "inc_out.txt"});
@@ -595,10 +606,8 @@ TEST(Form1, FailuresAreToldWithTheFileAndTheReasonAndLeaveTheStage) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-TEST(Form1, WhereLinksAreRefusedTheUserDecidesWhetherToConvertWithoutUndo) {
-  TempTree t;
-  layOut(t);
-  Window w(t, t.path("base"));
+TEST_F(Form1OnATree, WhereLinksAreRefusedTheUserDecidesWhetherToConvertWithoutUndo) {
+  Window& w = open();
   ASSERT_TRUE(w.click("Command1").empty());
   while (!w.items("List1").isEmpty()) ASSERT_TRUE(w.click("Command2").empty());
   FailingOs fos;
@@ -622,11 +631,9 @@ TEST(Form1, WhereLinksAreRefusedTheUserDecidesWhetherToConvertWithoutUndo) {
   }
 }
 
-TEST(Form1, ClosingDuringTheConversionWaitsForItsEnd) {
-  TempTree t;
-  layOut(t);
+TEST_F(Form1OnATree, ClosingDuringTheConversionWaitsForItsEnd) {
   t.write("prog/predef.txt", "*.inc AUTA\r\n");
-  Window w(t, t.path("base"));
+  Window& w = open();
   ASSERT_TRUE(w.click("Command1").empty());
   std::unique_ptr<Form1> form = w.release();
   bool closedMidway = false;
@@ -646,10 +653,8 @@ TEST(Form1, ClosingDuringTheConversionWaitsForItsEnd) {
             "include linie/a.inc AUTA_&type 1 2 end\r\ninclude dworzec.inc AUTA_&type 3 end\r\n");
 }
 
-TEST(Form1, WorkingFilesStayWhenTheSessionEnds) {
-  TempTree t;
-  layOut(t);
-  Window w(t, t.path("base"));
+TEST_F(Form1OnATree, WorkingFilesStayWhenTheSessionEnds) {
+  Window& w = open();
   ASSERT_TRUE(w.click("Command1").empty());
   w.form().Form_QueryUnload(Form1::UnloadMode::System);
   for (const char* f : {"inc_out.txt", "inc_out1.txt", "p_inc.txt", "p_scn.txt"}) {
@@ -726,10 +731,8 @@ void startAndAssignAll(Window& w) {
   while (!w.items("List1").isEmpty()) ASSERT_TRUE(w.click("Command2").empty());
 }
 
-TEST(Form1, AConversionIsSummedUpAndUndoneFromTheWindow) {
-  TempTree t;
-  layOut(t);
-  Window w(t, t.path("base"));
+TEST_F(Form1OnATree, AConversionIsSummedUpAndUndoneFromTheWindow) {
+  Window& w = open();
   startAndAssignAll(w);
   EXPECT_FALSE(w.get("Command7")->isVisible());  // nothing to undo yet
   EXPECT_FALSE(w.get("Command8")->isVisible());
@@ -770,12 +773,10 @@ TEST(Form1, AConversionIsSummedUpAndUndoneFromTheWindow) {
   EXPECT_NE(sceneryOf(t), before);
 }
 
-TEST(Form1, TheFilesOfTheLastChangeAreListedInAWindowWithTheWarnings) {
-  TempTree t;
-  layOut(t);
+TEST_F(Form1OnATree, TheFilesOfTheLastChangeAreListedInAWindowWithTheWarnings) {
   // A line the conversion cannot give its category: warned, not stopped.
   t.write("base/scenery/trasa.scn", t.read("base/scenery/trasa.scn") + "include linie/b.inc end\r\n");
-  Window w(t, t.path("base"));
+  Window& w = open();
   startAndAssignAll(w);
   ASSERT_TRUE(w.click("Command5").empty());
   EXPECT_EQ(w.get<QLabel>("Label6")->text(),
@@ -793,10 +794,8 @@ TEST(Form1, TheFilesOfTheLastChangeAreListedInAWindowWithTheWarnings) {
                              "parametru 1"));
 }
 
-TEST(Form1, AnUndoRefusedBecauseAFileChangedNamesItAndChangesNothing) {
-  TempTree t;
-  layOut(t);
-  Window w(t, t.path("base"));
+TEST_F(Form1OnATree, AnUndoRefusedBecauseAFileChangedNamesItAndChangesNothing) {
+  Window& w = open();
   startAndAssignAll(w);
   ASSERT_TRUE(w.click("Command5").empty());
   t.write("base/scenery/trasa.scn", "poprawione ręcznie\r\n");
@@ -814,9 +813,7 @@ TEST(Form1, AnUndoRefusedBecauseAFileChangedNamesItAndChangesNothing) {
 
 // A base converted in an earlier run: Start offers the undo; afterwards the
 // files wait for their categories again.
-TEST(Form1, StartOnAConvertedBaseOffersTheUndo) {
-  TempTree t;
-  layOut(t);
+TEST_F(Form1OnATree, StartOnAConvertedBaseOffersTheUndo) {
   const auto original = sceneryOf(t);
   {
     Window first(t, t.path("base"));
@@ -824,7 +821,7 @@ TEST(Form1, StartOnAConvertedBaseOffersTheUndo) {
     ASSERT_TRUE(first.click("Command5").empty());
     first.form().Form_QueryUnload(Form1::UnloadMode::User);
   }
-  Window w(t, t.path("base"));
+  Window& w = open();
   ASSERT_TRUE(w.click("Command1").empty());
   EXPECT_EQ(w.state(), ready(true, false));
   ASSERT_TRUE(w.get("Command7")->isVisible());
@@ -879,10 +876,14 @@ void layOutForReview(const TempTree& t) {
   t.write("base/scenery/trasa.scn", t.read("base/scenery/trasa.scn") + "include linie/b.inc end\r\n");
 }
 
-TEST(Form4, TheReviewListsWhatTheConversionWouldChangeAndClosingItChangesNothing) {
-  TempTree t;
-  layOutForReview(t);
-  Window w(t, t.path("base"));
+// layOutForReview's tree.
+class Form4OnATree : public WindowOnTree {
+ protected:
+  void SetUp() override { layOutForReview(t); }
+};
+
+TEST_F(Form4OnATree, TheReviewListsWhatTheConversionWouldChangeAndClosingItChangesNothing) {
+  Window& w = open();
   EXPECT_FALSE(w.get("Command9")->isEnabled());
   // Beside the conversion's button, in the space the design leaves free.
   EXPECT_EQ(w.get("Command9")->geometry(), QRect(7320 / 15, 6240 / 15, 1935 / 15, 735 / 15));
@@ -952,12 +953,10 @@ TEST(Form4, TheReviewListsWhatTheConversionWouldChangeAndClosingItChangesNothing
   EXPECT_TRUE(w.get<QLabel>("Label6")->text().isEmpty());
 }
 
-TEST(Form4, ConvertingFromTheReviewClosesItFirstAndConvertsAsTheButtonDoes) {
-  TempTree t;
-  layOutForReview(t);
-  Window w(t, t.path("base"));
+TEST_F(Form4OnATree, ConvertingFromTheReviewClosesItFirstAndConvertsAsTheButtonDoes) {
+  Window& w = open();
   startAndAssignAll(w);
-  bool open = false;
+  bool reviewOpen = false;
   QStringList captions;  // of the progress windows while the conversion runs
   QTimer watch;
   watch.setInterval(0);
@@ -965,7 +964,7 @@ TEST(Form4, ConvertingFromTheReviewClosesItFirstAndConvertsAsTheButtonDoes) {
     for (QWidget* top : QApplication::topLevelWidgets()) {
       if (top->objectName() == "Form3" && top->isVisible() && !captions.contains(top->windowTitle())) {
         captions << top->windowTitle();
-        open = open || qobject_cast<Form4*>(QApplication::activeModalWidget()) != nullptr;
+        reviewOpen = reviewOpen || qobject_cast<Form4*>(QApplication::activeModalWidget()) != nullptr;
       }
     }
   });
@@ -973,7 +972,7 @@ TEST(Form4, ConvertingFromTheReviewClosesItFirstAndConvertsAsTheButtonDoes) {
   reviewing([&] { QTest::mouseClick(w.get<QPushButton>("Command9"), Qt::LeftButton); },
             [&](Form4& form) { QTest::mouseClick(part<QPushButton>(form, "Command3"), Qt::LeftButton); });
   watch.stop();
-  EXPECT_FALSE(open) << "the review was still open while the files were converted";
+  EXPECT_FALSE(reviewOpen) << "the review was still open while the files were converted";
   EXPECT_TRUE(captions.contains(u("Przerabianie plików: czekaj"))) << captions.join(", ").toStdString();
   EXPECT_TRUE(w.get<QLabel>("Label6")->text().startsWith(u("Przerobiono pliki *.inc: 5")));
   EXPECT_FALSE(w.get("Command5")->isEnabled());
@@ -1008,10 +1007,8 @@ TEST(Form4, ThePreparationRunsOffTheInterfaceThreadAndStopsWhenCancelled) {
   for (QWidget* top : QApplication::topLevelWidgets()) EXPECT_NE(top->objectName(), "Form3");
 }
 
-TEST(Form1, TheUndoButtonAndTheSummaryAreReadByScreenReaders) {
-  TempTree t;
-  layOut(t);
-  Window w(t, t.path("base"));
+TEST_F(Form1OnATree, TheUndoButtonAndTheSummaryAreReadByScreenReaders) {
+  Window& w = open();
   startAndAssignAll(w);
   ASSERT_TRUE(w.click("Command5").empty());
   for (const char* name : {"Command7", "Command8"}) {
@@ -1029,13 +1026,14 @@ TEST(Form1, TheUndoButtonAndTheSummaryAreReadByScreenReaders) {
 // ---------------------------------------------------------------------------
 // The preview
 
-TEST(Form2, ADoubleClickShowsTheFirstLinesOfTheFile) {
-  TempTree t;
-  layOut(t);
+// layOut's tree, for the preview.
+class Form2OnATree : public Form1OnATree {};
+
+TEST_F(Form2OnATree, ADoubleClickShowsTheFirstLinesOfTheFile) {
   std::string text = "// Dworzec \xB3\xF3\xBF\r\nCR\rLF\n(p1) (p2) (p3)\r\n";
   for (int i = 5; i <= 600; ++i) text += "linia " + std::to_string(i) + "\r\n";
   t.write("base/scenery/dworzec.inc", text);
-  Window w(t, t.path("base"));
+  Window& w = open();
   ASSERT_TRUE(w.click("Command1").empty());
 
   QString want = u("// Dworzec łóż\nCR\nLF\n(p1) (p2) (p3)");
@@ -1071,10 +1069,8 @@ TEST(Form2, ADoubleClickShowsTheFirstLinesOfTheFile) {
   for (QWidget* top : QApplication::topLevelWidgets()) EXPECT_NE(top->objectName(), "Form2");
 }
 
-TEST(Form2, WithoutASelectionADoubleClickDoesNothing) {
-  TempTree t;
-  layOut(t);
-  Window w(t, t.path("base"));
+TEST_F(Form2OnATree, WithoutASelectionADoubleClickDoesNothing) {
+  Window& w = open();
   ASSERT_TRUE(w.click("Command1").empty());
   auto* view = w.get<QListView>("List1");
   view->selectionModel()->clearSelection();  // as a control-click on the selected item does
@@ -1092,38 +1088,45 @@ TEST(Form2, WithoutASelectionADoubleClickDoesNothing) {
   EXPECT_FALSE(pointerChanged);
 }
 
-TEST(Form2, AFileThatCannotBeReadIsToldAndNoWindowIsLeft) {
-  const struct {
-    std::function<void(const TempTree&)> spoil;
-    const char* says;
-    const char* why;
-  } rows[] = {
-      {[](const TempTree& t) { std::filesystem::remove(t.path("base/scenery/dworzec.inc")); }, "nie istnieje",
-       "deleted since Start"},
-      {[](const TempTree& t) { t.write("base/scenery/dworzec.inc", ""); }, "pusty", "emptied since Start"},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.why);
-    TempTree t;
-    layOut(t);
-    Window w(t, t.path("base"));
-    ASSERT_TRUE(w.click("Command1").empty());
-    row.spoil(t);
-    std::vector<Message> messages;
-    const auto previews = previewing([&] { messages = answering([&] { w.doubleClick("dworzec.inc"); }); });
-    EXPECT_TRUE(previews.empty());
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].title, "Borvantel");
-    EXPECT_TRUE(messages[0].text.contains(QString::fromStdString(t.path("base/scenery/dworzec.inc"))))
-        << messages[0].text.toStdString();
-    EXPECT_TRUE(messages[0].text.contains(u(row.says))) << messages[0].text.toStdString();
-    EXPECT_FALSE(messages[0].waitPointer);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(w.items("List1").size(), 4);
-    EXPECT_EQ(w.state(), assigning(kRoot));
-    for (QWidget* top : QApplication::topLevelWidgets()) EXPECT_NE(top->objectName(), "Form2");
-  }
+// A file of List1 spoiled between Start and the double click.
+struct Spoiled {
+  const char* name;  // of the case
+  std::function<void(const TempTree&)> spoil;
+  const char* says;  // in the message
+};
+
+void PrintTo(const Spoiled& s, std::ostream* os) { *os << s.name; }
+
+class Form2OnASpoiledFile : public Form1OnATree, public ::testing::WithParamInterface<Spoiled> {};
+
+TEST_P(Form2OnASpoiledFile, IsToldAndNoWindowIsLeft) {
+  Window& w = open();
+  ASSERT_TRUE(w.click("Command1").empty());
+  GetParam().spoil(t);
+  std::vector<Message> messages;
+  const auto previews = previewing([&] { messages = answering([&] { w.doubleClick("dworzec.inc"); }); });
+  EXPECT_TRUE(previews.empty());
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].title, "Borvantel");
+  EXPECT_TRUE(messages[0].text.contains(QString::fromStdString(t.path("base/scenery/dworzec.inc"))))
+      << messages[0].text.toStdString();
+  EXPECT_TRUE(messages[0].text.contains(u(GetParam().says))) << messages[0].text.toStdString();
+  EXPECT_FALSE(messages[0].waitPointer);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(w.items("List1").size(), 4);
+  EXPECT_EQ(w.state(), assigning(kRoot));
+  for (QWidget* top : QApplication::topLevelWidgets()) EXPECT_NE(top->objectName(), "Form2");
 }
+
+const Spoiled kSpoiled[] = {
+    {"Deleted", [](const TempTree& tree) { std::filesystem::remove(tree.path("base/scenery/dworzec.inc")); },
+     "nie istnieje"},
+    {"Emptied", [](const TempTree& tree) { tree.write("base/scenery/dworzec.inc", ""); }, "pusty"},
+};
+
+std::string spoiledName(const ::testing::TestParamInfo<Spoiled>& row) { return row.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(SinceStart, Form2OnASpoiledFile, ::testing::ValuesIn(kSpoiled), spoiledName);
 
 TEST(Form2, TheTextBoxFollowsEveryEdgeAndACrushingSizeSpringsBack) {
   Form2 form(nullptr);
@@ -1179,10 +1182,8 @@ QString driveOf(const std::string& path) { return QString::fromStdString(path.su
 
 // The drive list holds drive letters as Windows writes them; Dir1 shows the
 // chain from the drive down to the base.
-TEST(Form1, OnWindowsTheDriveListHoldsDriveLettersAndDir1StartsAtTheDrive) {
-  TempTree t;
-  t.mkdir("base/scenery");
-  Window w(t, t.path("base"));
+TEST_F(Form1OnAnEmptyBase, OnWindowsTheDriveListHoldsDriveLettersAndDir1StartsAtTheDrive) {
+  Window& w = open();
   auto* drive = w.get<QComboBox>("Drive1");
   QStringList roots;
   for (int i = 0; i < drive->count(); ++i) {

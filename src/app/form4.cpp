@@ -69,6 +69,18 @@ void Form4::createControls() {
   setFont(designFont());
   const Twips twips(this);
   resize(twips.toPixels(15000), twips.toPixels(10000));
+  createSummary();
+  createFileList();
+  createDiff();
+  createButtons();
+  layOutControls();
+  Command3->setEnabled(!review_.files().empty());
+  // Enter opens nothing by accident: no button is the default.
+  for (QPushButton* b : {Command1, Command2, Command3, Command4}) b->setAutoDefault(false);
+  List1->setFocus();
+}
+
+void Form4::createSummary() {
   Label1 = new QLabel(QString::fromStdString(review_.summary()), this);
   Label1->setObjectName("Label1");
   Label1->setTextFormat(Qt::PlainText);
@@ -83,7 +95,9 @@ void Form4::createControls() {
   Text2->setMaximumHeight(Text2->fontMetrics().lineSpacing() * 5 + 12);
   Text2->setVisible(!warnings.isEmpty());
   Text2->setAccessibleName(utf8("Ostrzeżenia"));
+}
 
+void Form4::createFileList() {
   files_ = new ReviewFilesModel(review_.files(), this);
   List1 = new QTableView(this);
   List1->setObjectName("List1");
@@ -108,7 +122,9 @@ void Form4::createControls() {
   }
   List1->setWordWrap(false);
   List1->setAccessibleName(utf8("Pliki, które konwersja zmieni"));
+}
 
+void Form4::createDiff() {
   Label2 = new QLabel(this);
   Label2->setObjectName("Label2");
   Label2->setTextFormat(Qt::PlainText);
@@ -116,7 +132,9 @@ void Form4::createControls() {
   Text1->setObjectName("Text1");
   Text1->setAccessibleName(utf8("Zmiany w zaznaczonym pliku"));
   Label2->setBuddy(Text1);
+}
 
+void Form4::createButtons() {
   Command1 = new QPushButton(utf8("Poprzedni fragment"), this);
   Command1->setObjectName("Command1");
   Command1->setToolTip("Shift+F7");
@@ -127,7 +145,9 @@ void Form4::createControls() {
   Command3->setObjectName("Command3");
   Command4 = new QPushButton(utf8("Zamknij"), this);
   Command4->setObjectName("Command4");
+}
 
+void Form4::layOutControls() {
   auto* right = new QWidget(this);
   auto* rightLayout = new QVBoxLayout(right);
   rightLayout->setContentsMargins(0, 0, 0, 0);
@@ -147,10 +167,6 @@ void Form4::createControls() {
   layout->addWidget(Text2);
   layout->addWidget(split, 1);
   layout->addLayout(buttons);
-  Command3->setEnabled(!review_.files().empty());
-  // Enter opens nothing by accident: no button is the default.
-  for (QPushButton* b : {Command1, Command2, Command3, Command4}) b->setAutoDefault(false);
-  List1->setFocus();
 }
 
 void Form4::connectControls() {

@@ -41,6 +41,11 @@ class Form4 : public QDialog {
 
  private:
   void createControls();
+  void createSummary();   // Label1 and the warnings, Text2
+  void createFileList();  // List1
+  void createDiff();      // Label2 and Text1
+  void createButtons();
+  void layOutControls();
   void connectControls();
   void moveFile(int step);
   void showFile(int file);
