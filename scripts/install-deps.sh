@@ -30,6 +30,7 @@ packages=(
   appstream          # checks the AppStream metadata (appstreamcli validate)
   lintian            # checks the package
   man-db             # reads the manual pages in their test, as lintian does
+  shellcheck         # checks the shell scripts (scripts/, tests/, .ci/run) before the builds
 )
 
 missing=()

@@ -40,7 +40,8 @@ changelog_version=$(dpkg-parsechangelog -l "$packaging/changelog" -S Version)
   fail "packaging/linux/changelog's newest entry is $changelog_version, the project's version $version"
 # Every file gets the time of the newest changelog entry: the same sources
 # give the same package.
-export SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$packaging/changelog" -S Timestamp)
+SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$packaging/changelog" -S Timestamp)
+export SOURCE_DATE_EPOCH
 
 arch=$(dpkg --print-architecture)
 name=borvantel_${version}_${arch}

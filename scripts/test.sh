@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the dependencies, then builds and runs every test twice: an
+# Installs the dependencies and checks the shell scripts with shellcheck
+# (a finding fails the run), then builds and runs every test twice: an
 # optimised build (from which the Debian package is made, checked with
 # lintian, installed and tried as a new user), and a build with
 # AddressSanitizer and UBSan; then builds the libFuzzer targets with clang
@@ -19,6 +20,12 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_strin
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 failed=()
+
+# The shell scripts first: a finding fails the run, the builds still go on.
+# (.shellcheckrc lets it follow the files the scripts source.)
+echo "=== shellcheck"
+shellcheck "$root"/scripts/*.sh "$root"/tests/*.sh "$root"/tests/wine_program.sh.in "$root"/.ci/run ||
+  failed+=("shellcheck")
 
 # build_and_test NAME BUILD_DIR [cmake arguments...]
 build_and_test() {

@@ -64,6 +64,7 @@ prog=$work/demo/program
 run() { "$cli" --program-dir "$prog" "$@"; }
 # A copy of the demo at $1 after start and the assignment of every file, as
 # demo_end_to_end.sh does it.
+# shellcheck source-path=SCRIPTDIR source=demo_assignment.sh
 . "$(dirname "${BASH_SOURCE[0]}")/demo_assignment.sh"
 demo_copy() {
   cp -r "$demo/trasa" "$1"

@@ -70,6 +70,7 @@ done
 [[ $(as_user borvantel-cli --version) == "borvantel-cli $version" ]] || fail "borvantel-cli --version"
 [[ -z $(ls -A "$home") ]] || fail "--version wrote into the home: $(ls -A "$home")"
 data=$home/.local/share/borvantel
+# shellcheck disable=SC1111  # „…” are the quotation marks the program prints
 as_user borvantel-cli --help | grep -qF "„$data”" || fail "borvantel-cli --help does not name $data"
 
 as_user "$fixtures/demo_end_to_end.sh" borvantel-cli "$fixtures/demo" "$data"

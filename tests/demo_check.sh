@@ -15,6 +15,7 @@ trap 'rm -rf "$work"' EXIT
 cp -r "$demo/trasa" "$demo/program" "$work/"
 run() { "$cli" --program-dir "$work/program" "$@"; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# shellcheck source-path=SCRIPTDIR source=demo_assignment.sh
 . "$(dirname "${BASH_SOURCE[0]}")/demo_assignment.sh"
 base=$work/trasa
 

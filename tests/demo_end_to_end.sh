@@ -20,6 +20,7 @@ else
   run() { "$cli" --program-dir "$work/program" "$@"; }
 fi
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# shellcheck source-path=SCRIPTDIR source=demo_assignment.sh
 . "$(dirname "${BASH_SOURCE[0]}")/demo_assignment.sh"
 
 left=$(run start "$work/trasa" 2>/dev/null)

@@ -19,7 +19,9 @@ rendered() { man -l "$man_dir/$1.1" 2>/dev/null | col -b; }
 tags() { awk -v s="$2" '/^[A-Z]/ { on = ($0 == s) } on && /^       [^ ]/ { print $1 }' <<<"$1" | tr -d , | sort -u; }
 long_options() { grep -o -- '--[a-z][a-z-]*' | sort -u; }
 short_options() { grep -oE -- '(^|[ ,])-[a-z]([ ,]|$)' | tr -d ' ,' | sort -u; }
-same() { [[ $2 == "$3" ]] || fail "$1 differ:"$'\n'"--help: $(echo $2)"$'\n'"page:   $(echo $3)"; }
+# The words of $1 on one line, for a message (not globbed: the texts hold *.inc).
+words() { local -a w; read -d '' -ra w <<<"$1" || true; echo "${w[*]}"; }
+same() { [[ $2 == "$3" ]] || fail "$1 differ:"$'\n'"--help: $(words "$2")"$'\n'"page:   $(words "$3")"; }
 
 for program in borvantel-cli borvantel; do
   [[ $program == borvantel ]] && command=$window || command=$cli

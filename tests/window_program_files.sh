@@ -31,8 +31,10 @@ status=0
 (cd "$work" && XDG_DATA_HOME=$work/plik BORVANTEL_DRIVER_REPORT=$work/report QT_PLUGIN_PATH=$plugins \
   QT_QPA_PLATFORM=offscreen timeout 60 "$installed" -style borvantel-driver 2>"$work/stderr") || status=$?
 ((status == 1)) || fail "the window ended with status $status, not 1"
+# shellcheck disable=SC1111  # „…” are the quotation marks the program prints
 grep -qF "„$work/plik/borvantel”: element ścieżki nie jest katalogiem" "$work/report" ||
   fail "no message naming the directory and the reason"
+# shellcheck disable=SC1111  # „…” are the quotation marks the program prints
 grep -qF "„$work/plik/borvantel”" "$work/stderr" || fail "standard error does not name the directory"
 ! grep -q '^closing' "$work/report" || fail "the window opened"
 rm "$work/report"

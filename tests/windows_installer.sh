@@ -29,7 +29,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 unset WINEPATH QT_PLUGIN_PATH
 
 setups=("$dist"/borvantel-*-windows-x86_64-setup.exe)
-((${#setups[@]} == 1)) && [[ -f ${setups[0]} ]] || fail "expected one installer in $dist, found: ${setups[*]}"
+[[ ${#setups[@]} -eq 1 && -f ${setups[0]} ]] || fail "expected one installer in $dist, found: ${setups[*]}"
 setup=${setups[0]}
 zips=("$dist"/borvantel-*-windows-x86_64.zip)
 size=$(stat -c %s "$setup")
@@ -84,6 +84,7 @@ strings -el "$shortcut" | grep -q 'Programs\\Borvantel\\bin\\borvantel.exe' ||
 # --- the installed programs, with no program directory given: their files
 # come to %APPDATA%\borvantel from the installed defaults
 printf '#!/bin/sh\nexec %q %q "$@"\n' "$wine" "$app/bin/borvantel-cli.exe" >"$work/cli"
+# shellcheck disable=SC2016  # the $ are for the script written, not for this one
 printf '#!/bin/sh\n[ -n "${QT_QPA_PLATFORM:-}" ] && export WINEQT_QPA_PLATFORM="$QT_QPA_PLATFORM"\n[ -n "${QT_PLUGIN_PATH:-}" ] && export WINEQT_PLUGIN_PATH="$QT_PLUGIN_PATH"\nexec %q %q "$@"\n' \
   "$wine" "$app/bin/borvantel.exe" >"$work/window"
 chmod +x "$work/cli" "$work/window"

@@ -19,7 +19,7 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 zips=("$dist"/borvantel-*-windows-x86_64.zip)
-((${#zips[@]} == 1)) && [[ -f ${zips[0]} ]] || fail "expected one zip in $dist, found: ${zips[*]}"
+[[ ${#zips[@]} -eq 1 && -f ${zips[0]} ]] || fail "expected one zip in $dist, found: ${zips[*]}"
 mkdir "$work/unpacked"
 (cd "$work/unpacked" && cmake -E tar xf "${zips[0]}")
 dirs=("$work"/unpacked/*/)
@@ -49,6 +49,7 @@ echo "imports: $checked programs and libraries checked"
 unset WINEPATH QT_PLUGIN_PATH
 export WINEDEBUG=-all
 # Wine keeps QT_ variables from Windows programs; the WINEQT_ form reaches them.
+# shellcheck disable=SC2016  # the $ are for the scripts written, not for this one
 qt_env='[ -n "${QT_QPA_PLATFORM:-}" ] && export WINEQT_QPA_PLATFORM="$QT_QPA_PLATFORM"
 [ -n "${QT_PLUGIN_PATH:-}" ] && export WINEQT_PLUGIN_PATH="$QT_PLUGIN_PATH"'
 printf '#!/bin/sh\nexec %q %q "$@"\n' "$wine" "$app/borvantel-cli.exe" >"$work/cli"
