@@ -56,7 +56,7 @@ deb_package() {
   fi
   echo "=== deb: lintian"
   # No error and no warning: a tag to accept needs an override with its
-  # reason (packaging/linux/lintian-overrides) and a word in README.
+  # reason (packaging/linux/lintian-overrides) and a word in docs/debian.md.
   lintian --fail-on error,warning --display-info "$deb" || failed+=("deb lintian")
   echo "=== deb: installed, as a new user"
   local installed=("$root/tests/deb_installed.sh" "$deb" "$root/demo" "$root/build-release/tests/driver-plugins")

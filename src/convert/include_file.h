@@ -1,4 +1,4 @@
-// The text rules of the include-file rewrite (zmien_inc): the category header
+// The text rules of the include-file rewrite (zmiana_inc): the category header
 // and the two renumberings that shift every parameter number up by one. Pure
 // functions over one line, so that they are tested without files; the file
 // work lives in conversion.cpp.
