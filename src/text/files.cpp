@@ -296,7 +296,10 @@ AtomicFile::AtomicFile(const platform::Directory& dir, std::string target, const
 }
 
 void AtomicFile::keepOwner(const platform::FileStat& original, mode_t mode) {
-  if (original.uid == platform::processUser() && original.gid == platform::processGroup()) return;
+  // Asked once: two system calls for each of many thousands of files show.
+  static const std::uint32_t user = platform::processUser();
+  static const std::uint32_t group = platform::processGroup();
+  if (original.uid == user && original.gid == group) return;
   if (platform::os().fchown(fd_.get(), original.uid, original.gid) == 0) {
     // chown cleared set-user-id and set-group-id.
     if ((mode & 06000) != 0) (void)platform::os().fchmod(fd_.get(), mode);
