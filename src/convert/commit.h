@@ -85,7 +85,7 @@ class Commit {
   std::vector<std::string> names() const;
 
   text::RunPaths paths_;
-  const ConversionOptions& options_;
+  ConversionOptions options_;
   NameOf nameOf_;
   // Declared before everything that owns temporary files: it goes last.
   Journal journal_;

@@ -342,7 +342,9 @@ ConversionRun::Range ConversionRun::range(ConversionPhase phase, size_t entries)
 }
 
 void ConversionRun::zmiana_inc() {
-  const auto [first, count] = range(ConversionPhase::IncludeFiles, plan_.incOut.size());
+  // Named values, not a structured binding: the lambdas below capture them.
+  const Range span = range(ConversionPhase::IncludeFiles, plan_.incOut.size());
+  const size_t first = span.first, count = span.count;
   if (count == 0) return;
   Phase phase(events_, ConversionPhase::IncludeFiles, count);
   inOrder(
@@ -398,7 +400,8 @@ void ConversionRun::prepareInclude(Worker& w, const AssignmentRow& row, Outcome&
 }
 
 void ConversionRun::zmiana_scn() {
-  const auto [first, count] = range(ConversionPhase::SceneryFiles, plan_.sceneryList.size());
+  const Range span = range(ConversionPhase::SceneryFiles, plan_.sceneryList.size());
+  const size_t first = span.first, count = span.count;
   if (plan_.table.empty() || count == 0) return;
   Phase phase(events_, ConversionPhase::SceneryFiles, count);
   // The workers of this phase read the commit's files (an include file of
