@@ -5,6 +5,7 @@
 #include "categories/completion.h"
 #include "categories/predef.h"
 #include "categories/save.h"
+#include "support/failures.h"
 #include "support/temp_tree.h"
 #include "text/codepage.h"
 #include "text/files.h"
@@ -22,14 +23,19 @@
 namespace borvantel::categories {
 namespace {
 
-using testing::FailingOs;
-using testing::TempTree;
-using testing::cp;
+using testing::FailingOs, testing::TempTree, testing::cp, testing::failureOf;
 using Call = FailingOs::Call;
 using Lines = std::vector<std::string>;
 
 // ---------------------------------------------------------------------------
 // "kategorie.txt"
+
+// What `read` gives beside a kategorie.txt holding `file` (none for nullopt).
+Lines withCategoryFile(const std::optional<std::string>& file, Lines (*read)(const text::RunPaths&)) {
+  const TempTree t;
+  if (file) t.write("prog/kategorie.txt", *file);
+  return read(t.runPaths());
+}
 
 TEST(CategoryList, ReadsNamesWithSpacesTurnedIntoUnderscores) {
   struct Row {
@@ -48,12 +54,7 @@ TEST(CategoryList, ReadsNamesWithSpacesTurnedIntoUnderscores) {
       {"a\nb\rc", {"a", "b", "c"}, "LF and CR line ends"},
       {cp("Łąki\r\nżwir"), {cp("Łąki"), cp("żwir")}, "Windows-1250 bytes kept"},
   };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.why);
-    TempTree t;
-    if (r.file) t.write("prog/kategorie.txt", *r.file);
-    EXPECT_EQ(wypelnij_liste_kategorii(t.runPaths()), r.names);
-  }
+  for (const auto& r : rows) EXPECT_EQ(withCategoryFile(r.file, wypelnij_liste_kategorii), r.names) << r.why;
 }
 
 TEST(CategoryList, AfterStartHoldsTheNamesAndBrakDefinicjiInListOrder) {
@@ -70,12 +71,7 @@ TEST(CategoryList, AfterStartHoldsTheNamesAndBrakDefinicjiInListOrder) {
       {"auta\r\nAUTA\r\n", {"AUTA", "auta", "BRAK_DEFINICJI"}, "duplicates ignoring case are kept"},
       {cp("łąki\r\nLas\r\nŁAD\r\n"), {"BRAK_DEFINICJI", "Las", cp("ŁAD"), cp("łąki")}, "ł after l"},
   };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.why);
-    TempTree t;
-    if (r.file) t.write("prog/kategorie.txt", *r.file);
-    EXPECT_EQ(categoryListAfterStart(t.runPaths()), r.list);
-  }
+  for (const auto& r : rows) EXPECT_EQ(withCategoryFile(r.file, categoryListAfterStart), r.list) << r.why;
 }
 
 TEST(CategoryList, AddAppendsTheUpperCaseNameOnItsOwnLine) {
@@ -370,15 +366,8 @@ TEST(Completion, NeverLosesPIncWhenAStepFails) {
       const auto before = tr.t.snapshot();
       FailingOs fos;
       fos.fail(r.rule);
-      {
-        platform::ScopedOs guard(fos);
-        try {
-          automatycznie_uzupelnij_inc(tr.paths);
-          ADD_FAILURE() << "no error";
-        } catch (const text::FileError& e) {
-          EXPECT_NE(std::string(e.what()).find(r.failingFile), std::string::npos) << e.what();
-        }
-      }
+      const std::string message = failureOf<text::FileError>(fos, [&] { automatycznie_uzupelnij_inc(tr.paths); });
+      EXPECT_NE(message.find(r.failingFile), std::string::npos) << message;
       EXPECT_EQ(fos.failures(), 1u);
       // p_inc.txt as it was, no p_inc1.txt left, inc_out.txt without the new lines.
       EXPECT_EQ(tr.t.snapshot(), before);
@@ -550,17 +539,9 @@ TEST(Save, FailureLeavesPredefAsItWas) {
   t.write("base/inc_out.txt", "linie\\a.inc MOSTY\r\n");
   t.write("prog/predef.txt", "*most MOSTY");
   const auto before = t.snapshot();
-  FailingOs fos;
-  fos.fail({Call::Write, ENOSPC, "predef.txt"});
-  {
-    platform::ScopedOs guard(fos);
-    try {
-      zapisz_predef(t.runPaths());
-      ADD_FAILURE() << "no error";
-    } catch (const text::FileError& e) {
-      EXPECT_NE(std::string(e.what()).find("predef.txt"), std::string::npos) << e.what();
-    }
-  }
+  const std::string message =
+      failureOf<text::FileError>({Call::Write, ENOSPC, "predef.txt"}, [&] { zapisz_predef(t.runPaths()); });
+  EXPECT_NE(message.find("predef.txt"), std::string::npos) << message;
   EXPECT_EQ(t.snapshot(), before);
 }
 

@@ -17,7 +17,6 @@
 #include "text/files.h"
 #include "platform/os.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #ifdef _WIN32
@@ -27,22 +26,17 @@
 #endif
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
-#include <random>
 
 namespace borvantel::convert {
 namespace {
 
 using testing::TempTree;
 using testing::native;
-using testing::cp;
 using Call = testing::FailingOs::Call;
 
 TEST(ConversionRun, ConvertsTheTreeByteExactAndReportsEachPhaseAndFile) {
@@ -448,20 +442,20 @@ TEST(ConversionRun, FailuresBeforeTheRenamesLeaveTheTreeUntouched) {
        "stacja.scn"},
   };
 #ifndef _WIN32
-  faults.push_back({"a listed file that a link takes outside the base directory",
-                    [](const TempTree& t, RecordingOs&) {
-                      t.write("poza/most.inc", kMost);
-                      t.remove("base/scenery/tory/most1.inc");
-                      t.symlink("../../../poza/most.inc", "base/scenery/tory/most1.inc");
-                    },
-                    "poza katalogiem"});
-  faults.push_back({"a link into a sibling directory whose name begins with the base directory's",
-                    [](const TempTree& t, RecordingOs&) {
-                      t.write("base2/most.inc", kMost);
-                      t.remove("base/scenery/tory/most1.inc");
-                      t.symlink("../../../base2/most.inc", "base/scenery/tory/most1.inc");
-                    },
-                    "poza katalogiem"});
+  // A listed file that a link takes outside the base directory: elsewhere,
+  // or into a sibling directory whose name begins with the base directory's.
+  for (const auto& link :
+       {std::pair{"poza", "a link outside the base directory"},
+        std::pair{"base2", "a link into a sibling directory named like the base directory"}}) {
+    const char* outside = link.first;
+    faults.push_back({link.second,
+                      [outside](const TempTree& t, RecordingOs&) {
+                        t.write(std::string(outside) + "/most.inc", kMost);
+                        t.remove("base/scenery/tory/most1.inc");
+                        t.symlink("../../../" + std::string(outside) + "/most.inc", "base/scenery/tory/most1.inc");
+                      },
+                      "poza katalogiem"});
+  }
 #endif
   for (const Fault& fault : faults) {
     const TempTree tree;

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ostream>
 #include <random>
 #include <string>
 
@@ -60,9 +61,27 @@ void prepareProgram(const TempTree& tree) {
   tree.write("prog/predef.txt", "");
 }
 
-TEST(Hostile, BinaryAndNulBytesAreTextLikeAnyOther) {
+// A program directory beside an empty base directory.
+class Hostile : public ::testing::Test {
+ protected:
+  explicit Hostile(TempTree::Where where = TempTree::Where::TempDir) : tree(where) { prepareProgram(tree); }
+
+  // A whole run that must succeed.
+  Outcome convertAll() {
+    Outcome out = wholeRun(tree);
+    EXPECT_EQ(out.failure, "");
+    return out;
+  }
+
   const TempTree tree;
-  prepareProgram(tree);
+};
+
+class HostileInMemory : public Hostile {
+ protected:
+  HostileInMemory() : Hostile(TempTree::Where::InMemory) {}
+};
+
+TEST_F(Hostile, BinaryAndNulBytesAreTextLikeAnyOther) {
   std::mt19937 rng(5);
   std::string binary(64 * 1024, '\0');
   for (char& c : binary) c = static_cast<char>(rng());
@@ -70,36 +89,29 @@ TEST(Hostile, BinaryAndNulBytesAreTextLikeAnyOther) {
   tree.write("base/scenery/bin/zera.inc", std::string(4096, '\0'));
   tree.write("base/scenery/bin/nul.inc", std::string("node\0(p1) (p2) (p3)\r\n", 21));
   tree.write("base/scenery/bin/sc.scn", std::string("include bin/nul.inc\0x 1 2 3\r\ninclude bin/nul.inc 1 2\r\n", 55));
-  const Outcome out = wholeRun(tree);
-  EXPECT_EQ(out.failure, "");
+  const Outcome out = convertAll();
   // The NUL stays where it was; the references are renumbered around it.
   EXPECT_EQ(tree.read("base/scenery/bin/nul.inc"), std::string("//$infotype: ___\r\nnode\0(p2) (p3) (p4)\r\n", 39));
 }
 
-TEST(Hostile, LineEndsOfEveryKindAndNoLineEndAtAll) {
-  const TempTree tree;
-  prepareProgram(tree);
+TEST_F(Hostile, LineEndsOfEveryKindAndNoLineEndAtAll) {
   tree.write("base/scenery/a/cr.inc", "(p1) (p2)\r(p3)\r");
   tree.write("base/scenery/a/lf.inc", "(p1) (p2)\n(p3)\n");
   tree.write("base/scenery/a/brak.inc", "(p1) (p2) (p3)");
-  const Outcome out = wholeRun(tree);
-  EXPECT_EQ(out.failure, "");
+  const Outcome out = convertAll();
   for (const char* name : {"cr", "lf"}) {
     EXPECT_EQ(tree.read(std::string("base/scenery/a/") + name + ".inc"), "//$infotype: ___\r\n(p2) (p3)\r\n(p4)\r\n");
   }
   EXPECT_EQ(tree.read("base/scenery/a/brak.inc"), "//$infotype: ___\r\n(p2) (p3) (p4)\r\n");
 }
 
-TEST(Hostile, AVeryLongLineIsConvertedWhole) {
-  const TempTree tree(TempTree::Where::InMemory);
-  prepareProgram(tree);
+TEST_F(HostileInMemory, AVeryLongLineIsConvertedWhole) {
   // 200 MB without a line end: the whole line is one line.
   std::string line = "(p1) (p2) (p3) ";
   line.reserve(200u << 20);
   while (line.size() < (200u << 20)) line += "node (p4) 1 2 3 ";
   tree.write("base/scenery/dlugi.inc", line);
-  const Outcome out = wholeRun(tree);
-  EXPECT_EQ(out.failure, "");
+  const Outcome out = convertAll();
   const std::string converted = tree.read("base/scenery/dlugi.inc");
   ASSERT_GT(converted.size(), line.size());
   EXPECT_EQ(converted.substr(0, 40), "//$infotype: ___\r\n(p2) (p3) (p4) node (p");
@@ -109,17 +121,14 @@ TEST(Hostile, AVeryLongLineIsConvertedWhole) {
 #ifndef _WIN32
 // Linux only: "\" in a name, names that are not UTF-8, links, and paths past
 // PATH_MAX have no counterpart in a Windows file system.
-TEST(Hostile, NamesThatCannotStandInARecordArePassedOverAndNamed) {
-  const TempTree tree;
-  prepareProgram(tree);
+TEST_F(Hostile, NamesThatCannotStandInARecordArePassedOverAndNamed) {
   const std::string markers = "(p1) (p2) (p3)\r\n";
   tree.write("base/scenery/a/ukos\\nik.inc", markers);  // "\" in a POSIX name
   tree.write("base/scenery/a/spacja w nazwie.inc", markers);
   tree.write("base/scenery/a/\xff\xfe zle.inc", markers);       // not UTF-8, and a space
   tree.write("base/scenery/a/\xff\xfe.inc", markers);           // not UTF-8
   tree.write("base/scenery/a/dobry.inc", markers);
-  const Outcome out = wholeRun(tree);
-  EXPECT_EQ(out.failure, "");
+  const Outcome out = convertAll();
   EXPECT_NE(out.passedOver.find("ukos\\nik.inc"), std::string::npos) << out.passedOver;
   EXPECT_NE(out.passedOver.find("spacja w nazwie.inc"), std::string::npos) << out.passedOver;
   EXPECT_EQ(tree.read("base/scenery/a/ukos\\nik.inc"), markers);  // passed over: untouched
@@ -127,21 +136,16 @@ TEST(Hostile, NamesThatCannotStandInARecordArePassedOverAndNamed) {
   EXPECT_EQ(out.changed, 2u);
 }
 
-TEST(Hostile, DirectoryLinkLoopsAreNotFollowed) {
-  const TempTree tree;
-  prepareProgram(tree);
+TEST_F(Hostile, DirectoryLinkLoopsAreNotFollowed) {
   tree.write("base/scenery/a/b/most.inc", "(p1) (p2) (p3)\r\n");
   tree.symlink("..", "base/scenery/a/b/wstecz");
   tree.symlink("../../..", "base/scenery/a/b/wyzej");
-  const Outcome out = wholeRun(tree);
-  EXPECT_EQ(out.failure, "");
+  const Outcome out = convertAll();
   EXPECT_EQ(out.waiting, 1u);
   EXPECT_EQ(out.changed, 1u);
 }
 
-TEST(Hostile, DirectoriesDeeperThanAPathCanBeGiveAMessage) {
-  const TempTree tree;
-  prepareProgram(tree);
+TEST_F(Hostile, DirectoriesDeeperThanAPathCanBeGiveAMessage) {
   tree.write("base/scenery/plytki.inc", "(p1) (p2) (p3)\r\n");
   // Built a step at a time, relative to the last directory: as a whole the
   // path is longer than the system allows.
@@ -182,13 +186,11 @@ run::UndoResult undoAll(run::Run& r) {
 // An include file and a scenery file in `dir` (below the scenery directory,
 // "/" separated), both with long names, through a whole run.
 void expectLongPathsConverted(const TempTree& tree, const std::string& dir) {
-  prepareProgram(tree);
   const std::string name(60, 'n');
   tree.write("base/scenery/" + dir + name + ".inc", "(p1) (p2) (p3)\r\n");
   tree.write("base/scenery/" + dir + name + ".scn", "include " + dir + name + ".inc 1 2\r\n");
   ASSERT_GT(tree.path("base/scenery/" + dir + name + ".scn").size(), 280u);
-  const Outcome out = wholeRun(tree);
-  EXPECT_EQ(out.failure, "");
+  const Outcome out = convertAll();
   EXPECT_EQ(out.waiting, 1u);
   EXPECT_EQ(out.changed, 2u);
   EXPECT_EQ(tree.read("base/scenery/" + dir + name + ".inc"), "//$infotype: ___\r\n(p2) (p3) (p4)\r\n");
@@ -200,8 +202,7 @@ void expectLongPathsConverted(const TempTree& tree, const std::string& dir) {
   EXPECT_EQ(tree.read("base/scenery/" + dir + name + ".inc"), "(p1) (p2) (p3)\r\n");
 }
 
-TEST(Hostile, FilesWhosePathsPass260CharactersAreScannedAndConverted) {
-  const TempTree tree;
+TEST_F(Hostile, FilesWhosePathsPass260CharactersAreScannedAndConverted) {
   // Directories up to about 240 characters, the files' paths past 280.
   std::string dir;
   while (tree.path("base/scenery/" + dir).size() < 230) {
@@ -210,19 +211,16 @@ TEST(Hostile, FilesWhosePathsPass260CharactersAreScannedAndConverted) {
   expectLongPathsConverted(tree, dir);
 }
 
-TEST(Hostile, DirectoriesWhosePathsPass260CharactersAreScannedAndConverted) {
+TEST_F(Hostile, DirectoriesWhosePathsPass260CharactersAreScannedAndConverted) {
   if (testing::underWine()) {
     GTEST_SKIP() << "Wine's GetFinalPathNameByHandleW names no directory past about 260 characters "
                     "(ERROR_MORE_DATA whatever the buffer); Windows itself runs this case";
   }
-  const TempTree tree;
   const std::string part(90, 'd');
   expectLongPathsConverted(tree, part + "/" + part + "/" + part + "/");
 }
 
-TEST(Hostile, NamesWindows1250CannotHoldArePassedOverAndNamed) {
-  const TempTree tree;
-  prepareProgram(tree);
+TEST_F(Hostile, NamesWindows1250CannotHoldArePassedOverAndNamed) {
   const std::string markers = "(p1) (p2) (p3)\r\n";
   tree.writeNamed("base/scenery/a", L"\u4E2D.inc", markers);
   tree.writeNamed("base/scenery/a", L"\u4E2D.scn", "include a/dobry.inc 1 2\r\n");
@@ -231,8 +229,7 @@ TEST(Hostile, NamesWindows1250CannotHoldArePassedOverAndNamed) {
   tree.write("base/scenery/a/dobry.inc", markers);
   tree.write("base/scenery/a/dobry.scn", "include a/dobry.inc 1 2\r\n");
   const auto before = tree.snapshot();
-  const Outcome out = wholeRun(tree);
-  EXPECT_EQ(out.failure, "");
+  const Outcome out = convertAll();
   for (const char* named : {"a\\?.inc", "a\\?.scn", "?\\"}) {
     EXPECT_NE(out.passedOver.find(named), std::string::npos) << named << " in " << out.passedOver;
   }
@@ -247,9 +244,7 @@ TEST(Hostile, NamesWindows1250CannotHoldArePassedOverAndNamed) {
 }
 #endif
 
-TEST(Hostile, AHundredThousandPredefinedNamesAreMatchedQuickly) {
-  const TempTree tree;
-  prepareProgram(tree);
+TEST_F(Hostile, AHundredThousandPredefinedNamesAreMatchedQuickly) {
   std::string predef;
   for (int i = 0; i < 100000; ++i) {
     predef += "*wzor" + std::to_string(i) + " MOSTY\r\nnazwa" + std::to_string(i) + ".inc DROGI\r\n";
@@ -268,41 +263,46 @@ TEST(Hostile, AHundredThousandPredefinedNamesAreMatchedQuickly) {
   EXPECT_EQ(started.fileList.size(), 1000u);
 }
 
-TEST(Hostile, WorkingFilesEditedByHandAreRefusedNamingTheLine) {
-  struct Case {
-    const char* file;
-    std::string (*line)(const TempTree&);
-  };
-  const Case cases[] = {
-      {"inc_out.txt", [](const TempTree&) { return std::string("/etc/passwd.inc MOSTY\r\n"); }},
-      {"inc_out.txt", [](const TempTree&) { return std::string("..\\..\\prog\\kategorie.txt MOSTY\r\n"); }},
-      {"inc_out1.txt", [](const TempTree&) { return std::string("a\\..\\..\\x.inc MOSTY\r\n"); }},
-      {"p_scn.txt", [](const TempTree& t) { return t.path("prog/kategorie.txt") + "\r\n"; }},
-      {"p_scn.txt", [](const TempTree& t) { return t.path("base/scenery/../../prog/kategorie.txt") + "\r\n"; }},
-      {"p_scn.txt", [](const TempTree&) { return std::string("scenery/a.scn\r\n"); }},
-  };
-  for (const Case& c : cases) {
-    const TempTree tree;
-    prepareProgram(tree);
-    tree.write("base/scenery/a.scn", "include a.inc 1 2\r\n");
-    tree.write("prog/kategorie.txt", "K\r\n");
-    tree.write("base/p_inc.txt", "");
-    tree.write("base/inc_out.txt", "");
-    tree.write(std::string("base/") + c.file, c.line(tree));
-    SCOPED_TRACE(std::string(c.file) + ": " + c.line(tree));
-    const auto before = tree.snapshot();
-    try {
-      run::Run r = run::Run::resume(tree.path("prog"), tree.path("base"));
-      convert::ConversionEvents events;
-      r.convert(events);
-      ADD_FAILURE() << "followed";
-    } catch (const text::Failure& e) {
-      EXPECT_NE(std::string(e.what()).find(c.file), std::string::npos) << e.what();
-      EXPECT_NE(std::string(e.what()).find("1"), std::string::npos) << e.what();
-    }
-    EXPECT_EQ(tree.snapshot(), before);
+// A working file edited by hand to point outside the base directory.
+struct EditedFile {
+  const char* file;
+  std::string (*line)(const TempTree&);
+};
+
+void PrintTo(const EditedFile& e, std::ostream* os) { *os << e.file; }
+
+class WorkingFileEditedByHand : public Hostile, public ::testing::WithParamInterface<EditedFile> {};
+
+TEST_P(WorkingFileEditedByHand, IsRefusedNamingTheLine) {
+  const EditedFile& c = GetParam();
+  tree.write("base/scenery/a.scn", "include a.inc 1 2\r\n");
+  tree.write("prog/kategorie.txt", "K\r\n");
+  tree.write("base/p_inc.txt", "");
+  tree.write("base/inc_out.txt", "");
+  tree.write(std::string("base/") + c.file, c.line(tree));
+  SCOPED_TRACE(std::string(c.file) + ": " + c.line(tree));
+  const auto before = tree.snapshot();
+  try {
+    run::Run r = run::Run::resume(tree.path("prog"), tree.path("base"));
+    convert::ConversionEvents events;
+    r.convert(events);
+    ADD_FAILURE() << "followed";
+  } catch (const text::Failure& e) {
+    EXPECT_NE(std::string(e.what()).find(c.file), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("1"), std::string::npos) << e.what();
   }
+  EXPECT_EQ(tree.snapshot(), before);
 }
+
+const EditedFile kEdited[] = {
+    {"inc_out.txt", [](const TempTree&) { return std::string("/etc/passwd.inc MOSTY\r\n"); }},
+    {"inc_out.txt", [](const TempTree&) { return std::string("..\\..\\prog\\kategorie.txt MOSTY\r\n"); }},
+    {"inc_out1.txt", [](const TempTree&) { return std::string("a\\..\\..\\x.inc MOSTY\r\n"); }},
+    {"p_scn.txt", [](const TempTree& t) { return t.path("prog/kategorie.txt") + "\r\n"; }},
+    {"p_scn.txt", [](const TempTree& t) { return t.path("base/scenery/../../prog/kategorie.txt") + "\r\n"; }},
+    {"p_scn.txt", [](const TempTree&) { return std::string("scenery/a.scn\r\n"); }},
+};
+INSTANTIATE_TEST_SUITE_P(OutsideTheBase, WorkingFileEditedByHand, ::testing::ValuesIn(kEdited));
 
 }  // namespace
 }  // namespace borvantel

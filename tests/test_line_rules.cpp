@@ -1,49 +1,26 @@
 // The line rules of both rewrites (renumbering, the scenery line) and the
 // assignment table they look categories up in.
-#include "categories/assignment.h"
 #include "convert/assignment_table.h"
-#include "convert/conversion.h"
 #include "convert/include_file.h"
-#include "convert/list_file.h"
 #include "convert/scenery_file.h"
-#include "convert/undo.h"
-#include "convert/unified_diff.h"
-#include "run/start.h"
-#include "support/process.h"
-#include "support/scenery_reference.h"
 #include "support/conversion_trees.h"
+#include "support/scenery_reference.h"
 #include "support/temp_tree.h"
 #include "text/codepage.h"
 #include "text/files.h"
-#include "platform/os.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <filesystem>
-#include <functional>
-#include <map>
-#include <mutex>
-#include <optional>
 #include <random>
+#include <string>
+#include <vector>
 
 namespace borvantel::convert {
 namespace {
 
 using testing::TempTree;
-using testing::native;
 using testing::cp;
-using Call = testing::FailingOs::Call;
 
 // ---------------------------------------------------------------- line rules
 

@@ -2,6 +2,7 @@
 // edge-anchored layout driven through a window that exists only in the test.
 #include "preview/anchored_layout.h"
 #include "preview/preview_text.h"
+#include "support/failures.h"
 #include "support/temp_tree.h"
 #include "text/files.h"
 
@@ -15,8 +16,7 @@
 namespace borvantel::preview {
 namespace {
 
-using testing::FailingOs;
-using testing::TempTree;
+using testing::FailingOs, testing::TempTree, testing::failureOf;
 
 // ---------------------------------------------------------------------------
 // The text
@@ -69,14 +69,9 @@ TEST(PreviewText, AnEmptyMissingOrUnreadableFileIsReportedWithItsName) {
     SCOPED_TRACE(row.why);
     FailingOs os;
     row.arrange(os);
-    platform::ScopedOs guard(os);
-    try {
-      previewText(t.path(row.file));
-      ADD_FAILURE() << "no error";
-    } catch (const text::Failure& e) {
-      EXPECT_NE(std::string(e.what()).find(t.path(row.file)), std::string::npos) << e.what();
-      EXPECT_NE(std::string(e.what()).find(row.says), std::string::npos) << e.what();
-    }
+    const std::string message = failureOf(os, [&] { previewText(t.path(row.file)); });
+    EXPECT_NE(message.find(t.path(row.file)), std::string::npos) << message;
+    EXPECT_NE(message.find(row.says), std::string::npos) << message;
   }
 }
 
@@ -182,6 +177,15 @@ class FakeWindow : public AnchoredWindow {
 // 120, 120, 10575 x 6615.
 FakeWindow form2() { return FakeWindow(10725, 6840, {{120, 120, 10575, 6615}}); }
 
+// The preview window with its layout attached, as the window has it.
+class AnchoredForm2 : public ::testing::Test {
+ protected:
+  AnchoredForm2() { w.layout = &layout; }
+
+  FakeWindow w = form2();
+  AnchoredLayout layout{w};
+};
+
 TEST(AnchoredLayout, RecordsTheDistancesToTheFourEdgesAtLoad) {
   FakeWindow w = form2();
   const AnchoredLayout layout(w);
@@ -196,10 +200,7 @@ TEST(AnchoredLayout, RecordsTheDistancesToTheFourEdgesAtLoad) {
   EXPECT_FALSE(layout.restoring());
 }
 
-TEST(AnchoredLayout, TheTextBoxFollowsEveryEdgeAndASizeThatCrushesItIsRefused) {
-  FakeWindow w = form2();
-  AnchoredLayout layout(w);
-  w.layout = &layout;
+TEST_F(AnchoredForm2, TheTextBoxFollowsEveryEdgeAndASizeThatCrushesItIsRefused) {
   const struct {
     float width, height;
     bool accepted;
@@ -236,10 +237,7 @@ TEST(AnchoredLayout, TheTextBoxFollowsEveryEdgeAndASizeThatCrushesItIsRefused) {
   }
 }
 
-TEST(AnchoredLayout, ARefusalPutsWidthThenHeightBackAndIgnoresTheSizeChangesItCauses) {
-  FakeWindow w = form2();
-  AnchoredLayout layout(w);
-  w.layout = &layout;
+TEST_F(AnchoredForm2, ARefusalPutsWidthThenHeightBackAndIgnoresTheSizeChangesItCauses) {
   w.drag(12000, 8000);
   w.log.clear();
   w.drag(100, 100);
@@ -251,10 +249,7 @@ TEST(AnchoredLayout, ARefusalPutsWidthThenHeightBackAndIgnoresTheSizeChangesItCa
   EXPECT_EQ(w.log.size(), 2u);
 }
 
-TEST(AnchoredLayout, AMinimisedWindowChangesNothingAndItsRestoreIsAccepted) {
-  FakeWindow w = form2();
-  AnchoredLayout layout(w);
-  w.layout = &layout;
+TEST_F(AnchoredForm2, AMinimisedWindowChangesNothingAndItsRestoreIsAccepted) {
   w.drag(12000, 8000);
   w.log.clear();
   w.minimised_ = true;
@@ -298,10 +293,7 @@ TEST(AnchoredLayout, ControlsThatWouldMeetOrOverlapRefuseTheSize) {
   }
 }
 
-TEST(AnchoredLayout, ARefusedSizeBeforeAnyAcceptedOneGoesBackToTheSizeAtLoad) {
-  FakeWindow w = form2();
-  AnchoredLayout layout(w);
-  w.layout = &layout;
+TEST_F(AnchoredForm2, ARefusedSizeBeforeAnyAcceptedOneGoesBackToTheSizeAtLoad) {
   w.drag(100, 100);
   EXPECT_EQ(w.clientWidth(), 10725);
   EXPECT_EQ(w.clientHeight(), 6840);

@@ -21,9 +21,7 @@ namespace borvantel {
 namespace {
 
 using run::ProgramDirSource;
-using testing::FailingOs;
-using testing::ScopedVariable;
-using testing::TempTree;
+using testing::FailingOs, testing::ScopedVariable, testing::TempTree;
 using Call = FailingOs::Call;
 using Names = std::vector<std::string>;
 

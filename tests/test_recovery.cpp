@@ -300,61 +300,6 @@ void expectWholeAfterRecovery(const TempTree& tree, const Expected& e, bool stop
   if (stopped && message.empty() && now == e.before) kind += " (stopped before the journal)";
 }
 
-TEST(Recovery, StoppedAtEveryFileOperationTheNextRunLeavesTheTreeWhole) {
-  const Expected e = expectedFor(2);
-  long n = 0;
-  {
-    const TempTree tree(TempTree::Where::InMemory);
-    layOut(tree, 2);
-    n = operationsOf(Job::Convert, tree);
-  }
-  std::map<std::string, int> seen;
-  const int stuckBefore = stuckChildren;
-  const std::vector<long> points = stopPoints(n);
-  for (const long k : points) {
-    SCOPED_TRACE("stopped at operation " + std::to_string(k) + " of " + std::to_string(n));
-    const TempTree tree(TempTree::Where::InMemory);
-    layOut(tree, 2);
-    const bool stopped = convertInChild(tree, k);
-    EXPECT_EQ(stopped, k <= n);
-    std::string kind;
-    expectWholeAfterRecovery(tree, e, stopped, kind);
-    ++seen[kind];
-    if (::testing::Test::HasFailure()) break;
-  }
-  // Both outcomes happened: stops before the journal's commit and after it.
-  EXPECT_GT(seen["after"], 0);
-  EXPECT_GT(seen["before"] + seen["before (stopped before the journal)"], 0);
-  std::printf("stop points tried: %zu of %ld\n", points.size(), n + 1);
-  if (stuckChildren > stuckBefore) std::printf("stopped children ended from here (Wine): %d\n", stuckChildren - stuckBefore);
-}
-
-TEST(Recovery, KilledAtRandomMomentsTheNextRunLeavesTheTreeWhole) {
-  constexpr int kDirs = kKillDirs;
-  const Expected e = expectedFor(kDirs);
-  // How long a whole conversion takes here, to spread the kills over it.
-  long micros = 0;
-  {
-    const TempTree tree(TempTree::Where::InMemory);
-    layOut(tree, kDirs);
-    convertInChild(tree, 0, -1, &micros);
-  }
-  std::printf("a whole conversion: %ld us\n", micros);
-  std::mt19937 rng(3);
-  std::map<std::string, int> seen;
-  for (int round = 0; round < 12; ++round) {
-    const int delay = static_cast<int>(rng() % static_cast<unsigned>(micros + 1));
-    SCOPED_TRACE("killed after " + std::to_string(delay) + " us");
-    const TempTree tree(TempTree::Where::InMemory);
-    layOut(tree, kDirs);
-    const bool stopped = convertInChild(tree, 0, delay);
-    std::string kind;
-    expectWholeAfterRecovery(tree, e, stopped, kind);
-    ++seen[kind];
-  }
-  for (const auto& [kind, n] : seen) std::printf("%s: %d\n", kind.c_str(), n);
-}
-
 TEST(Recovery, JournalsThatCannotBeFollowedAreRefusedAndNothingChanges) {
   struct Case {
     const char* what;
@@ -664,68 +609,124 @@ bool undoInChild(const TempTree& tree, long stopAt, long killAfterMicros = -1, l
   return inChild(tree, Job::Undo, stopAt, killAfterMicros, tookMicros);
 }
 
-TEST(Undo, KilledAtRandomMomentsTheNextRunLeavesTheTreeWhole) {
-  constexpr int kDirs = kKillDirs;
-  const Expected e = expectedFor(kDirs);
-  // How long a whole undo takes here, to spread the kills over it.
-  long micros = 0;
-  {
-    const TempTree tree(TempTree::Where::InMemory);
-    layOut(tree, kDirs);
-    convertAll(tree);
-    undoInChild(tree, 0, -1, &micros);
-  }
-  std::printf("a whole undo: %ld us\n", micros);
-  std::mt19937 rng(9);
-  std::map<std::string, int> seen;
-  for (int round = 0; round < 8; ++round) {
-    const TempTree tree(TempTree::Where::InMemory);
-    layOut(tree, kDirs);
-    convertAll(tree);
-    const long delay = static_cast<long>(rng() % static_cast<unsigned>(micros + 1));
-    SCOPED_TRACE("undo killed after " + std::to_string(delay) + " us");
-    undoInChild(tree, 0, delay);
-    ASSERT_NO_THROW(convert::recoverInterruptedConversion(tree.runPaths()));
-    const Files now = sceneryOf(tree);
-    ASSERT_TRUE(now == e.before || now == e.after) << "a tree half undone";
-    EXPECT_EQ(undoSetOf(tree).empty(), now == e.before);
-    EXPECT_FALSE(tree.exists("base/.borvantel-journal"));
-    ++seen[now == e.before ? "undone" : "still converted"];
-  }
-  for (const auto& [kind, n] : seen) std::printf("%s: %d\n", kind.c_str(), n);
+// The job as the messages of the tests name it.
+const char* described(Job job) { return job == Job::Convert ? "conversion" : "undo"; }
+
+// A fresh tree for a stop or kill test: `dirs` directories, converted first
+// when the job is the undo.
+void prepareFor(Job job, const TempTree& tree, int dirs) {
+  layOut(tree, dirs);
+  if (job == Job::Undo) convertAll(tree);
 }
 
-TEST(Undo, StoppedAtEveryFileOperationTheNextRunLeavesTheTreeWhole) {
-  const Expected e = expectedFor(2);
+bool inChild(Job job, const TempTree& tree, long stopAt, long killAfterMicros = -1, long* tookMicros = nullptr) {
+  return job == Job::Convert ? convertInChild(tree, stopAt, killAfterMicros, tookMicros)
+                             : undoInChild(tree, stopAt, killAfterMicros, tookMicros);
+}
+
+// What a test of a stopped or killed job checks on the tree afterwards:
+// `stopped` tells whether the child was stopped before its end; `kind`
+// names the outcome, for the counts printed.
+using AfterwardsCheck = std::function<void(const TempTree& tree, bool stopped, std::string& kind)>;
+
+// Stops `job` at each of its stop points in turn, each time on a fresh tree
+// (past the last operation the child ends by itself). Returns the outcomes.
+std::map<std::string, int> stoppedAtEveryPoint(Job job, const AfterwardsCheck& check) {
   long n = 0;
   {
     const TempTree tree(TempTree::Where::InMemory);
-    layOut(tree, 2);
-    convertAll(tree);
-    n = operationsOf(Job::Undo, tree);
+    prepareFor(job, tree, 2);
+    n = operationsOf(job, tree);
   }
   std::map<std::string, int> seen;
   const int stuckBefore = stuckChildren;
   const std::vector<long> points = stopPoints(n);
   for (const long k : points) {
-    SCOPED_TRACE("undo stopped at operation " + std::to_string(k) + " of " + std::to_string(n));
+    SCOPED_TRACE(std::string(described(job)) + " stopped at operation " + std::to_string(k) + " of " +
+                 std::to_string(n));
     const TempTree tree(TempTree::Where::InMemory);
-    layOut(tree, 2);
-    convertAll(tree);
-    const bool stopped = undoInChild(tree, k);
+    prepareFor(job, tree, 2);
+    const bool stopped = inChild(job, tree, k);
     EXPECT_EQ(stopped, k <= n);
+    std::string kind;
+    check(tree, stopped, kind);
+    ++seen[kind];
+    if (::testing::Test::HasFailure()) break;
+  }
+  std::printf("%s stop points tried: %zu of %ld\n", described(job), points.size(), n + 1);
+  if (stuckChildren > stuckBefore) std::printf("stopped children ended from here (Wine): %d\n", stuckChildren - stuckBefore);
+  return seen;
+}
+
+// Kills `job` `rounds` times at a random moment of its run, each time on a
+// fresh tree of kKillDirs directories.
+void killedAtRandomMoments(Job job, int rounds, unsigned seed, const AfterwardsCheck& check) {
+  // How long a whole job takes here, to spread the kills over it.
+  long micros = 0;
+  {
+    const TempTree tree(TempTree::Where::InMemory);
+    prepareFor(job, tree, kKillDirs);
+    inChild(job, tree, 0, -1, &micros);
+  }
+  std::printf("a whole %s: %ld us\n", described(job), micros);
+  std::mt19937 rng(seed);
+  std::map<std::string, int> seen;
+  for (int round = 0; round < rounds; ++round) {
+    const long delay = static_cast<long>(rng() % static_cast<unsigned>(micros + 1));
+    SCOPED_TRACE(std::string(described(job)) + " killed after " + std::to_string(delay) + " us");
+    const TempTree tree(TempTree::Where::InMemory);
+    prepareFor(job, tree, kKillDirs);
+    const bool stopped = inChild(job, tree, 0, delay);
+    std::string kind;
+    check(tree, stopped, kind);
+    ++seen[kind];
+  }
+  for (const auto& [kind, n] : seen) std::printf("%s: %d\n", kind.c_str(), n);
+}
+
+// After a stopped or killed conversion and the recovery of the next run.
+AfterwardsCheck wholeAfterRecovery(const Expected& e) {
+  return [&e](const TempTree& tree, bool stopped, std::string& kind) {
+    expectWholeAfterRecovery(tree, e, stopped, kind);
+  };
+}
+
+// After a stopped or killed undo and the recovery of the next run: the tree
+// wholly converted and still undoable, or wholly undone.
+AfterwardsCheck wholeAfterUndoRecovery(const Expected& e) {
+  return [&e](const TempTree& tree, bool, std::string& kind) {
     ASSERT_NO_THROW(convert::recoverInterruptedConversion(tree.runPaths()));
     const Files now = sceneryOf(tree);
     ASSERT_TRUE(now == e.before || now == e.after) << "a tree half undone";
     EXPECT_FALSE(tree.exists("base/.borvantel-journal"));
-    // Either still undoable or wholly undone.
     EXPECT_EQ(undoSetOf(tree).empty(), now == e.before);
-    ++seen[now == e.before ? "before" : "after"];
-  }
-  EXPECT_GT(seen["before"], 0);
+    kind = now == e.before ? "undone" : "still converted";
+  };
+}
+
+TEST(Recovery, StoppedAtEveryFileOperationTheNextRunLeavesTheTreeWhole) {
+  const Expected e = expectedFor(2);
+  std::map<std::string, int> seen = stoppedAtEveryPoint(Job::Convert, wholeAfterRecovery(e));
+  // Both outcomes happened: stops before the journal's commit and after it.
   EXPECT_GT(seen["after"], 0);
-  std::printf("undo stop points tried: %zu of %ld\n", points.size(), n + 1);
-  if (stuckChildren > stuckBefore) std::printf("stopped children ended from here (Wine): %d\n", stuckChildren - stuckBefore);
+  EXPECT_GT(seen["before"] + seen["before (stopped before the journal)"], 0);
+}
+
+TEST(Recovery, KilledAtRandomMomentsTheNextRunLeavesTheTreeWhole) {
+  const Expected e = expectedFor(kKillDirs);
+  killedAtRandomMoments(Job::Convert, 12, 3, wholeAfterRecovery(e));
+}
+
+TEST(Undo, StoppedAtEveryFileOperationTheNextRunLeavesTheTreeWhole) {
+  const Expected e = expectedFor(2);
+  std::map<std::string, int> seen = stoppedAtEveryPoint(Job::Undo, wholeAfterUndoRecovery(e));
+  EXPECT_GT(seen["undone"], 0);
+  EXPECT_GT(seen["still converted"], 0);
+}
+
+TEST(Undo, KilledAtRandomMomentsTheNextRunLeavesTheTreeWhole) {
+  const Expected e = expectedFor(kKillDirs);
+  killedAtRandomMoments(Job::Undo, 8, 9, wholeAfterUndoRecovery(e));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "run/base_directory.h"
 #include "run/run.h"
 #include "run/start.h"
+#include "support/failures.h"
 #include "support/temp_tree.h"
 #include "text/codepage.h"
 #include "text/files.h"
@@ -32,9 +33,7 @@ void PrintTo(const Controls& c, std::ostream* os) {
 
 namespace {
 
-using testing::FailingOs;
-using testing::TempTree;
-using testing::linesOf;
+using testing::FailingOs, testing::TempTree, testing::failureOf, testing::linesOf;
 using Call = FailingOs::Call;
 using Lines = std::vector<std::string>;
 
@@ -115,15 +114,9 @@ TEST(Start, FailureToEmptyIncOutIsReported) {
   t.write("base/scenery/a.inc", kThreeMarkers);
   t.write("base/inc_out.txt", "old.inc X\r\n");
   const auto before = t.snapshot();
-  FailingOs fos;
-  fos.fail({Call::Open, EROFS, "inc_out.txt"});
-  platform::ScopedOs guard(fos);
-  try {
-    runStart(t.runPaths());
-    ADD_FAILURE() << "no error";
-  } catch (const text::FileError& e) {
-    EXPECT_NE(std::string(e.what()).find("inc_out.txt"), std::string::npos) << e.what();
-  }
+  const std::string message =
+      failureOf<text::FileError>({Call::Open, EROFS, "inc_out.txt"}, [&] { runStart(t.runPaths()); });
+  EXPECT_NE(message.find("inc_out.txt"), std::string::npos) << message;
   EXPECT_EQ(t.snapshot(), before);
 }
 
@@ -175,17 +168,9 @@ TEST(BaseDirectory, CleanUpRemovesTheFourWorkingFilesOnly) {
 TEST(BaseDirectory, CleanUpGoesOnPastAFailureAndNamesTheFile) {
   TempTree t;
   for (const char* f : {"inc_out.txt", "inc_out1.txt", "p_inc.txt", "p_scn.txt"}) t.write(std::string("base/") + f, "x");
-  FailingOs fos;
-  fos.fail({Call::Unlink, EACCES, "inc_out1.txt"});
-  {
-    platform::ScopedOs guard(fos);
-    try {
-      removeWorkingFiles(t.runPaths());
-      ADD_FAILURE() << "no error";
-    } catch (const text::Failure& e) {
-      EXPECT_NE(std::string(e.what()).find("inc_out1.txt"), std::string::npos) << e.what();
-    }
-  }
+  const std::string message =
+      failureOf({Call::Unlink, EACCES, "inc_out1.txt"}, [&] { removeWorkingFiles(t.runPaths()); });
+  EXPECT_NE(message.find("inc_out1.txt"), std::string::npos) << message;
   EXPECT_EQ(t.allFiles(), Lines{"base/inc_out1.txt"});
 }
 
@@ -213,6 +198,18 @@ Controls converted(bool save, const convert::ConversionResult& result) {
 }
 
 const std::string kRoot(text::kGlownyScenery);
+
+// A run on `t` with Start done.
+run::Run startedOn(const TempTree& t) {
+  run::Run r(t.path("prog"), t.path("base"));
+  r.start();
+  return r;
+}
+
+// Every waiting file given the selected category, one at a time.
+void assignAll(run::Run& r) {
+  while (!r.fileList().empty()) r.assignSelectedFile();
+}
 
 // A small tree: four files wait, one is covered by predef.txt.
 void layOut(const TempTree& t) {
@@ -399,9 +396,8 @@ TEST(RunStages, AWholeRunByHand) {
 TEST(RunStages, ConvertingFirstLeavesSavingAvailable) {
   TempTree t;
   layOut(t);
-  run::Run r(t.path("prog"), t.path("base"));
-  r.start();
-  while (!r.fileList().empty()) r.assignSelectedFile();
+  run::Run r = startedOn(t);
+  assignAll(r);
   convert::ConversionEvents events;
   const convert::ConversionResult result = r.convert(events);
   EXPECT_EQ(r.controls(), converted(true, result));
@@ -448,61 +444,42 @@ TEST(RunStages, AFailedStepLeavesTheStageAndTheListsAsTheyWere) {
   {
     SCOPED_TRACE("Start in a base directory where no working file can be written");
     run::Run r(t.path("prog"), t.path("base"));
-    FailingOs fos;
-    fos.fail({Call::Open, EACCES, "inc_out.txt"});
-    platform::ScopedOs guard(fos);
-    try {
-      r.start();
-      ADD_FAILURE() << "no error";
-    } catch (const text::Failure& e) {
-      EXPECT_NE(std::string(e.what()).find(t.path("base/inc_out.txt")), std::string::npos) << e.what();
-    }
+    const std::string message = failureOf({Call::Open, EACCES, "inc_out.txt"}, [&] { r.start(); });
+    EXPECT_NE(message.find(t.path("base/inc_out.txt")), std::string::npos) << message;
     EXPECT_EQ(r.stage(), Stage::ChoosingDirectory);
     EXPECT_EQ(r.controls(), choosing(true));  // the user may pick another directory or try again
   }
-  run::Run r(t.path("prog"), t.path("base"));
-  r.start();
+  run::Run r = startedOn(t);
   {
     SCOPED_TRACE("an assignment that cannot be written");
     const std::string incOut = t.read("base/inc_out.txt");
-    FailingOs fos;
-    fos.fail({Call::Write, ENOSPC, "inc_out.txt"});
-    platform::ScopedOs guard(fos);
-    EXPECT_THROW(r.assignSelectedFile(), text::Failure);
-    EXPECT_THROW(r.assignWholeDirectory(), text::Failure);
+    const FailingOs::Rule full{Call::Write, ENOSPC, "inc_out.txt"};
+    failureOf(full, [&] { r.assignSelectedFile(); });
+    failureOf(full, [&] { r.assignWholeDirectory(); });
     EXPECT_EQ(r.fileList().size(), 4u);  // the files stay in the list
     EXPECT_EQ(r.controls(), assigning(kRoot));
     EXPECT_EQ(t.read("base/inc_out.txt"), incOut);
   }
-  while (!r.fileList().empty()) r.assignSelectedFile();
+  assignAll(r);
   {
     SCOPED_TRACE("a save that cannot be written: the button stays available");
     const std::string predef = t.read("prog/predef.txt");
-    FailingOs fos;
-    fos.fail({Call::Write, EROFS, "predef.txt"});
-    platform::ScopedOs guard(fos);
-    EXPECT_THROW(r.save(), text::Failure);
+    failureOf({Call::Write, EROFS, "predef.txt"}, [&] { r.save(); });
     EXPECT_EQ(r.controls(), ready(true, true));
     EXPECT_EQ(t.read("prog/predef.txt"), predef);
   }
   {
     SCOPED_TRACE("a conversion that fails before changing a file: the button stays available");
     const auto before = t.snapshot();
-    FailingOs fos;
-    fos.fail({Call::Mkstemp, ENOSPC, "linie"});
-    platform::ScopedOs guard(fos);
     convert::ConversionEvents events;
-    EXPECT_THROW(r.convert(events), text::Failure);
+    failureOf({Call::Mkstemp, ENOSPC, "linie"}, [&] { r.convert(events); });
     EXPECT_EQ(r.controls(), ready(true, true));
     EXPECT_EQ(t.snapshot(), before);
   }
   {
     SCOPED_TRACE("a conversion that fails after changing files: converting again is not offered");
-    FailingOs fos;
-    fos.fail({Call::Rename, EIO, "trasa.scn"});
-    platform::ScopedOs guard(fos);
     convert::ConversionEvents events;
-    EXPECT_THROW(r.convert(events), convert::IncompleteConversion);
+    failureOf<convert::IncompleteConversion>({Call::Rename, EIO, "trasa.scn"}, [&] { r.convert(events); });
     Controls expected = ready(false, true);
     expected.undo = true;  // the files replaced can be put back
     EXPECT_EQ(r.controls(), expected);
@@ -525,13 +502,9 @@ TEST(RunStages, StartRefusesWhatIsNotABaseDirectory) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.why);
     run::Run r(t.path("prog"), row.dir);
-    try {
-      r.start();
-      ADD_FAILURE() << "no error";
-    } catch (const text::Failure& e) {
-      EXPECT_NE(std::string(e.what()).find(row.says), std::string::npos) << e.what();
-      EXPECT_NE(std::string(e.what()).find(row.dir), std::string::npos) << e.what();
-    }
+    const std::string message = failureOf([&] { r.start(); });
+    EXPECT_NE(message.find(row.says), std::string::npos) << message;
+    EXPECT_NE(message.find(row.dir), std::string::npos) << message;
     EXPECT_EQ(r.stage(), Stage::ChoosingDirectory);
   }
   EXPECT_EQ(t.allFiles(), Lines{"plik"});
@@ -560,8 +533,7 @@ TEST(RunStages, AResumedRunContinuesWhereTheWindowLeftOff) {
 TEST(RunStages, Label5KeepsItsTextWhenTheSelectionGoesAway) {
   TempTree t;
   layOut(t);
-  run::Run r(t.path("prog"), t.path("base"));
-  r.start();
+  run::Run r = startedOn(t);
   r.selectFile(2);
   ASSERT_EQ(r.controls(), assigning("linie\\"));
   const struct {
@@ -582,9 +554,8 @@ TEST(RunStages, Label5KeepsItsTextWhenTheSelectionGoesAway) {
 TEST(RunStages, ADryRunLeavesTheConvertButtonAsItWas) {
   TempTree t;
   layOut(t);
-  run::Run r(t.path("prog"), t.path("base"));
-  r.start();
-  while (!r.fileList().empty()) r.assignSelectedFile();
+  run::Run r = startedOn(t);
+  assignAll(r);
   ASSERT_EQ(r.controls(), ready(true, true));
   const auto before = t.snapshot();
   convert::ConversionEvents events;
@@ -600,14 +571,13 @@ TEST(RunStages, ADryRunLeavesTheConvertButtonAsItWas) {
 TEST(RunStages, AConversionRefusedWhileFilesWaitIsStillOfferedOnceTheyAreAssigned) {
   TempTree t;
   layOut(t);
-  run::Run r(t.path("prog"), t.path("base"));
-  r.start();
+  run::Run r = startedOn(t);
   convert::ConversionEvents events;
   EXPECT_THROW(r.convert(events), FilesWaiting);
   convert::ConversionOptions dryRun;
   dryRun.dryRun = true;
   EXPECT_THROW(r.convert(events, dryRun), FilesWaiting);
-  while (!r.fileList().empty()) r.assignSelectedFile();
+  assignAll(r);
   EXPECT_EQ(r.controls(), ready(true, true));
   const convert::ConversionResult result = r.convert(events);
   EXPECT_EQ(result.includeFiles, 5u);
@@ -655,8 +625,7 @@ TEST(RunStages, ATypedDirectoryStandsForItsTargetsInBothEncodings) {
   TempTree t;
   layOut(t);
   t.write("base/scenery/" + testing::cp("łąki") + "/x.inc", kThreeMarkers);
-  run::Run r(t.path("prog"), t.path("base"));
-  r.start();
+  run::Run r = startedOn(t);
   EXPECT_EQ(r.assignTypedDirectory("ŁĄKI/"), Lines{testing::cp("łąki\\x.inc")});
   EXPECT_THROW(r.assignTypedDirectory("inne"), text::Failure);
   EXPECT_EQ(r.assignTypedDirectory("Linie"), (Lines{"linie\\a.inc", "linie\\b.inc"}));
@@ -666,13 +635,9 @@ TEST(RunStages, TypedTextOutsideWindows1250IsRefusedNotReplaced) {
   TempTree t;
   t.write("prog/kategorie.txt", "AUTA\r\n");
   run::Run r(t.path("prog"), t.path("base"));
-  try {
-    r.addCategory("łąka 日本");
-    ADD_FAILURE() << "no error";
-  } catch (const text::Failure& e) {
-    EXPECT_NE(std::string(e.what()).find("„日”"), std::string::npos) << e.what();  // names the character
-    EXPECT_NE(std::string(e.what()).find("„łąka 日本”"), std::string::npos) << e.what();  // and the text as typed
-  }
+  const std::string message = failureOf([&] { r.addCategory("łąka 日本"); });
+  EXPECT_NE(message.find("„日”"), std::string::npos) << message;           // names the character
+  EXPECT_NE(message.find("„łąka 日本”"), std::string::npos) << message;  // and the text as typed
   EXPECT_EQ(t.read("prog/kategorie.txt"), "AUTA\r\n");
   EXPECT_EQ(r.categoryList(), Lines{});
   EXPECT_EQ(r.addCategory("łąka"), text::toUpper(testing::cp("łąka")));
@@ -729,10 +694,9 @@ void layOutForUndo(const TempTree& t) {
 TEST(RunUndo, AConversionOfThisRunIsUndoneAndOfferedAgain) {
   TempTree t;
   layOutForUndo(t);
-  run::Run r(t.path("prog"), t.path("base"));
-  r.start();
+  run::Run r = startedOn(t);
   EXPECT_FALSE(r.controls().undo);  // nothing converted yet
-  while (!r.fileList().empty()) r.assignSelectedFile();
+  assignAll(r);
   const auto before = sceneryOf(t);
   ConversionEvents none;
   const ConversionResult converted = r.convert(none);
@@ -768,9 +732,8 @@ TEST(RunUndo, AConversionOfThisRunIsUndoneAndOfferedAgain) {
 TEST(RunUndo, AFileChangedSinceTheConversionRefusesTheUndoAndChangesNothing) {
   TempTree t;
   layOutForUndo(t);
-  run::Run r(t.path("prog"), t.path("base"));
-  r.start();
-  while (!r.fileList().empty()) r.assignSelectedFile();
+  run::Run r = startedOn(t);
+  assignAll(r);
   ConversionEvents none;
   r.convert(none);
   t.write("base/scenery/dworzec.inc", "zmieniony po konwersji\r\n");
@@ -800,8 +763,7 @@ TEST(RunUndo, StartOnAConvertedBaseOffersTheUndoAndScansAgainAfterIt) {
     earlier.convert(none);
     earlier.close();
   }
-  run::Run r(t.path("prog"), t.path("base"));
-  r.start();
+  run::Run r = startedOn(t);
   EXPECT_EQ(r.stage(), Stage::ReadyNothingAssigned);  // the converted files carry their headers
   EXPECT_TRUE(r.controls().undo);
   EXPECT_FALSE(r.controls().showChanges);  // nothing changed by this run yet

@@ -26,11 +26,7 @@
 namespace borvantel::scan {
 namespace {
 
-using testing::FailingOs;
-using testing::TempTree;
-using testing::linesOf;
-using testing::cp;
-using testing::native;
+using testing::FailingOs, testing::TempTree, testing::linesOf, testing::cp, testing::native;
 using Call = FailingOs::Call;
 using Lines = std::vector<std::string>;
 
@@ -103,12 +99,9 @@ TEST(IncludeExamination, CountsDifferentMarkersOutsideCommentLines) {
 
 TEST(Scan, WalkVisitsSubdirectoriesBreadthFirstAndRootLast) {
   TempTree t;
-  t.write("base/scenery/root.scn", "x");
-  t.write("base/scenery/A/a.scn", "x");
-  t.write("base/scenery/A/A1/a1.scn", "x");
-  t.write("base/scenery/A/A1/A11/a11.scn", "x");
-  t.write("base/scenery/B/b.scn", "x");
-  t.write("base/scenery/B/B1/b1.scn", "x");
+  for (const char* scn : {"root.scn", "A/a.scn", "A/A1/a1.scn", "A/A1/A11/a11.scn", "B/b.scn", "B/B1/b1.scn"}) {
+    t.write(std::string("base/scenery/") + scn, "x");
+  }
   t.write("base/scenery/C/c.inc", kThreeMarkers);
   t.write("base/scenery/A/A1/h.inc", "//$infotype: Mosty\r\n");
   t.write("base/scenery/root.inc", "//$infotype: Drogi\r\n");

@@ -37,16 +37,9 @@
 namespace borvantel::text {
 namespace {
 
-using platform::Directory;
-using platform::Fd;
-using platform::FileStat;
-using platform::Os;
-using platform::ScopedOs;
-using platform::kPathSeparator;
-using platform::os;
-using testing::FailingOs;
-using testing::TempTree;
-using testing::cp;
+using platform::Directory, platform::Fd, platform::FileStat, platform::Os, platform::ScopedOs;
+using platform::kPathSeparator, platform::os;
+using testing::FailingOs, testing::TempTree, testing::cp;
 using Call = FailingOs::Call;
 using Lines = std::vector<std::string>;
 

@@ -1,55 +1,43 @@
 // Undo: the originals put back, and what a failure or a changed file leaves.
-#include "categories/assignment.h"
-#include "convert/assignment_table.h"
 #include "convert/conversion.h"
-#include "convert/include_file.h"
-#include "convert/list_file.h"
-#include "convert/scenery_file.h"
 #include "convert/undo.h"
-#include "convert/unified_diff.h"
-#include "run/start.h"
-#include "support/process.h"
-#include "support/scenery_reference.h"
 #include "support/conversion_trees.h"
 #include "support/temp_tree.h"
-#include "text/codepage.h"
-#include "text/files.h"
 #include "platform/os.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <filesystem>
-#include <functional>
 #include <map>
-#include <mutex>
-#include <optional>
-#include <random>
+#include <string>
+#include <vector>
 
 namespace borvantel::convert {
 namespace {
 
 using testing::TempTree;
-using testing::native;
-using testing::cp;
 using Call = testing::FailingOs::Call;
 
-TEST(Undo, ARenameFailingPartWayLeavesExactlyTheFilesNotYetPutBackUndoable) {
+// The example tree, with its program directory; convertTree() converts it.
+class Undo : public ::testing::Test {
+ protected:
+  // Lays out the tree at `base`, keeps it in `before` and converts it.
+  text::RunPaths convertTree(const std::string& base = "base") {
+    prepareTree(tree, base);
+    before = tree.snapshot();
+    const text::RunPaths paths = text::RunPaths::make(tree.path("prog"), tree.path(base));
+    ConversionEvents progress;
+    EXPECT_EQ(runConversion(paths, progress).changedFiles, kChanged);
+    return paths;
+  }
+
   const TempTree tree;
-  prepareTree(tree);
-  const auto before = tree.snapshot();
-  ConversionEvents progress;
-  runConversion(tree.runPaths(), progress);
+  std::map<std::string, std::string> before;
+};
+
+TEST_F(Undo, ARenameFailingPartWayLeavesExactlyTheFilesNotYetPutBackUndoable) {
+  convertTree();
   const auto converted = tree.snapshot();
   ASSERT_EQ(undoableFiles(tree.runPaths()).size(), kChanged.size());
 
@@ -80,12 +68,8 @@ TEST(Undo, ARenameFailingPartWayLeavesExactlyTheFilesNotYetPutBackUndoable) {
 
 // An undo set kept before the manifest named each file's phase is still put
 // back; the phase is then told by the file's name.
-TEST(Undo, ASetKeptByTheFirstManifestVersionIsStillPutBack) {
-  const TempTree tree;
-  prepareTree(tree);
-  const auto before = tree.snapshot();
-  ConversionEvents progress;
-  runConversion(tree.runPaths(), progress);
+TEST_F(Undo, ASetKeptByTheFirstManifestVersionIsStillPutBack) {
+  convertTree();
   // The same manifest as the first version wrote it: no phase field.
   const std::string manifest = ".borvantel-undo/manifest";
   const std::string now = tree.read("base/" + manifest);
@@ -111,45 +95,39 @@ TEST(Undo, ASetKeptByTheFirstManifestVersionIsStillPutBack) {
 // Undo makes its renames durable, by a flush after the last of them; a flush
 // that fails there is a failure, not a success (the files are put back, but
 // a power cut could still lose that).
-TEST(Undo, FlushesAfterItsRenamesAndAFailedFlushIsNoSuccess) {
-  for (const bool failing : {false, true}) {
-    SCOPED_TRACE(failing ? "the flush fails" : "the flush succeeds");
-    const TempTree tree;
-    prepareTree(tree);
-    const auto before = tree.snapshot();
-    ConversionEvents progress;
-    runConversion(tree.runPaths(), progress);
-    RecordingOs os;
-    if (failing) os.fail({Call::Syncfs, EIO});
-    try {
-      platform::ScopedOs guard(os);
-      undoConversion(tree.runPaths());
-      EXPECT_FALSE(failing) << "no failure reported";
-    } catch (const text::Failure& e) {
-      EXPECT_TRUE(failing) << e.what();
-      EXPECT_NE(std::string(e.what()).find(tree.path("base")), std::string::npos) << e.what();
-    }
-    const auto lastRename = std::find(os.log.rbegin(), os.log.rend(), "rename").base();
-    ASSERT_NE(lastRename, os.log.begin()) << "nothing put back";
-    EXPECT_EQ(std::count(lastRename, os.log.end(), "syncfs"), 1);
-    for (const std::string& file : kChanged) {
-      std::string slashed = "base/" + file;
-      std::replace(slashed.begin(), slashed.end(), '\\', '/');
-      EXPECT_EQ(tree.read(slashed), before.at(slashed));
-    }
+class UndoFlush : public Undo, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UndoFlush, ComesAfterTheRenamesAndWhenItFailsIsNoSuccess) {
+  const bool failing = GetParam();
+  convertTree();
+  RecordingOs os;
+  if (failing) os.fail({Call::Syncfs, EIO});
+  try {
+    platform::ScopedOs guard(os);
+    undoConversion(tree.runPaths());
+    EXPECT_FALSE(failing) << "no failure reported";
+  } catch (const text::Failure& e) {
+    EXPECT_TRUE(failing) << e.what();
+    EXPECT_NE(std::string(e.what()).find(tree.path("base")), std::string::npos) << e.what();
+  }
+  const auto lastRename = std::find(os.log.rbegin(), os.log.rend(), "rename").base();
+  ASSERT_NE(lastRename, os.log.begin()) << "nothing put back";
+  EXPECT_EQ(std::count(lastRename, os.log.end(), "syncfs"), 1);
+  for (const std::string& file : kChanged) {
+    std::string slashed = "base/" + file;
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    EXPECT_EQ(tree.read(slashed), before.at(slashed));
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(Flush, UndoFlush, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& flush) { return flush.param ? "Failing" : "Succeeding"; });
+
 // The lists the conversion keeps end in "END" and their count: a base
 // directory whose path holds that text too is still converted and undone.
-TEST(Undo, ABaseDirectoryNamedLikeTheListsTrailerIsConvertedAndUndone) {
-  const TempTree tree;
+TEST_F(Undo, ABaseDirectoryNamedLikeTheListsTrailerIsConvertedAndUndone) {
   const std::string base = "THE END 1/trasa";
-  prepareTree(tree, base);
-  const auto before = tree.snapshot();
-  const text::RunPaths paths = text::RunPaths::make(tree.path("prog"), tree.path(base));
-  ConversionEvents progress;
-  EXPECT_EQ(runConversion(paths, progress).changedFiles, kChanged);
+  const text::RunPaths paths = convertTree(base);
   EXPECT_EQ(tree.read(base + "/scenery/tory/most1.inc"), kMostDone);
   EXPECT_EQ(undoableFiles(paths).size(), kChanged.size());
   EXPECT_EQ(undoConversion(paths).restoredFiles.size(), kChanged.size());

@@ -89,24 +89,36 @@ struct Message {
 
 // Runs `action` and answers every message box that opens meanwhile with OK,
 // or with `answer` where the box offers it (a question).
-std::vector<Message> answering(const std::function<void()>& action,
-                               QMessageBox::StandardButton answer = QMessageBox::NoButton) {
-  std::vector<Message> seen;
+// Runs `action`; each modal dialog of type Dialog that opens meanwhile is
+// handed to `inside`, which must close it (the watch pauses while it runs,
+// so that a nested event loop inside it is not watched too).
+template <typename Dialog>
+void whileOpen(const std::function<void()>& action, const std::function<void(Dialog&)>& inside) {
   QTimer timer;
   timer.setInterval(5);
   QObject::connect(&timer, &QTimer::timeout, [&] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      seen.push_back({box->windowTitle(), box->text(), box->icon(), QApplication::overrideCursor() != nullptr});
-      if (QAbstractButton* button = box->button(answer)) {
-        button->click();
-      } else {
-        box->accept();
-      }
-    }
+    auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    timer.stop();
+    inside(*dialog);
+    timer.start();
   });
   timer.start();
   action();
   timer.stop();
+}
+
+std::vector<Message> answering(const std::function<void()>& action,
+                               QMessageBox::StandardButton answer = QMessageBox::NoButton) {
+  std::vector<Message> seen;
+  whileOpen<QMessageBox>(action, [&](QMessageBox& box) {
+    seen.push_back({box.windowTitle(), box.text(), box.icon(), QApplication::overrideCursor() != nullptr});
+    if (QAbstractButton* button = box.button(answer)) {
+      button->click();
+    } else {
+      box.accept();
+    }
+  });
   return seen;
 }
 
@@ -123,21 +135,12 @@ struct Preview {
 std::vector<Preview> previewing(const std::function<void()>& action,
                                 const std::function<void(Form2&)>& inside = {}) {
   std::vector<Preview> seen;
-  QTimer timer;
-  timer.setInterval(5);
-  QObject::connect(&timer, &QTimer::timeout, [&] {
-    auto* form = qobject_cast<Form2*>(QApplication::activeModalWidget());
-    if (!form) return;
-    timer.stop();
-    seen.push_back({form->windowTitle(), form->findChild<QPlainTextEdit*>("Text1")->toPlainText(), form->size(),
+  whileOpen<Form2>(action, [&](Form2& form) {
+    seen.push_back({form.windowTitle(), form.findChild<QPlainTextEdit*>("Text1")->toPlainText(), form.size(),
                     QApplication::overrideCursor() != nullptr});
-    if (inside) inside(*form);
-    form->reject();
-    timer.start();
+    if (inside) inside(form);
+    form.reject();
   });
-  timer.start();
-  action();
-  timer.stop();
   return seen;
 }
 
@@ -251,6 +254,33 @@ State ready(bool convert, bool save) { return {false, false, false, convert, sav
 const char* const kRoot = "GŁÓWNY SCENERY";
 
 // Four files wait; linie\most.inc is covered by predef.txt.
+// Runs `action` and hands `seen` every visible progress window at each turn
+// of the event loop meanwhile.
+void watchingProgress(const std::function<void()>& action, const std::function<void(QWidget&)>& seen) {
+  QTimer watch;
+  watch.setInterval(0);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top->objectName() == "Form3" && top->isVisible()) seen(*top);
+    }
+  });
+  watch.start();
+  action();
+  watch.stop();
+}
+
+// The captions of the progress windows shown while `action` runs, each once;
+// `shown` is called as each new one appears.
+QStringList progressCaptions(const std::function<void()>& action, const std::function<void()>& shown = [] {}) {
+  QStringList captions;
+  watchingProgress(action, [&](QWidget& form) {
+    if (captions.contains(form.windowTitle())) return;
+    captions << form.windowTitle();
+    shown();
+  });
+  return captions;
+}
+
 void layOut(const TempTree& t, const std::string& base = "base") {
   t.write("prog/kategorie.txt", "MOSTY\r\nAUTA\r\n" + cp("łąki") + "\r\n");
   t.write("prog/predef.txt", "*most MOSTY\r\n");
@@ -495,22 +525,20 @@ TEST_F(Form1OnATree, AWholeRunByHand) {
   bool stillVisible = false;
   bool sawToolTipBackground = false;
   bool sawDesignFont = false;
-  QTimer watch;
-  watch.setInterval(0);
-  QObject::connect(&watch, &QTimer::timeout, [&] {
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-      if (top->objectName() != "Form3" || !top->isVisible()) continue;
-      const QString label = top->findChild<QLabel*>("Label1")->text();
-      if (progress.empty() || progress.back().second != label) progress.emplace_back(top->windowTitle(), label);
-      stillVisible = true;
-      sawToolTipBackground = top->autoFillBackground() &&
-                             top->palette().color(QPalette::Window) == top->palette().color(QPalette::ToolTipBase);
-      sawDesignFont = top->font() == designFont() && top->windowFlags().testFlag(Qt::MSWindowsFixedSizeDialogHint);
-    }
-  });
-  watch.start();
-  ASSERT_TRUE(w.click("Command5").empty());  // no message at the end
-  watch.stop();
+  std::vector<Message> messages;
+  watchingProgress([&] { messages = w.click("Command5"); },
+                   [&](QWidget& top) {
+                     const QString label = top.findChild<QLabel*>("Label1")->text();
+                     if (progress.empty() || progress.back().second != label) {
+                       progress.emplace_back(top.windowTitle(), label);
+                     }
+                     stillVisible = true;
+                     sawToolTipBackground = top.autoFillBackground() && top.palette().color(QPalette::Window) ==
+                                                                             top.palette().color(QPalette::ToolTipBase);
+                     sawDesignFont =
+                         top.font() == designFont() && top.windowFlags().testFlag(Qt::MSWindowsFixedSizeDialogHint);
+                   });
+  ASSERT_TRUE(messages.empty());  // no message at the end
   EXPECT_EQ(w.state(), ready(false, false));
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   ASSERT_TRUE(stillVisible);
@@ -750,19 +778,9 @@ TEST_F(Form1OnATree, AConversionIsSummedUpAndUndoneFromTheWindow) {
                              "sceneryjne: 1); zmiany, które wprowadziła, znikną."));
   EXPECT_NE(sceneryOf(t), before);
 
-  QStringList captions;  // of the progress window while the undo runs
-  QTimer watch;
-  watch.setInterval(0);
-  QObject::connect(&watch, &QTimer::timeout, [&] {
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-      if (top->objectName() == "Form3" && top->isVisible() && !captions.contains(top->windowTitle())) {
-        captions << top->windowTitle();
-      }
-    }
+  const QStringList captions = progressCaptions([&] {
+    asked = answering([&] { QTest::mouseClick(w.get<QPushButton>("Command7"), Qt::LeftButton); }, QMessageBox::Yes);
   });
-  watch.start();
-  asked = answering([&] { QTest::mouseClick(w.get<QPushButton>("Command7"), Qt::LeftButton); }, QMessageBox::Yes);
-  watch.stop();
   ASSERT_EQ(asked.size(), 1u);  // the question alone: the summary needs no click
   EXPECT_EQ(sceneryOf(t), before);  // byte for byte
   EXPECT_EQ(captions, QStringList{u("Przywracanie plików: czekaj")});
@@ -842,20 +860,11 @@ TEST_F(Form1OnATree, StartOnAConvertedBaseOffersTheUndo) {
 // `inside`, then closed unless `inside` closed it. Returns how many opened.
 int reviewing(const std::function<void()>& action, const std::function<void(Form4&)>& inside) {
   int seen = 0;
-  QTimer timer;
-  timer.setInterval(5);
-  QObject::connect(&timer, &QTimer::timeout, [&] {
-    auto* form = qobject_cast<Form4*>(QApplication::activeModalWidget());
-    if (!form) return;
-    timer.stop();
+  whileOpen<Form4>(action, [&](Form4& form) {
     ++seen;
-    inside(*form);
-    if (form->isVisible()) form->reject();
-    timer.start();
+    inside(form);
+    if (form.isVisible()) form.reject();
   });
-  timer.start();
-  action();
-  timer.stop();
   return seen;
 }
 
@@ -957,21 +966,12 @@ TEST_F(Form4OnATree, ConvertingFromTheReviewClosesItFirstAndConvertsAsTheButtonD
   Window& w = open();
   startAndAssignAll(w);
   bool reviewOpen = false;
-  QStringList captions;  // of the progress windows while the conversion runs
-  QTimer watch;
-  watch.setInterval(0);
-  QObject::connect(&watch, &QTimer::timeout, [&] {
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-      if (top->objectName() == "Form3" && top->isVisible() && !captions.contains(top->windowTitle())) {
-        captions << top->windowTitle();
-        reviewOpen = reviewOpen || qobject_cast<Form4*>(QApplication::activeModalWidget()) != nullptr;
-      }
-    }
-  });
-  watch.start();
-  reviewing([&] { QTest::mouseClick(w.get<QPushButton>("Command9"), Qt::LeftButton); },
-            [&](Form4& form) { QTest::mouseClick(part<QPushButton>(form, "Command3"), Qt::LeftButton); });
-  watch.stop();
+  const QStringList captions = progressCaptions(
+      [&] {
+        reviewing([&] { QTest::mouseClick(w.get<QPushButton>("Command9"), Qt::LeftButton); },
+                  [&](Form4& form) { QTest::mouseClick(part<QPushButton>(form, "Command3"), Qt::LeftButton); });
+      },
+      [&] { reviewOpen = reviewOpen || qobject_cast<Form4*>(QApplication::activeModalWidget()) != nullptr; });
   EXPECT_FALSE(reviewOpen) << "the review was still open while the files were converted";
   EXPECT_TRUE(captions.contains(u("Przerabianie plików: czekaj"))) << captions.join(", ").toStdString();
   EXPECT_TRUE(w.get<QLabel>("Label6")->text().startsWith(u("Przerobiono pliki *.inc: 5")));
@@ -983,26 +983,26 @@ TEST_F(Form4OnATree, ConvertingFromTheReviewClosesItFirstAndConvertsAsTheButtonD
 TEST(Form4, ThePreparationRunsOffTheInterfaceThreadAndStopsWhenCancelled) {
   const std::thread::id here = std::this_thread::get_id();
   bool elsewhere = false;
-  QTimer timer;
-  timer.setInterval(5);
-  QObject::connect(&timer, &QTimer::timeout, [&] {
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-      if (top->objectName() != "Form3" || !top->isVisible()) continue;
-      EXPECT_EQ(top->windowTitle(), u("Przygotowanie podglądu zmian: czekaj"));
-      QTest::mouseClick(top->findChild<QPushButton*>("Command1"), Qt::LeftButton);
-      timer.stop();
-    }
-  });
-  timer.start();
-  EXPECT_THROW(BackgroundWork::run<int>([&](run::ConversionEvents& events) {
-                 elsewhere = std::this_thread::get_id() != here;
-                 for (;;) {
-                   events.fileBegins("linie\\a.inc");
-                   std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                 }
-                 return 0;
-               }),
-               run::Cancelled);
+  bool cancelled = false;
+  watchingProgress(
+      [&] {
+        EXPECT_THROW(BackgroundWork::run<int>([&](run::ConversionEvents& events) {
+                       elsewhere = std::this_thread::get_id() != here;
+                       for (;;) {
+                         events.fileBegins("linie\\a.inc");
+                         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                       }
+                       return 0;
+                     }),
+                     run::Cancelled);
+      },
+      [&](QWidget& top) {
+        if (cancelled) return;
+        EXPECT_EQ(top.windowTitle(), u("Przygotowanie podglądu zmian: czekaj"));
+        QTest::mouseClick(top.findChild<QPushButton*>("Command1"), Qt::LeftButton);
+        cancelled = true;
+      });
+  EXPECT_TRUE(cancelled);
   EXPECT_TRUE(elsewhere);
   for (QWidget* top : QApplication::topLevelWidgets()) EXPECT_NE(top->objectName(), "Form3");
 }

@@ -9,11 +9,7 @@
 #
 # Usage: windows_installer.sh DIST_DIR WINE DEMO_DIR DRIVER_PLUGIN_DIR VERSION
 set -euo pipefail
-dist=$1
-wine=$2
-demo=$3
-plugins=$4
-version=$5
+dist=$1 wine=$2 demo=$3 plugins=$4 version=$5
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -8,11 +8,7 @@
 #
 # Usage: windows_zip.sh DIST_DIR OBJDUMP WINE DEMO_DIR DRIVER_PLUGIN_DIR
 set -euo pipefail
-dist=$1
-objdump=$2
-wine=$3
-demo=$4
-plugins=$5
+dist=$1 objdump=$2 wine=$3 demo=$4 plugins=$5
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
