@@ -71,7 +71,9 @@ class RandomTree {
 
   Include newInclude(int i) {
     const std::string dir = pick({"", "a/", "a/b/", "linie/"});
-    std::string name = "i" + std::to_string(i) + ".inc";
+    // Appended: "i" + std::to_string(i) makes MinGW's GCC 12 warn falsely (-Wrestrict).
+    std::string name = "i";
+    name += std::to_string(i) + ".inc";
     if (chance(20)) std::transform(name.begin(), name.end(), name.begin(), ::toupper);
     const int kind = between(0, 9);
     if (kind < 5) return {dir + name, Kind::Needs, between(3, 5), {}};
@@ -96,9 +98,9 @@ class RandomTree {
     if (self.kind == Kind::Header) text += "//$infotype: " + self.category + "\r\n";
     text += "// " + self.path + ": p1 = x, p2 = y\r\n";
     std::string refs;
-    for (int n = 1; n <= self.arity; ++n) refs += " " + reference(self, n);
-    text += "node -1 0 obiekt model" + refs + " tex(p" + std::to_string(self.kind == Kind::Header ? 2 : 1) +
-            ").bmp\r\n";
+    for (int n = 1; n <= self.arity; ++n) (refs += ' ') += reference(self, n);
+    text += "node -1 0 obiekt model" + refs + " tex(p";
+    text += std::to_string(self.kind == Kind::Header ? 2 : 1) + ").bmp\r\n";
     const int lines = between(0, 5);
     for (int k = 0; k < lines; ++k) text += bodyLine(&self, i + 1);
     return text;

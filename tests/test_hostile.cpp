@@ -190,7 +190,8 @@ void expectLongPathsConverted(const TempTree& tree, const std::string& dir) {
   tree.write("base/scenery/" + dir + name + ".inc", "(p1) (p2) (p3)\r\n");
   tree.write("base/scenery/" + dir + name + ".scn", "include " + dir + name + ".inc 1 2\r\n");
   ASSERT_GT(tree.path("base/scenery/" + dir + name + ".scn").size(), 280u);
-  const Outcome out = convertAll();
+  const Outcome out = wholeRun(tree);
+  ASSERT_EQ(out.failure, "");
   EXPECT_EQ(out.waiting, 1u);
   EXPECT_EQ(out.changed, 2u);
   EXPECT_EQ(tree.read("base/scenery/" + dir + name + ".inc"), "//$infotype: ___\r\n(p2) (p3) (p4)\r\n");
