@@ -106,12 +106,12 @@ void Commit::renamesFailed(const std::vector<int>& errors) {
   const auto first = std::find_if(errors.begin(), errors.end(), [](int err) { return err != 0; });
   const FileError e(text::FileOp::Rename, prepared_[first - errors.begin()].file->target(), *first);
   std::vector<std::string> replaced;
+  std::vector<bool> kept(errors.size());
   for (size_t i = 0; i < prepared_.size(); ++i) {
-    if (errors[i] == 0) replaced.push_back(nameOf_(prepared_[i].entry));
+    kept[i] = errors[i] == 0;
+    if (kept[i]) replaced.push_back(nameOf_(prepared_[i].entry));
   }
   if (replaced.empty()) rethrowUnchanged(e);
-  std::vector<bool> kept(errors.size());
-  for (size_t i = 0; i < errors.size(); ++i) kept[i] = errors[i] == 0;
   keepUndoable(&kept);
   const std::string message = std::string(e.what()) + " Konwersję przerwano: " + std::to_string(replaced.size()) +
                               " z " + std::to_string(prepared_.size()) +

@@ -252,9 +252,9 @@ class ConversionRun {
   std::vector<FileEntry> changed_;  // include files first, then scenery files
   // The real paths of the files of each phase: the first phase's with their
   // place in changed_ (the scenery phase reads them while it runs, so they
-  // do not change then).
-  // The keys view the targets kept by the commit's files or, failing those,
-  // by the list or by storedTargets_: no path is held twice.
+  // do not change then). The keys view the targets kept by the commit's
+  // files or, failing those, by the list or by storedTargets_: no path is
+  // held twice.
   std::unordered_map<std::string_view, size_t> includeTargets_;
   std::unordered_set<std::string_view> sceneryTargets_;
   std::deque<std::string> storedTargets_;
@@ -426,8 +426,8 @@ void ConversionRun::zmiana_scn() {
         // An include file of the first phase was watched there already.
         if (!o.earlier) warn(shownSceneryName(i), o.unreached);
         if (!o.rewritten) return;
-        report(o, shownSceneryName(i), FileEntry{ConversionPhase::SceneryFiles, i});
         const FileEntry entry{ConversionPhase::SceneryFiles, i};
+        report(o, shownSceneryName(i), entry);
         if (o.earlier) {
           replacements.emplace_back(*o.earlier, prepared(o, entry));
           return;

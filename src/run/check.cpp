@@ -11,7 +11,6 @@
 #include "text/file_calls.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <exception>
 #include <limits>
@@ -23,11 +22,15 @@ namespace {
 using convert::Directive;
 using convert::DirectiveProblem;
 
+// Read keeps a directive's file in 29 bits; all of them set: a file that is
+// not in the tree.
+constexpr std::uint32_t kTargetBits = (1u << 29) - 1;
+constexpr std::uint32_t kMissing = kTargetBits;
+
 // Every file of the walk, and by its folded relative path: what a directive
 // may name. Filled before any file is read; the readers only look it up.
 class Files {
  public:
-  static constexpr std::uint32_t kMissing = (1u << 29) - 1;  // all that Read keeps of a target
 
   explicit Files(const std::string& root) : root_(root), walk_(scan::walkTree(root)) {
     size_t count = 0;
@@ -81,7 +84,6 @@ class Files {
   text::FoldedIndex index_;
 };
 
-// One directive as read, its file already looked up.
 // One directive as read, its file already looked up, in eight bytes: many
 // are kept until the files they name have been read.
 class Read {
@@ -91,9 +93,9 @@ class Read {
         bits_((d.passesCategory ? kPasses : 0) | (d.hasParameters ? kParameters : 0) |
               (d.endsOnItsLine ? kOwnLine : 0)) {}
   std::uint32_t line() const noexcept { return line_; }
-  // An entry of Files, or Files::kMissing.
-  std::uint32_t target() const noexcept { return bits_ & kTarget; }
-  void setTarget(std::uint32_t target) noexcept { bits_ = (bits_ & ~kTarget) | target; }
+  // An entry of Files, or kMissing.
+  std::uint32_t target() const noexcept { return bits_ & kTargetBits; }
+  void setTarget(std::uint32_t target) noexcept { bits_ = (bits_ & ~kTargetBits) | target; }
   // What problemOf needs of it.
   Directive shape() const {
     Directive d;
@@ -102,8 +104,6 @@ class Read {
     d.endsOnItsLine = (bits_ & kOwnLine) != 0;
     return d;
   }
-
-  static constexpr std::uint32_t kTarget = (1u << 29) - 1;
 
  private:
   static constexpr std::uint32_t kPasses = 1u << 29;
@@ -206,7 +206,7 @@ class Reader {
     for (size_t k = 0; k < found_.size(); ++k) {
       Read r = found_[k].read;
       r.setTarget(files_.find(key(k), hashes_[k]));
-      if (r.target() == Files::kMissing) out.missing.emplace_back(names_, found_[k].at, found_[k].size);
+      if (r.target() == kMissing) out.missing.emplace_back(names_, found_[k].at, found_[k].size);
       out.read.push_back(r);
     }
   }
@@ -252,7 +252,7 @@ class Findings {
     size_t missing = 0;
     size_t waiting = 0;
     for (const Read& r : found.read) {
-      if (r.target() == Files::kMissing) {
+      if (r.target() == kMissing) {
         of.found.push_back({r.line(), DirectiveProblem::MissingFile, r.target(), std::move(found.missing[missing++])});
       } else if (state_[r.target()] & kKnown) {
         judge(r, of.found);
@@ -276,7 +276,7 @@ class Findings {
       const std::string shown = sceneryShown + files_.relativePath(i);
       for (Found& f : of.found) {
         result.findings.push_back(Finding{shown, f.line, f.problem,
-                                          f.target == Files::kMissing ? std::move(f.named)
+                                          f.target == kMissing ? std::move(f.named)
                                                                       : files_.relativePath(f.target)});
       }
     }
